@@ -1,0 +1,2 @@
+// placeholder until the handler lands
+#include "cli/commands.hpp"

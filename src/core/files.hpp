@@ -1,0 +1,31 @@
+// Reading whole files and replacing files atomically.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace q9::files {
+
+// A file-system failure; the message names the file and the problem,
+// e.g. "data.json: No such file or directory".
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The whole file as bytes. Throws FileError (a directory, a missing or unreadable file).
+std::string read_file(const std::filesystem::path& path);
+
+// As read_file(), and checks that the bytes are UTF-8; otherwise throws FileError
+// "<path>: invalid UTF-8 at byte N".
+std::string read_utf8_file(const std::filesystem::path& path);
+
+// Replaces the file at `path` with `bytes` so that readers see either the old or the
+// new content, never a part: writes a temporary file in the same directory, flushes
+// it and renames it into place. A symbolic link at `path` is followed, so the link
+// keeps pointing at the new file. The parent directory must exist. Throws FileError.
+void write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace q9::files

@@ -1,0 +1,129 @@
+// The JSON value shared by the reader, the writers, the renderer and the commands.
+// Objects keep their members in insertion order; integers keep their exact digits at any size.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace q9::json {
+
+class Value;
+
+using Array = std::vector<Value>;
+using Member = std::pair<std::string, Value>;
+
+// An insertion-ordered object. Keys are unique: set() on an existing key replaces
+// the value and keeps the key's first position.
+class Object {
+ public:
+  Object() = default;
+  Object(std::initializer_list<Member> members);
+
+  // nullptr when the key is absent.
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  // Inserts at the end, or replaces the value of an existing key in place.
+  void set(std::string key, Value value);
+
+  size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+  auto begin() const { return members_.begin(); }
+  auto end() const { return members_.end(); }
+  bool operator==(const Object& other) const;
+
+ private:
+  std::vector<Member> members_;
+};
+
+// An integer of any size, held as its canonical decimal text: an optional "-"
+// then digits without leading zeros ("-0" is normalised to "0").
+struct Integer {
+  std::string digits;
+  bool operator==(const Integer&) const = default;
+};
+
+enum class Kind { Null, Boolean, Integer, Real, String, Array, Object };
+
+// The name of a kind as it appears in error messages ("object", "array", ...).
+const char* kind_name(Kind kind);
+
+class Value {
+ public:
+  Value() : v_(nullptr) {}
+  Value(std::nullptr_t) : v_(nullptr) {}
+  Value(bool b) : v_(b) {}
+  Value(int i) : v_(Integer{std::to_string(i)}) {}
+  Value(long i) : v_(Integer{std::to_string(i)}) {}
+  Value(long long i) : v_(Integer{std::to_string(i)}) {}
+  Value(Integer i) : v_(std::move(i)) {}
+  Value(double d) : v_(d) {}
+  Value(const char* s) : v_(std::string(s)) {}
+  Value(std::string s) : v_(std::move(s)) {}
+  Value(std::string_view s) : v_(std::string(s)) {}
+  Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
+  Value(Object o) : v_(std::make_shared<Object>(std::move(o))) {}
+
+  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  bool is_null() const { return kind() == Kind::Null; }
+  bool is_bool() const { return kind() == Kind::Boolean; }
+  bool is_integer() const { return kind() == Kind::Integer; }
+  bool is_real() const { return kind() == Kind::Real; }
+  bool is_string() const { return kind() == Kind::String; }
+  bool is_array() const { return kind() == Kind::Array; }
+  bool is_object() const { return kind() == Kind::Object; }
+
+  // Accessors; calling one on a value of another kind is a programming error
+  // and throws std::bad_variant_access.
+  bool as_bool() const { return std::get<bool>(v_); }
+  const Integer& as_integer() const { return std::get<Integer>(v_); }
+  double as_real() const { return std::get<double>(v_); }
+  const std::string& as_string() const { return std::get<std::string>(v_); }
+  const Array& as_array() const { return *std::get<std::shared_ptr<Array>>(v_); }
+  Array& as_array() { return mutable_ptr<Array>(); }
+  const Object& as_object() const { return *std::get<std::shared_ptr<Object>>(v_); }
+  Object& as_object() { return mutable_ptr<Object>(); }
+
+  // Deep equality (reals compare as doubles, so NaN differs from itself).
+  bool operator==(const Value& other) const;
+
+ private:
+  // Arrays and objects are shared between copies until one of them is changed.
+  template <typename T>
+  T& mutable_ptr() {
+    auto& p = std::get<std::shared_ptr<T>>(v_);
+    if (p.use_count() > 1) p = std::make_shared<T>(*p);
+    return *p;
+  }
+
+  std::variant<std::nullptr_t, bool, Integer, double, std::string, std::shared_ptr<Array>,
+               std::shared_ptr<Object>>
+      v_;
+};
+
+// Raised by parse() with a message "<source>: line L column C: <problem>".
+class ParseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads one JSON value from `text`. `source` names the text in error messages
+// (usually the file name). See json_reader.cpp for the accepted dialect.
+Value parse(std::string_view text, std::string_view source = "<string>");
+
+// The indented output form: two spaces per level, one element or member per line,
+// "," at the end of the line between members, ": " between key and value, "[]" and
+// "{}" for empty containers. No newline is added at the end.
+enum class Encoding {
+  Ascii,  // every character outside U+0020..U+007E without a short escape as \uXXXX
+  Utf8,   // non-ASCII characters written as themselves
+};
+std::string write(const Value& value, Encoding encoding);
+
+}  // namespace q9::json
