@@ -1,1 +1,120 @@
-// placeholder
+// Whole-file reads and atomic replacement of files.
+#include "core/files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/utf8.hpp"
+
+namespace q9::files {
+namespace fs = std::filesystem;
+namespace {
+
+[[noreturn]] void fail(const fs::path& path, int err) {
+  throw FileError(path.string() + ": " + std::strerror(err));
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+  int fd;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Follows a chain of symbolic links at `path` to the path they end at, which need not exist.
+fs::path resolve_links(fs::path path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
+    fs::path target = fs::read_symlink(path, ec);
+    if (ec) fail(path, ec.value());
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  fail(path, ELOOP);
+}
+
+}  // namespace
+
+std::string read_file(const fs::path& path) {
+  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (f.fd < 0) fail(path, errno);
+  struct stat st {};
+  if (::fstat(f.fd, &st) != 0) fail(path, errno);
+  if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+  std::string bytes;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(f.fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(path, errno);
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+std::string read_utf8_file(const fs::path& path) {
+  std::string bytes = read_file(path);
+  if (auto bad = utf8::find_invalid(bytes)) {
+    throw FileError(path.string() + ": invalid UTF-8 at byte " + std::to_string(*bad));
+  }
+  return bytes;
+}
+
+void write_file_atomic(const fs::path& requested, std::string_view bytes) {
+  const fs::path path = resolve_links(requested);
+  fs::path dir = path.parent_path();
+  if (dir.empty()) dir = ".";
+  std::string tmpl = (dir / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+  int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) fail(requested, errno);
+  const fs::path tmp = tmpl;
+  auto abandon = [&](int err) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    fail(requested, err);
+  };
+  // The new file gets the old file's mode, or the default mode for a new file.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::fchmod(fd, mode) != 0) abandon(errno);
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      abandon(errno);
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) abandon(errno);
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    fail(requested, err);
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    fail(requested, err);
+  }
+}
+
+}  // namespace q9::files

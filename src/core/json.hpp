@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -39,7 +40,10 @@ class Object {
   bool operator==(const Object& other) const;
 
  private:
+  // Past a few members, look-ups go through an index so that large objects stay linear to build.
+  static constexpr size_t kIndexThreshold = 16;
   std::vector<Member> members_;
+  std::unordered_map<std::string, size_t> index_;
 };
 
 // An integer of any size, held as its canonical decimal text: an optional "-"

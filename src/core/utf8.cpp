@@ -1,1 +1,77 @@
-// placeholder
+// UTF-8 validation, decoding and encoding.
+#include "core/utf8.hpp"
+
+namespace q9::utf8 {
+
+std::optional<size_t> find_invalid(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  size_t i = 0;
+  while (i < n) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;  // no overlong forms
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + 1 >= n || p[i + 1] < lo || p[i + 1] > hi) return i;
+    for (size_t k = 2; k < len; ++k) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return i;
+    }
+    i += len;
+  }
+  return std::nullopt;
+}
+
+char32_t decode(std::string_view s, size_t& i) {
+  auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+  char32_t cp = c & (0x3F >> (len - 1));
+  for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  i += len;
+  return cp;
+}
+
+void append(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+size_t length(std::string_view s) {
+  size_t n = 0;
+  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+}  // namespace q9::utf8
