@@ -1,1 +1,40 @@
+// Tests of UTF-8 validation and coding.
 #include <gtest/gtest.h>
+
+#include "core/utf8.hpp"
+
+namespace q9::utf8 {
+namespace {
+
+TEST(Utf8, FindsTheFirstMalformedByte) {
+  struct {
+    std::string bytes;
+    std::optional<size_t> at;
+  } rows[] = {
+      {"plain", std::nullopt},
+      {"\xC3\xA9\xE2\x80\x94\xF0\x9F\x8E\x89", std::nullopt},
+      {"ab\xFF", 2},
+      {"\xC0\x80", 0},          // overlong NUL
+      {"\xE0\x80\xAF", 0},      // overlong
+      {"x\xED\xA0\x80", 1},     // encoded surrogate
+      {"\xF4\x90\x80\x80", 0},  // above U+10FFFF
+      {"\xE2\x80", 0},          // truncated
+      {"a\x80", 1},             // stray continuation
+  };
+  for (const auto& row : rows) EXPECT_EQ(find_invalid(row.bytes), row.at);
+}
+
+TEST(Utf8, EncodesAndDecodesEveryPlane) {
+  for (char32_t cp : {0x41u, 0xE9u, 0x7FFu, 0x800u, 0x2014u, 0xFFFFu, 0x10000u, 0x1F389u, 0x10FFFFu}) {
+    std::string s;
+    append(s, cp);
+    EXPECT_FALSE(find_invalid(s).has_value());
+    size_t i = 0;
+    EXPECT_EQ(decode(s, i), cp);
+    EXPECT_EQ(i, s.size());
+    EXPECT_EQ(length(s), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace q9::utf8
