@@ -16,35 +16,9 @@
 namespace q9::json {
 
 class Value;
+class Object;
 
 using Array = std::vector<Value>;
-using Member = std::pair<std::string, Value>;
-
-// An insertion-ordered object. Keys are unique: set() on an existing key replaces
-// the value and keeps the key's first position.
-class Object {
- public:
-  Object() = default;
-  Object(std::initializer_list<Member> members);
-
-  // nullptr when the key is absent.
-  const Value* find(std::string_view key) const;
-  Value* find(std::string_view key);
-  // Inserts at the end, or replaces the value of an existing key in place.
-  void set(std::string key, Value value);
-
-  size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  auto begin() const { return members_.begin(); }
-  auto end() const { return members_.end(); }
-  bool operator==(const Object& other) const;
-
- private:
-  // Past a few members, look-ups go through an index so that large objects stay linear to build.
-  static constexpr size_t kIndexThreshold = 16;
-  std::vector<Member> members_;
-  std::unordered_map<std::string, size_t> index_;
-};
 
 // An integer of any size, held as its canonical decimal text: an optional "-"
 // then digits without leading zeros ("-0" is normalised to "0").
@@ -71,8 +45,8 @@ class Value {
   Value(const char* s) : v_(std::string(s)) {}
   Value(std::string s) : v_(std::move(s)) {}
   Value(std::string_view s) : v_(std::string(s)) {}
-  Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
-  Value(Object o) : v_(std::make_shared<Object>(std::move(o))) {}
+  Value(Array a);
+  Value(Object o);
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool is_null() const { return kind() == Kind::Null; }
@@ -90,9 +64,9 @@ class Value {
   double as_real() const { return std::get<double>(v_); }
   const std::string& as_string() const { return std::get<std::string>(v_); }
   const Array& as_array() const { return *std::get<std::shared_ptr<Array>>(v_); }
-  Array& as_array() { return mutable_ptr<Array>(); }
+  Array& as_array();
   const Object& as_object() const { return *std::get<std::shared_ptr<Object>>(v_); }
-  Object& as_object() { return mutable_ptr<Object>(); }
+  Object& as_object();
 
   // Deep equality (reals compare as doubles, so NaN differs from itself).
   bool operator==(const Value& other) const;
@@ -110,6 +84,39 @@ class Value {
                std::shared_ptr<Object>>
       v_;
 };
+
+// An insertion-ordered object. Keys are unique: set() on an existing key replaces
+// the value and keeps the key's first position.
+using Member = std::pair<std::string, Value>;
+
+class Object {
+ public:
+  Object() = default;
+  Object(std::initializer_list<Member> members);
+
+  // nullptr when the key is absent.
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  // Inserts at the end, or replaces the value of an existing key in place.
+  void set(std::string key, Value value);
+
+  size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+  auto begin() const { return members_.begin(); }
+  auto end() const { return members_.end(); }
+  bool operator==(const Object& other) const;
+
+ private:
+  // Past a few members, look-ups go through an index so that large objects stay linear to build.
+  static constexpr size_t kIndexThreshold = 16;
+  std::vector<Member> members_;
+  std::unordered_map<std::string, size_t> index_;
+};
+
+inline Value::Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
+inline Value::Value(Object o) : v_(std::make_shared<Object>(std::move(o))) {}
+inline Array& Value::as_array() { return mutable_ptr<Array>(); }
+inline Object& Value::as_object() { return mutable_ptr<Object>(); }
 
 // Raised by parse() with a message "<source>: line L column C: <problem>".
 class ParseError : public std::runtime_error {
