@@ -1,1 +1,18 @@
-int main() { return 0; }  // placeholder
+// The q9-install program: a thin main over the installer command.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "install/install.hpp"
+
+int main(int argc, char** argv) {
+  q9::install::Io io{std::cout, std::cerr};
+  try {
+    return q9::install::main(std::vector<std::string>(argv + 1, argv + argc), io);
+  } catch (const std::exception& e) {
+    // Only a missing home directory or a broken build gets here.
+    q9::install::_warn(io, e.what());
+    return 1;
+  }
+}

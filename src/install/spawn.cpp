@@ -1,0 +1,248 @@
+// Child processes through posix_spawn and poll. Boost.Process was not used: it hung past
+// its limit when a grandchild kept the output pipe open.
+#include "install/spawn.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+extern char** environ;
+
+namespace q9::install {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+namespace {
+
+bool is_executable_file(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string default_search_path() {
+  size_t n = ::confstr(_CS_PATH, nullptr, 0);
+  if (n == 0) return "/bin:/usr/bin";
+  std::string path(n, '\0');
+  ::confstr(_CS_PATH, path.data(), n);
+  path.resize(n - 1);
+  return path;
+}
+
+// Owns the descriptors of one pipe.
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() {
+    if (::pipe(fd) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    for (int f : fd) ::fcntl(f, F_SETFD, FD_CLOEXEC);
+  }
+  ~Pipe() {
+    close_read();
+    close_write();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  void close_read() {
+    if (fd[0] >= 0) ::close(fd[0]);
+    fd[0] = -1;
+  }
+  void close_write() {
+    if (fd[1] >= 0) ::close(fd[1]);
+    fd[1] = -1;
+  }
+};
+
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  SpawnSetup(int out_fd, int err_fd) {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    // A group of its own, so a time-out can stop everything the child started; default
+    // signal handling and an empty mask, whatever this process has set for itself.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                        POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+  }
+};
+
+// Kills and reaps the child's group unless the child was reaped normally, so no path out
+// of run() (an exception included) leaves a process running.
+struct ChildGuard {
+  pid_t pid;
+  bool reaped = false;
+  ~ChildGuard() {
+    if (!reaped) stop();
+  }
+  int stop() {
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped = true;
+    return status;
+  }
+};
+
+// One collected stream: a non-blocking read end and the bytes kept from it.
+struct Stream {
+  int fd;
+  std::string* sink;
+  bool open = true;
+};
+
+// Reads what `s` has now; false when nothing was available. Marks the stream closed at EOF.
+bool read_some(Stream& s) {
+  char buf[1 << 16];
+  ssize_t n = ::read(s.fd, buf, sizeof buf);
+  if (n < 0) {
+    if (errno == EINTR) return true;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    throw ChildError("reading child output: " + std::generic_category().message(errno));
+  }
+  if (n == 0) {
+    s.open = false;
+    return false;
+  }
+  size_t room = kMaxCollected - std::min(kMaxCollected, s.sink->size());
+  s.sink->append(buf, std::min(room, static_cast<size_t>(n)));
+  return true;
+}
+
+// "900 seconds", "0.25 seconds".
+std::string seconds_text(std::chrono::milliseconds limit) {
+  std::string text = std::to_string(limit.count() / 1000);
+  if (long ms = limit.count() % 1000) {
+    std::string frac = std::to_string(1000 + ms).substr(1);
+    text += "." + frac.substr(0, frac.find_last_not_of('0') + 1);
+  }
+  return text + (limit.count() == 1000 ? " second" : " seconds");
+}
+
+int decode_status(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace
+
+std::optional<fs::path> find_executable(std::string_view name) {
+  if (name.empty()) return std::nullopt;
+  std::string n(name);
+  if (n.find('/') != std::string::npos) {
+    if (is_executable_file(n)) return fs::path(n);
+    return std::nullopt;
+  }
+  const char* env = std::getenv("PATH");
+  std::string search = env ? env : default_search_path();
+  if (search.empty()) return std::nullopt;
+  size_t start = 0;
+  for (;;) {
+    size_t colon = search.find(':', start);
+    std::string dir = search.substr(start, colon == std::string::npos ? std::string::npos
+                                                                      : colon - start);
+    std::string candidate = dir.empty() ? n : (dir.back() == '/' ? dir + n : dir + "/" + n);
+    if (is_executable_file(candidate)) return fs::path(candidate);
+    if (colon == std::string::npos) return std::nullopt;
+    start = colon + 1;
+  }
+}
+
+RunResult run(const fs::path& program, const std::vector<std::string>& argv,
+              std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  Pipe out_pipe, err_pipe;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  pid_t pid = -1;
+  int rc;
+  {
+    SpawnSetup setup(out_pipe.fd[1], err_pipe.fd[1]);
+    rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, args.data(), environ);
+  }
+  out_pipe.close_write();
+  err_pipe.close_write();
+  if (rc != 0) throw std::system_error(rc, std::generic_category(), program.string());
+
+  ChildGuard child{pid};
+  RunResult result;
+  Stream streams[2] = {{out_pipe.fd[0], &result.out}, {err_pipe.fd[0], &result.err}};
+  for (Stream& s : streams) ::fcntl(s.fd, F_SETFL, ::fcntl(s.fd, F_GETFL) | O_NONBLOCK);
+
+  auto idle = std::chrono::milliseconds(1);
+  for (;;) {
+    int status = 0;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r < 0 && errno != EINTR) {
+      throw ChildError("waiting for " + program.string() + ": " +
+                       std::generic_category().message(errno));
+    }
+    if (r == pid) {
+      child.reaped = true;
+      result.status = decode_status(status);
+      // Take what the child left in the pipes, but do not wait for processes it left
+      // behind that still hold them; the bound stops a grandchild that keeps writing.
+      for (Stream& s : streams) {
+        for (int reads = 0; s.open && reads < 256 && read_some(s); ++reads) {
+        }
+      }
+      return result;
+    }
+
+    const auto now = Clock::now();
+    if (now >= deadline) {
+      child.stop();
+      throw TimeoutError(program.string() + " timed out after " + seconds_text(limit));
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                std::chrono::milliseconds(1);
+
+    pollfd fds[2];
+    nfds_t nfds = 0;
+    for (Stream& s : streams) {
+      if (s.open) fds[nfds++] = {s.fd, POLLIN, 0};
+    }
+    if (nfds > 0) {
+      // The child's exit shows up as end of file on both pipes, unless a grandchild keeps
+      // them open; the slice bounds how long such an exit goes unnoticed.
+      int wait_ms = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 50));
+      int ready = ::poll(fds, nfds, wait_ms);
+      if (ready < 0 && errno != EINTR) {
+        throw ChildError("polling child output: " + std::generic_category().message(errno));
+      }
+      if (ready > 0) {
+        for (Stream& s : streams) {
+          if (s.open) read_some(s);
+        }
+      }
+    } else {
+      // Both pipes are closed, yet the child has not exited: wait with a growing pause.
+      std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(idle, left));
+      idle = std::min(idle * 2, std::chrono::milliseconds(50));
+    }
+  }
+}
+
+}  // namespace q9::install
