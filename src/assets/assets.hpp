@@ -1,5 +1,6 @@
 // Embedded install assets for q9-install: the twelve host configuration files,
-// generated at build time from the readable sources in this folder.
+// generated at build time from the readable sources in files/ (see embed_assets.cpp).
+// Covered by assets_test.cpp.
 #pragma once
 
 #include <array>
@@ -14,7 +15,8 @@ struct Asset {
   std::string_view base64;  // standard base64 with padding of the file's exact bytes
 };
 
-// In writing order: the agent, the command, the skill, then the seven references.
+// In writing order: the agent, the command, the skill, then the nine reference
+// guides in file-name order. Built once from constant data; never changes.
 extern const std::array<Asset, 12> ASSETS;
 
 // Strict base64 (RFC 4648 standard alphabet, padding required, no white space):

@@ -1,0 +1,448 @@
+// Tests of the embedded catalogue: payload integrity, the fixed parts of the
+// twelve host files (front matter, headings, commands, tables), the strict
+// base64 decoder and the build-time generator's refusal of unclean sources.
+#include "assets/assets.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/files.hpp"
+#include "core/utf8.hpp"
+
+namespace q9::assets {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const AGENT = "agent/varnook-q9-agent.md";
+const char* const COMMAND = "command/varnook-q9.md";
+const char* const SKILL = "skills/q9-research/SKILL.md";
+const char* const REFS = "skills/q9-research/references/";
+
+std::string payload(std::string_view path) {
+  for (const Asset& asset : ASSETS) {
+    if (asset.path == path) {
+      auto bytes = decode_base64(asset.base64);
+      if (!bytes) ADD_FAILURE() << path << ": payload is not strict base64";
+      return bytes.value_or("");
+    }
+  }
+  ADD_FAILURE() << path << ": not in the catalogue";
+  return "";
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+// A parsed front-matter block: keys in order ("parent.child" for nested maps)
+// and the body after the closing "---". Understands the subset the files use
+// the way a YAML reader does: plain and double-quoted scalars, one level of
+// nested map, and a folded block (">", clip chomping).
+struct FrontMatter {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::string body;
+
+  std::vector<std::string> keys() const {
+    std::vector<std::string> out;
+    for (const auto& [key, value] : entries) out.push_back(key);
+    return out;
+  }
+  std::string get(const std::string& key) const {
+    for (const auto& [k, v] : entries)
+      if (k == key) return v;
+    ADD_FAILURE() << "no front-matter key " << key;
+    return "";
+  }
+};
+
+std::string scalar(std::string raw) {
+  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') return raw.substr(1, raw.size() - 2);
+  return raw;
+}
+
+FrontMatter front_matter(const std::string& text) {
+  FrontMatter fm;
+  if (text.rfind("---\n", 0) != 0) {
+    ADD_FAILURE() << "no opening ---";
+    return fm;
+  }
+  size_t close = text.find("\n---\n", 3);
+  if (close == std::string::npos) {
+    ADD_FAILURE() << "no closing ---";
+    return fm;
+  }
+  fm.body = text.substr(close + 5);
+  std::vector<std::string> lines = lines_of(text.substr(4, close - 3));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    size_t colon = line.find(':');
+    EXPECT_NE(colon, std::string::npos) << "not a key line: " << line;
+    if (colon == std::string::npos || line.empty() || line[0] == ' ') continue;
+    std::string key = line.substr(0, colon);
+    std::string rest = line.substr(colon + 1);
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    if (rest == ">") {
+      // Folded: lines of a paragraph join with a space, a blank line ends a paragraph.
+      std::string value;
+      bool fresh = true;
+      while (i + 1 < lines.size() && (lines[i + 1].empty() || lines[i + 1].rfind("  ", 0) == 0)) {
+        const std::string& next = lines[++i];
+        if (next.empty()) {
+          value += '\n';
+          fresh = true;
+          continue;
+        }
+        EXPECT_NE(next[2], ' ') << "more-indented line keeps its break: " << next;
+        if (!fresh) value += ' ';
+        value += next.substr(2);
+        fresh = false;
+      }
+      fm.entries.emplace_back(key, value + "\n");
+    } else if (rest.empty()) {
+      while (i + 1 < lines.size() && lines[i + 1].rfind("  ", 0) == 0) {
+        const std::string& next = lines[++i];
+        size_t c = next.find(": ");
+        EXPECT_NE(c, std::string::npos) << "nested value missing: " << next;
+        if (c == std::string::npos) continue;
+        fm.entries.emplace_back(key + "." + next.substr(2, c - 2), scalar(next.substr(c + 2)));
+      }
+    } else {
+      fm.entries.emplace_back(key, scalar(rest));
+    }
+  }
+  return fm;
+}
+
+std::vector<std::string> headings(const std::string& body, const std::string& marker) {
+  std::vector<std::string> out;
+  bool fenced = false;
+  for (const std::string& line : lines_of(body)) {
+    if (line.rfind("```", 0) == 0) fenced = !fenced;
+    if (!fenced && line.rfind(marker, 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+// Each needle must occur, and after the previous one.
+void expect_in_order(const std::string& text, const std::vector<std::string>& needles,
+                     const std::string& what) {
+  size_t at = 0;
+  for (const std::string& needle : needles) {
+    size_t found = text.find(needle, at);
+    EXPECT_NE(found, std::string::npos) << what << ": missing or out of order: " << needle;
+    if (found != std::string::npos) at = found + needle.size();
+  }
+}
+
+TEST(Catalogue, HoldsTheTwelveFilesInWritingOrder) {
+  const std::vector<std::string> expected = {
+      AGENT, COMMAND, SKILL,
+      std::string(REFS) + "career.md", std::string(REFS) + "dev.md",
+      std::string(REFS) + "finance.md", std::string(REFS) + "install.md",
+      std::string(REFS) + "search.md", std::string(REFS) + "social.md",
+      std::string(REFS) + "update.md", std::string(REFS) + "video.md",
+      std::string(REFS) + "web.md"};
+  ASSERT_EQ(ASSETS.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(ASSETS[i].path, expected[i]) << "entry " << i;
+}
+
+TEST(Catalogue, EveryPayloadIsCleanText) {
+  size_t total = 0;
+  for (const Asset& asset : ASSETS) {
+    SCOPED_TRACE(std::string(asset.path));
+    EXPECT_EQ(asset.path.find(".."), std::string_view::npos);
+    EXPECT_NE(asset.path.front(), '/');
+    auto bytes = decode_base64(asset.base64);
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_FALSE(utf8::find_invalid(*bytes).has_value());
+    EXPECT_NE(bytes->rfind("\xEF\xBB\xBF", 0), 0u) << "byte-order mark";
+    EXPECT_EQ(bytes->find('\r'), std::string::npos);
+    EXPECT_EQ(bytes->find('\t'), std::string::npos);
+    ASSERT_GE(bytes->size(), 2u);
+    EXPECT_EQ(bytes->back(), '\n');
+    EXPECT_NE((*bytes)[bytes->size() - 2], '\n') << "more than one final newline";
+    total += bytes->size();
+  }
+  EXPECT_LT(total, 90000u);
+}
+
+// The build must regenerate the catalogue whenever a source file changes.
+TEST(Catalogue, MatchesTheSourceFilesByteForByte) {
+  for (const Asset& asset : ASSETS) {
+    fs::path source = fs::path(Q9_SOURCE_DIR) / "src/assets/files" / std::string(asset.path);
+    EXPECT_EQ(payload(asset.path), files::read_file(source)) << asset.path;
+  }
+}
+
+TEST(AgentFile, FrontMatterIsFixed) {
+  FrontMatter fm = front_matter(payload(AGENT));
+  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "mode", "permission.edit",
+                                                 "permission.bash", "permission.webfetch",
+                                                 "permission.websearch"}));
+  EXPECT_EQ(fm.get("description"),
+            "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
+            "publicly traded or private companies. Generates a single dark-mode HTML file with org "
+            "charts, ownership structures, board profiles, financials, and competitive analysis. Use "
+            "when asked to research a company, build a corporate report, create a company dossier, or "
+            "generate equity research.");
+  EXPECT_EQ(fm.get("mode"), "subagent");
+  for (const char* tool : {"edit", "bash", "webfetch", "websearch"})
+    EXPECT_EQ(fm.get(std::string("permission.") + tool), "allow") << tool;
+}
+
+TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
+  FrontMatter fm = front_matter(payload(AGENT));
+  EXPECT_EQ(fm.body.find("\nYou are Varnook Q9 Agent."), 0u);
+  EXPECT_EQ(headings(fm.body, "#"),
+            (std::vector<std::string>{"## TOOLING — THE q9 COMMAND", "## RESEARCH MANDATE",
+                                      "## ASSEMBLY", "## REPORT REQUIREMENTS",
+                                      "## NON-NEGOTIABLES"}));
+  expect_in_order(fm.body,
+                  {"`q9 version`", "`q9 doctrine`", "`q9 streams`", "`q9 streams \"<name>\"`",
+                   "`q9 memory recall \"<company>\"`",
+                   "`q9 record fact \"<company>\" <section> \"<claim>\" --source \"<src>\" --date "
+                   "<YYYY-MM-DD>`",
+                   "`q9 record negative \"<company>\" \"<what you searched and found nothing>\"`",
+                   "`q9 record contradiction \"<company>\" <topic> \"<both values + sources>\"`",
+                   "`q9 record report \"<company>\" <path> --version <n>`",
+                   "`q9 report <data.json> --out <file.html>`", "`q9 validate <file.html>`"},
+                  "tooling");
+  expect_in_order(fm.body,
+                  {"\"Financials & Corporate Structure\"", "\"Leadership & Board\"",
+                   "\"Products & Technology\"", "\"Market & Competitors\"",
+                   "\"Regulatory & Compliance\"", "\"News, Sentiment & ESG\""},
+                  "streams");
+  // The mandate runs 1 to 5, the assembly 6 to 9.
+  std::vector<std::string> numbered;
+  for (const std::string& line : lines_of(fm.body))
+    if (std::regex_search(line, std::regex("^[0-9]+\\. "))) numbered.push_back(line.substr(0, 2));
+  EXPECT_EQ(numbered, (std::vector<std::string>{"1.", "2.", "3.", "4.", "5.", "6.", "7.", "8.", "9."}));
+  for (const char* fact : {"q9-research", "UNVERIFIED", "OFAC/UN/UK/EU/ICIJ",
+                           "a zero-hit screen is a finding", "GATE 4 PASSED",
+                           "Powered by Varnook Q9 Agent", "Enterprise Research Report",
+                           "<company>-report.html", "Not verified"})
+    EXPECT_NE(fm.body.find(fact), std::string::npos) << fact;
+}
+
+// Every q9 command line the agent is told to run must be one the command takes:
+// a known subcommand, and for memory only the actions it accepts.
+TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
+  const std::set<std::string> subcommands = {"validate", "memory", "record", "report",
+                                             "doctrine", "streams", "version"};
+  const std::map<std::string, std::set<std::string>> actions = {
+      {"memory", {"recall", "init", "list"}},
+      {"record", {"fact", "negative", "contradiction", "report"}}};
+  std::string body = front_matter(payload(AGENT)).body;
+  std::regex span("`q9 ([a-z]+)( ([a-z]+))?[^`]*`");
+  int seen = 0;
+  for (auto it = std::sregex_iterator(body.begin(), body.end(), span); it != std::sregex_iterator();
+       ++it, ++seen) {
+    std::string sub = (*it)[1];
+    EXPECT_TRUE(subcommands.count(sub)) << it->str();
+    if (auto a = actions.find(sub); a != actions.end() && (*it)[3].matched) {
+      EXPECT_TRUE(a->second.count((*it)[3])) << it->str();
+    }
+  }
+  EXPECT_GE(seen, 12);
+}
+
+TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
+  FrontMatter fm = front_matter(payload(COMMAND));
+  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "agent"}));
+  EXPECT_EQ(fm.get("description"),
+            "Research a company and build a corporate dossier report using Varnook Q9 Agent");
+  EXPECT_EQ(fm.get("agent"), fs::path(AGENT).stem().string());
+
+  size_t placeholders = 0;
+  for (size_t at = fm.body.find("$ARGUMENTS"); at != std::string::npos;
+       at = fm.body.find("$ARGUMENTS", at + 1))
+    ++placeholders;
+  EXPECT_EQ(placeholders, 2u);
+  expect_in_order(fm.body,
+                  {"Research $ARGUMENTS and build a comprehensive corporate dossier.",
+                   "Company to research: $ARGUMENTS"},
+                  "placeholders");
+
+  const std::vector<std::string> contents = {
+      "Company overview and hero stats", "Organization chart (SVG)",
+      "Ownership and subsidiary structure (SVG)", "Board of directors table",
+      "Executive profile cards for all SEVPs", "Major shareholders", "15-year financial history",
+      "Revenue breakdown", "Competitive landscape", "Subsidiaries & investments",
+      "Technology & digital initiatives", "Regulatory environment", "ESG & sustainability",
+      "Connected transactions", "Risk analysis", "Analyst estimates"};
+  std::vector<std::string> listed;
+  std::smatch m;
+  for (const std::string& line : lines_of(fm.body))
+    if (std::regex_match(line, m, std::regex("([0-9]+)\\. (.*)"))) {
+      EXPECT_EQ(m[1], std::to_string(listed.size() + 1)) << line;
+      listed.push_back(m[2]);
+    }
+  EXPECT_EQ(listed, contents);
+}
+
+// The agent and the command must name the same desktop folder.
+TEST(CommandFile, SavesWhereTheAgentSaves) {
+  std::smatch m;
+  std::string agent = payload(AGENT), command = payload(COMMAND);
+  ASSERT_TRUE(std::regex_search(agent, m, std::regex("(~/Desktop/[^ `]*/)<company>-report\\.html")));
+  std::string folder = m[1];
+  EXPECT_NE(command.find(folder + "[ticker]-report.html"), std::string::npos) << folder;
+}
+
+TEST(SkillFile, FrontMatterSatisfiesTheHost) {
+  FrontMatter fm = front_matter(payload(SKILL));
+  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"name", "description", "metadata.homepage"}));
+  EXPECT_EQ(fm.get("name"), "q9-research");
+  EXPECT_EQ(fm.get("name"), fs::path(SKILL).parent_path().filename().string());
+  EXPECT_TRUE(std::regex_match(fm.get("name"), std::regex("[a-z0-9]+(-[a-z0-9]+)*")));
+  // A bare empty value would read as null; the host wants a map of strings.
+  EXPECT_NE(payload(SKILL).find("\n  homepage: \"\"\n"), std::string::npos);
+
+  std::string description = fm.get("description");
+  size_t length = utf8::length(description);
+  EXPECT_GE(length, 1u);
+  EXPECT_LE(length, 1024u);
+  size_t paragraphs = 1;
+  for (size_t i = 0; i + 1 < description.size(); ++i) paragraphs += description[i] == '\n';
+  EXPECT_EQ(paragraphs, 5u);
+  for (const char* part : {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
+                           "Zero config for 6 channels.", "burrowby doctor --json", "搜",
+                           "references/*.md"})
+    EXPECT_NE(description.find(part), std::string::npos) << part;
+}
+
+TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
+  std::string body = front_matter(payload(SKILL)).body;
+  EXPECT_EQ(headings(body, "# "), (std::vector<std::string>{"# Burrowby — 互联网能力路由器"}));
+  EXPECT_EQ(headings(body, "## "),
+            (std::vector<std::string>{
+                "## 常驻规则（全程适用）", "## 路由表", "## 零配置快速命令",
+                "## 需登录态的平台（按 doctor 的 active_backend 选命令）", "## 环境检查",
+                "## OpenCLI 适配器发现", "## 工作区规则", "## 详细文档", "## 配置渠道"}));
+  expect_in_order(body,
+                  {"| search | `references/search.md` |", "| social | `references/social.md` |",
+                   "| career | `references/career.md` |", "| dev | `references/dev.md` |",
+                   "| web | `references/web.md` |", "| video | `references/video.md` |",
+                   "| finance | `references/finance.md` |"},
+                  "routing table");
+  for (const char* fact : {"~/.config/opencode/agent/memory/sources.md", "burrowby check-update",
+                           "active_backend", "opencli list", "/tmp/", "~/.burrowby/",
+                           "references/install.md"})
+    EXPECT_NE(body.find(fact), std::string::npos) << fact;
+
+  // Every reference the skill points to is shipped.
+  std::regex ref("references/([a-z]+)\\.md");
+  for (auto it = std::sregex_iterator(body.begin(), body.end(), ref); it != std::sregex_iterator(); ++it) {
+    bool shipped = false;
+    for (const Asset& asset : ASSETS) shipped |= asset.path == std::string(REFS) + (*it)[1].str() + ".md";
+    EXPECT_TRUE(shipped) << it->str();
+  }
+}
+
+TEST(Guides, OpenWithTheirHeadingAndNoFrontMatter) {
+  const std::vector<std::pair<std::string, std::string>> guides = {
+      {"career.md", "# 职场招聘"},
+      {"dev.md", "# 开发工具"},
+      {"finance.md", "# 金融行情"},
+      {"install.md", "# Burrowby — Installation Guide"},
+      {"search.md", "# 搜索工具"},
+      {"social.md", "# 社交媒体 & 社区"},
+      {"update.md", "# Burrowby — Update Guide"},
+      {"video.md", "# 视频/播客"},
+      {"web.md", "# 网页阅读"}};
+  for (const auto& [file, heading] : guides) {
+    std::string text = payload(std::string(REFS) + file);
+    EXPECT_EQ(lines_of(text).at(0), heading) << file;
+    EXPECT_EQ(headings(text, "# ").size(), 1u) << file;
+  }
+  for (const char* file : {"install.md", "update.md"}) {
+    std::vector<std::string> sections = headings(payload(std::string(REFS) + file), "## ");
+    ASSERT_GE(sections.size(), 2u) << file;
+    EXPECT_EQ(sections[0], "## For Humans") << file;
+    EXPECT_EQ(sections[1], "## For AI Agents") << file;
+  }
+}
+
+struct DecodeCase {
+  const char* text;
+  std::optional<std::string> bytes;
+};
+
+TEST(DecodeBase64, AcceptsOnlyStrictCanonicalText) {
+  const DecodeCase cases[] = {
+      {"", std::string()},
+      {"Zg==", std::string("f")},
+      {"Zm8=", std::string("fo")},
+      {"Zm9v", std::string("foo")},
+      {"Zm9vYg==", std::string("foob")},
+      {"Zm9vYmE=", std::string("fooba")},
+      {"Zm9vYmFy", std::string("foobar")},
+      {"+/+/", std::string("\xfb\xff\xbf")},
+      {"AA==", std::string(1, '\0')},
+      {"Zg", std::nullopt},           // padding missing
+      {"Zg=", std::nullopt},          // padding short
+      {"Zg===", std::nullopt},        // padding long
+      {"Zh==", std::nullopt},         // non-zero bits under the padding
+      {"Zm9=", std::nullopt},         // the same with one '='
+      {"Z===", std::nullopt},         // three '='
+      {"====", std::nullopt},
+      {"Zg==Zg==", std::nullopt},     // padding in the middle
+      {"Zm=v", std::nullopt},
+      {"Zm9v\n", std::nullopt},       // white space
+      {"Zm 9v", std::nullopt},
+      {" Zm9v", std::nullopt},
+      {"Zm9-", std::nullopt},         // URL-safe alphabet
+      {"Zm9_", std::nullopt},
+      {"Zm9v.===", std::nullopt},
+      {"Zm\x80v", std::nullopt},
+  };
+  for (const DecodeCase& c : cases) EXPECT_EQ(decode_base64(c.text), c.bytes) << "'" << c.text << "'";
+}
+
+// The generator must stop the build on a source file that is not clean text.
+TEST(EmbedAssets, RefusesUncleanSources) {
+  const fs::path tool = fs::path(Q9_BINARY_DIR) / "src/assets/embed_assets";
+  const fs::path dir = fs::temp_directory_path() / ("q9-embed-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::pair<const char*, std::string> cases[] = {
+      {"ok", "text\n"},
+      {"carriage return", "text\r\n"},
+      {"no final newline", "text"},
+      {"two final newlines", "text\n\n"},
+      {"empty", ""},
+      {"byte-order mark", "\xEF\xBB\xBFtext\n"},
+      {"bad UTF-8", "caf\xE9\n"},
+  };
+  for (const auto& [name, bytes] : cases) {
+    std::ofstream(dir / "a.md", std::ios::binary) << bytes;
+    std::string command = tool.string() + " " + (dir / "out.cpp").string() + " " + dir.string() +
+                          " a.md 2>/dev/null";
+    int status = std::system(command.c_str());
+    EXPECT_EQ(status == 0, std::string(name) == "ok") << name;
+  }
+  std::string generated = files::read_file(dir / "out.cpp");
+  EXPECT_NE(generated.find("{\"a.md\",\n     \"dGV4dAo=\"\n    },"), std::string::npos) << generated;
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace q9::assets
