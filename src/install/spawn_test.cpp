@@ -1,0 +1,165 @@
+// Tests of the executable look-up and the child-process runner.
+#include "install/spawn.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "install/test_support.hpp"
+
+namespace q9::install {
+namespace {
+using namespace std::chrono_literals;
+using testing::fake_program;
+using testing::read_text;
+using testing::ScopedEnv;
+using testing::TempDir;
+using testing::write_text;
+
+RunResult sh(const std::string& script, std::chrono::milliseconds limit = 10s) {
+  return run("/bin/sh", {"sh", "-c", script}, limit);
+}
+
+// True while `pid` is a live process (a zombie counts as gone).
+bool alive(const std::string& pid) {
+  std::string stat = read_text("/proc/" + pid + "/stat");
+  if (stat.empty()) return false;
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
+}
+
+TEST(FindExecutable, SearchesPathInOrder) {
+  TempDir tmp;
+  write_text(tmp / "a/tool", "#!/bin/sh\n");  // not executable: skipped
+  fake_program(tmp / "b", "tool", "");
+  fake_program(tmp / "c", "tool", "");
+  std::filesystem::create_directories(tmp / "d/dironly");
+  fake_program(tmp / "e", "dironly", "");
+  std::string path = (tmp / "a").string() + ":" + (tmp / "b").string() + ":" +
+                     (tmp / "c").string() + ":" + (tmp / "d").string() + ":" +
+                     (tmp / "e").string();
+  ScopedEnv env("PATH", path);
+  struct Case {
+    std::string name;
+    std::optional<std::filesystem::path> found;
+  } cases[] = {
+      {"tool", tmp / "b/tool"},
+      {"dironly", tmp / "e/dironly"},
+      {"missing", std::nullopt},
+      {"", std::nullopt},
+      {(tmp / "c/tool").string(), tmp / "c/tool"},  // a directory part: tested directly
+      {(tmp / "a/tool").string(), std::nullopt},
+      {(tmp / "d/dironly").string(), std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(find_executable(c.name), c.found) << c.name;
+}
+
+TEST(FindExecutable, EmptyPathFindsNothingAndEmptyEntryIsCurrentDirectory) {
+  TempDir tmp;
+  fake_program(tmp.path(), "tool", "");
+  {
+    ScopedEnv env("PATH", "");
+    EXPECT_EQ(find_executable("tool"), std::nullopt);
+    EXPECT_EQ(find_executable("sh"), std::nullopt);
+  }
+  auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(tmp.path());
+  {
+    ScopedEnv env("PATH", "/nonexistent::");
+    EXPECT_EQ(find_executable("tool"), std::filesystem::path("tool"));
+  }
+  std::filesystem::current_path(cwd);
+  ScopedEnv unset("PATH", std::nullopt);
+  EXPECT_TRUE(find_executable("sh"));  // the system's default path
+}
+
+TEST(Run, ReportsStatusAndCollectsBothStreams) {
+  struct Case {
+    std::string script;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"echo out; echo err >&2; exit 3", 3, "out\n", "err\n"},
+      {"printf 'x'", 0, "x", ""},
+      {"kill -9 $$", -SIGKILL, "", ""},
+      {"cat; echo end", 0, "end\n", ""},  // standard input is empty, not the caller's
+  };
+  for (const Case& c : cases) {
+    RunResult r = sh(c.script);
+    EXPECT_EQ(r.status, c.status) << c.script;
+    EXPECT_EQ(r.out, c.out) << c.script;
+    EXPECT_EQ(r.err, c.err) << c.script;
+  }
+}
+
+TEST(Run, LargeOutputOnBothStreamsDoesNotDeadlock) {
+  RunResult r = sh("head -c 10000000 /dev/zero; head -c 3000000 /dev/zero >&2; "
+                   "head -c 5 /dev/zero");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.size(), 10000005u);
+  EXPECT_EQ(r.err.size(), 3000000u);
+}
+
+TEST(Run, PassesTheArgumentVectorWithoutAShell) {
+  RunResult r = run("/bin/sh",
+                    {"name-zero", "-c", "tr '\\0' '|' < /proc/$$/cmdline; printf '[%s]' \"$0\" \"$@\"",
+                     "a b", "$HOME", "*"},
+                    10s);
+  EXPECT_TRUE(r.out.starts_with("name-zero|-c|")) << r.out;
+  EXPECT_TRUE(r.out.ends_with("|a b|$HOME|*|[a b][$HOME][*]")) << r.out;
+}
+
+TEST(Run, StartFailuresAreOperatingSystemErrors) {
+  TempDir tmp;
+  write_text(tmp / "plain", "#!/bin/sh\n");
+  struct Case {
+    std::filesystem::path program;
+    int code;
+  } cases[] = {{tmp / "missing", ENOENT}, {tmp / "plain", EACCES}};
+  for (const Case& c : cases) {
+    try {
+      run(c.program, {"x"}, 10s);
+      ADD_FAILURE() << c.program << " started";
+    } catch (const std::system_error& e) {
+      EXPECT_EQ(e.code().value(), c.code) << c.program;
+    }
+  }
+}
+
+TEST(Run, TimeOutKillsTheChildAndEverythingItStarted) {
+  TempDir tmp;
+  const std::string pidfile = (tmp / "pid").string();
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    // The grandchild holds the output pipes too, and ignores the polite signals.
+    sh("trap '' TERM INT HUP; sleep 30 & echo $! > " + pidfile + "; sleep 30", 300ms);
+    FAIL() << "no time-out";
+  } catch (const TimeoutError& e) {
+    EXPECT_EQ(std::string(e.what()), "/bin/sh timed out after 0.3 seconds");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  std::string pid = read_text(pidfile);
+  ASSERT_FALSE(pid.empty());
+  pid.pop_back();
+  for (int i = 0; i < 100 && alive(pid); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_FALSE(alive(pid)) << "grandchild " << pid << " survived";
+}
+
+TEST(Run, TimeOutIsAChildProcessError) {
+  EXPECT_THROW(sh("exec sleep 30", 50ms), ChildError);
+}
+
+TEST(Run, DoesNotWaitForAGrandchildThatKeepsThePipesOpen) {
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = sh("sleep 3 & echo started; exit 4", 20s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.out, "started\n");
+}
+
+TEST(Run, ChildThatClosesItsPipesIsStillWaitedFor) {
+  RunResult r = sh("exec >&- 2>&-; sleep 0.2; exit 7");
+  EXPECT_EQ(r.status, 7);
+}
+
+}  // namespace
+}  // namespace q9::install
