@@ -8,100 +8,37 @@
 //
 // With --generate broken the checks are turned round: the run passes only when the
 // browser and the checkers report the planted faults.
-import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { Browser, Page } from './lib/cdp.mjs';
-import { judge, PROBE_EXPRESSION, HERO_COLUMNS_EXPRESSION } from './lib/probe.mjs';
+import { Browser } from './lib/cdp.mjs';
+import { judge } from './lib/probe.mjs';
 import { runNu, dataErrors, isError, isWarning, describe } from './lib/nu.mjs';
 import { frameRecord, richRecord, brokenRecord, BROKEN_ADDRESS } from './lib/records.mjs';
-
-function parseArgs(argv) {
-  const args = {};
-  for (let i = 0; i < argv.length; i += 2) {
-    const key = argv[i];
-    if (!key.startsWith('--') || i + 1 >= argv.length) throw new Error(`bad argument ${key}`);
-    args[key.slice(2)] = argv[i + 1];
-  }
-  for (const need of ['q9', 'out', 'case']) if (!args[need]) throw new Error(`--${need} is required`);
-  if (!args.data === !args.generate) throw new Error('give exactly one of --data and --generate');
-  return args;
-}
-
-function which(name) {
-  for (const dir of (process.env.PATH ?? '').split(':')) {
-    const p = path.join(dir || '.', name);
-    try {
-      fs.accessSync(p, fs.constants.X_OK);
-      return p;
-    } catch (e) { /* next */ }
-  }
-  return null;
-}
-
-// Tools as provision.sh leaves them; the environment may point elsewhere.
-function findTools(cache) {
-  const chromium = process.env.Q9_CHROMIUM || which('chromium-headless-shell') || which('chromium');
-  const java = process.env.Q9_JAVA || which('java');
-  const jar = process.env.Q9_VNU_JAR || path.join(cache, 'node_modules', 'vnu-jar', 'build', 'dist', 'vnu.jar');
-  const missing = [];
-  if (!chromium) missing.push('chromium-headless-shell (or chromium)');
-  if (!java) missing.push('java');
-  if (!fs.existsSync(jar)) missing.push(`vnu.jar (looked at ${jar})`);
-  if (missing.length) throw new Error(`missing tools: ${missing.join(', ')}; run tests/browser/provision.sh`);
-  return { chromium, java, jar };
-}
-
-// `q9 report RECORD --out FILE`: returns its exit status and standard output lines.
-function render(q9, recordFile, htmlFile) {
-  const r = spawnSync(q9, ['report', recordFile, '--out', htmlFile], { encoding: 'utf8', timeout: 60000 });
-  if (r.error) throw new Error(`cannot run ${q9}: ${r.error.message}`);
-  if (r.status !== 0 && r.status !== 1) {
-    throw new Error(`q9 report ${recordFile} exited ${r.status}: ${r.stderr.trim()}`);
-  }
-  if (!fs.existsSync(htmlFile)) throw new Error(`q9 report ${recordFile} wrote no ${htmlFile}`);
-  return { status: r.status, lines: r.stdout.split('\n').filter((l) => l !== '') };
-}
+import { parseArgs, findTools, freshDir, render, inspect, pictureStats, Tally } from './lib/harness.mjs';
 
 async function browse(chromium, htmlFile, outDir) {
   const browser = await Browser.launch(chromium);
   try {
-    const page = await Page.open(browser);
-    const url = pathToFileURL(htmlFile).href;
-    await page.setViewport(1200, 800);
-    await page.load(url);
-    const wide = await page.evaluate(PROBE_EXPRESSION);
-    await page.screenshot(path.join(outDir, 'screenshot-1200x800.png'));
-    await page.screenshot(path.join(outDir, 'page-1200.png'), { fullPage: true });
-    await page.setViewport(800, 800);
-    await page.evaluate('new Promise(r => requestAnimationFrame(() => requestAnimationFrame(r)))');
-    const narrowColumns = await page.evaluate(HERO_COLUMNS_EXPRESSION);
-    await page.screenshot(path.join(outDir, 'screenshot-800x800.png'));
-    return { url, wide, narrowColumns, requests: page.requests, exceptions: page.exceptions,
-      consoleErrors: page.consoleErrors };
+    const shotFile = path.join(outDir, 'screenshot-1200x800.png');
+    const seen = await inspect(browser, pathToFileURL(htmlFile).href, async (page) => {
+      await page.screenshot(shotFile);
+      await page.screenshot(path.join(outDir, 'page-1200.png'), { fullPage: true });
+    });
+    await seen.page.screenshot(path.join(outDir, 'screenshot-800x800.png'));
+    seen.shot = await pictureStats(browser, shotFile);
+    delete seen.page;
+    return seen;
   } finally {
     await browser.close();
   }
 }
 
-// Collects named outcomes so the log reads as a list of checks.
-class Tally {
-  constructor() { this.failed = 0; this.passed = 0; }
-  check(ok, name, details = []) {
-    console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}`);
-    for (const d of details) console.log(`       ${d}`);
-    if (ok) this.passed += 1; else this.failed += 1;
-  }
-}
-
 async function main() {
-  const args = parseArgs(process.argv.slice(2));
-  const cache = args.cache ?? path.join(process.env.HOME ?? '/tmp', '.cache', 'q9infra-browser');
-  const tools = findTools(cache);
-  const outDir = path.resolve(args.out, args.case);
-  fs.rmSync(outDir, { recursive: true, force: true });
-  fs.mkdirSync(outDir, { recursive: true });
+  const args = parseArgs(process.argv.slice(2), ['q9', 'out', 'case']);
+  if (!args.data === !args.generate) throw new Error('give exactly one of --data and --generate');
+  const tools = findTools(args.cache);
+  const outDir = freshDir(path.resolve(args.out, args.case));
   const broken = args.generate === 'broken';
 
   let record;
@@ -140,6 +77,9 @@ async function main() {
   const problems = judge({ record, wide: seen.wide, narrowColumns: seen.narrowColumns,
     requests: seen.requests, exceptions: seen.exceptions, pageUrl: seen.url });
   console.log(`screenshot: ${path.join(outDir, 'screenshot-1200x800.png')}`);
+  const { shot } = seen;
+  tally.check(shot.width === 1200 && shot.height === 800 && shot.darkShare >= 0.75,
+    `screenshot is 1200x800 and dark (${shot.width}x${shot.height}, ${(shot.darkShare * 100).toFixed(1)}% dark pixels)`);
 
   if (broken) {
     const expected = [
@@ -186,8 +126,7 @@ async function main() {
     tally.check(fromData.length === 0, 'Nu finds no error brought by the record', fromData.map(describe));
   }
 
-  console.log(`${args.case}: ${tally.passed} checks held, ${tally.failed} failed`);
-  return tally.failed === 0 ? 0 : 1;
+  return tally.summary(args.case);
 }
 
 main().then((code) => { process.exitCode = code; }, (err) => {
