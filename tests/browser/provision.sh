@@ -44,6 +44,11 @@ else
   apt_install chromium-headless-shell fonts-liberation
   browser=$(command -v chromium-headless-shell)
 fi
+# Text in the screenshots needs at least one font family; Debian's browser only recommends one.
+if ! dpkg-query -W -f='${Status}' fonts-liberation 2>/dev/null | grep -q 'install ok installed' \
+    && [ -z "$(fc-list 2>/dev/null | head -n 1)" ]; then
+  apt_install fonts-liberation
+fi
 say "browser: $browser ($("$browser" --no-sandbox --version 2>/dev/null | head -n 1))"
 
 java_major() { java -version 2>&1 | sed -n 's/.*version "\([0-9]*\).*/\1/p' | head -n 1; }
