@@ -1,2 +1,39 @@
-// placeholder until the handler lands
+// q9 report DATA [--out FILE]: render a dossier from a JSON data file; with --out, write
+// it, run the gate over the same text and print one result line and the errors.
+#include <ostream>
+
 #include "cli/commands.hpp"
+#include "core/files.hpp"
+#include "core/json.hpp"
+#include "core/utf8.hpp"
+#include "report/render.hpp"
+#include "validate/validate.hpp"
+
+namespace q9::cli {
+
+int _cmd_report(const Args& args, Io& io) {
+  const std::string text = files::read_utf8_file(args.data);
+  const json::Value data = json::parse(text, args.data);
+  std::string doc;
+  try {
+    doc = report::render(data);
+  } catch (const report::RenderError& e) {
+    // Only to name the data file in the diagnostic; the error still ends the command.
+    throw report::RenderError(args.data + ": " + e.what());
+  }
+
+  if (!args.out || args.out->empty()) {
+    io.out << doc << '\n';
+    return 0;
+  }
+  const std::string& out = *args.out;
+  files::write_file_atomic(out, doc);
+  const validate::Report result = validate::validate_text(doc, out);
+  io.out << "wrote " << out << " (" << utf8::length(doc) / 1024
+         << " KB) | gate: " << (result.ok ? "PASS" : "FAIL") << '\n';
+  if (result.ok) return 0;
+  for (const std::string& error : result.errors) io.out << "  - " << error << '\n';
+  return 1;
+}
+
+}  // namespace q9::cli

@@ -1,0 +1,221 @@
+// q9 report, in process through its handler and end to end through the q9 program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.hpp"
+#include "core/files.hpp"
+#include "core/json.hpp"
+#include "report/render.hpp"
+#include "validate/validate.hpp"
+
+namespace q9::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScopedTempDir {
+ public:
+  ScopedTempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "q9-report-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+  }
+  ~ScopedTempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const fs::path& p) { return files::read_file(p); }
+
+void spit(const fs::path& p, std::string_view bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs the handler as `q9 report DATA [--out OUT]` would; errors propagate.
+Outcome report(const fs::path& data, std::optional<std::string> out = std::nullopt) {
+  Args args;
+  args.cmd = "report";
+  args.data = data.string();
+  args.out = std::move(out);
+  std::ostringstream o, e;
+  Io io{o, e};
+  int status = _cmd_report(args, io);
+  return {status, o.str(), e.str()};
+}
+
+const char* kRounded =
+    R"({"company": "Acme", "sections": [{"id": "risk", "title": "Risk",
+        "body_html": "<div style=\"border-radius:4px\">x</div>"}]})";
+
+class ReportCommandTest : public ::testing::Test {
+ protected:
+  fs::path file(const std::string& name, std::string_view bytes) {
+    fs::path p = dir_.path() / name;
+    spit(p, bytes);
+    return p;
+  }
+  ScopedTempDir dir_;
+};
+
+TEST_F(ReportCommandTest, WithoutOutPrintsTheDocumentAndChecksNothing) {
+  fs::path data = file("data.json", kRounded);  // would fail the gate
+  const std::string doc = report::render(json::parse(kRounded));
+  for (std::optional<std::string> out : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    Outcome r = report(data, out);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, doc + "\n");
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(fs::directory_iterator(dir_.path())->path(), data);  // nothing else written
+}
+
+TEST_F(ReportCommandTest, WritesRunsTheGateAndPrintsOneLine) {
+  fs::path data = file("data.json", "{}");
+  const std::string out = (dir_.path() / "out.html").string();
+  Outcome r = report(data, out);
+  // The bare document has only the overview section: a warning, which is not printed.
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: PASS\n");
+  EXPECT_EQ(slurp(out), report::render(json::Object{}));
+}
+
+TEST_F(ReportCommandTest, FailingGatePrintsErrorsAndKeepsTheFile) {
+  fs::path data = file("data.json", kRounded);
+  const std::string out = (dir_.path() / "out.html").string();
+  Outcome r = report(data, out);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
+  EXPECT_EQ(slurp(out), report::render(json::parse(kRounded)));
+}
+
+TEST_F(ReportCommandTest, SizeFigureCountsCharactersNotBytes) {
+  // 9061 characters, 10261 bytes: 8 KB by characters, 10 by bytes.
+  std::string body;
+  for (int i = 0; i < 1200; ++i) body += "\u00e9";
+  fs::path data = file("data.json", R"({"sections": [{"id": "a", "title": "A", "body_html": ")" +
+                                        body + "\"}]}");
+  const std::string out = (dir_.path() / "out.html").string();
+  Outcome r = report(data, out);
+  EXPECT_EQ(r.out.substr(0, r.out.find('|')), "wrote " + out + " (8 KB) ");
+  EXPECT_EQ(fs::file_size(out), 10261u);
+}
+
+TEST_F(ReportCommandTest, RerunReplacesTheFileWithIdenticalBytes) {
+  const std::string out = (dir_.path() / "out.html").string();
+  spit(out, std::string(100000, 'z'));  // a longer file that must not survive in part
+  fs::path data = file("data.json", kRounded);
+  report(data, out);
+  const std::string first = slurp(out);
+  report(data, out);
+  EXPECT_EQ(slurp(out), first);
+  EXPECT_EQ(first, report::render(json::parse(kRounded)));
+}
+
+TEST_F(ReportCommandTest, SymlinkedOutputKeepsTheLink) {
+  fs::path target = dir_.path() / "real.html";
+  spit(target, "old");
+  fs::path link = dir_.path() / "link.html";
+  fs::create_symlink(target, link);
+  report(file("data.json", "{}"), link.string());
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(target), report::render(json::Object{}));
+}
+
+TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
+  struct Case {
+    const char* name;
+    std::string bytes;  // empty: the data file does not exist
+    std::string out;    // relative to the temporary directory
+    std::string message;
+  } cases[] = {
+      {"missing.json", "", "out.html", "missing.json: No such file or directory"},
+      {"latin1.json", "{\"company\": \"Z\xfcrich\"}", "out.html",
+       "latin1.json: invalid UTF-8 at byte 14"},
+      {"bom.json", "\xef\xbb\xbf{}", "out.html", "bom.json: line 1 column 1:"},
+      {"bad.json", "{\"a\": }", "out.html", "bad.json: line 1 column 7:"},
+      {"array.json", "[1, 2]", "out.html", "array.json: report data: expected object, found array"},
+      {"number.json", "42", "out.html", "number.json: report data: expected object, found integer"},
+      {"nosection.json", R"({"sections": [{"id": "a"}]})", "out.html",
+       "nosection.json: sections[0]: missing key 'title'"},
+      {"ok.json", "{}", "no/such/dir/out.html", "no/such/dir/out.html: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    fs::path data = dir_.path() / c.name;
+    if (!c.bytes.empty()) spit(data, c.bytes);
+    fs::path out = dir_.path() / c.out;
+    try {
+      report(data, out.string());
+      ADD_FAILURE() << c.name << ": no error";
+    } catch (const std::exception& e) {
+      std::string what = e.what();
+      // Messages name the file as given; compare from its base name on.
+      std::string tail = what.substr(std::min(what.size(), dir_.path().string().size() + 1));
+      EXPECT_EQ(tail.substr(0, c.message.size()), c.message) << what;
+    }
+    EXPECT_FALSE(fs::exists(out)) << c.name;
+  }
+}
+
+TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
+  const fs::path data = fs::path(Q9_SOURCE_DIR) / "examples" / "northwind-dossier.json";
+  const std::string out = (dir_.path() / "northwind.html").string();
+  Outcome r = report(data, out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "wrote " + out + " (34 KB) | gate: PASS\n");
+  const std::string doc = slurp(out);
+  EXPECT_EQ(doc, slurp(fs::path(Q9_SOURCE_DIR) / "examples" / "northwind-dossier.html"));
+  validate::Report gate = validate::validate_text(doc, out);
+  EXPECT_EQ(gate.errors, std::vector<std::string>{});
+  EXPECT_EQ(gate.warnings, std::vector<std::string>{});
+  EXPECT_EQ(gate.stats.find("sections")->as_integer().digits, "18");
+}
+
+// The real program: exit statuses and where each output goes.
+Outcome q9(const std::string& arguments) {
+  ScopedTempDir capture;
+  const fs::path out = capture.path() / "out", err = capture.path() / "err";
+  const std::string command = std::string(Q9_BINARY_DIR) + "/src/cli/q9 " + arguments + " >" +
+                              out.string() + " 2>" + err.string();
+  int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+}
+
+TEST_F(ReportCommandTest, ProgramExitStatuses) {
+  fs::path good = file("good.json", "{}");
+  fs::path rounded = file("rounded.json", kRounded);
+  fs::path bad = file("bad.json", "[]");
+  const std::string out = (dir_.path() / "o.html").string();
+
+  Outcome r = q9("report " + good.string());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, report::render(json::Object{}) + "\n");
+
+  r = q9("report " + rounded.string() + " --out " + out);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(fs::exists(out));
+
+  r = q9("report " + bad.string() + " --out " + (dir_.path() / "x.html").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "q9: error: " + bad.string() + ": report data: expected object, found array\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "x.html"));
+}
+
+}  // namespace
+}  // namespace q9::cli
