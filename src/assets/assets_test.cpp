@@ -182,6 +182,7 @@ TEST(Catalogue, EveryPayloadIsCleanText) {
     EXPECT_NE((*bytes)[bytes->size() - 2], '\n') << "more than one final newline";
     total += bytes->size();
   }
+  EXPECT_GT(total, 40000u);
   EXPECT_LT(total, 90000u);
 }
 
@@ -356,6 +357,16 @@ TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
     for (const Asset& asset : ASSETS) shipped |= asset.path == std::string(REFS) + (*it)[1].str() + ".md";
     EXPECT_TRUE(shipped) << it->str();
   }
+}
+
+// The host loads every Markdown file below agent/ as an agent definition, so the
+// source log the skill keeps there must be created with "disable: true", or
+// the first research run adds a stray agent "memory/sources" to the host.
+TEST(SkillFile, SourceLogIsNotLoadedAsAnAgent) {
+  std::string body = front_matter(payload(SKILL)).body;
+  size_t log = body.find("f=~/.config/opencode/agent/memory/sources.md\n");
+  ASSERT_NE(log, std::string::npos);
+  EXPECT_NE(body.find("printf -- '---\\ndisable: true\\n---\\n\\n' > \"$f\"", log), std::string::npos);
 }
 
 TEST(Guides, OpenWithTheirHeadingAndNoFrontMatter) {
