@@ -2,7 +2,10 @@
 // PATH of their own, and a fresh home and configuration directory.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <map>
+#include <thread>
 
 #include "install/spawn.hpp"
 #include "install/test_support.hpp"
@@ -201,6 +204,24 @@ TEST(Installer, SecondRunReplacesLocalEdits) {
   Machine::Result r = m.install({"--config-only"}, m.cfg());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_text(agent), original);
+}
+
+TEST(Installer, TerminatingTheInstallerStopsTheChildItWaitsFor) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    const std::string pipx =
+        "echo $PPID > \"$Q9_FAKE_LOG.parent\"; echo $$ > \"$Q9_FAKE_LOG.child\"; exec sleep 30";
+    Machine m({{"pipx", pipx}});
+    Machine::Result r{};
+    std::thread installer([&] { r = m.install({}, m.cfg()); });
+    const std::string child = testing::wait_for_line(m.tmp / "log.child");
+    const std::string parent = testing::wait_for_line(m.tmp / "log.parent");
+    ASSERT_FALSE(parent.empty());
+    ::kill(std::stoi(parent), sig);
+    installer.join();
+    EXPECT_EQ(r.status, -sig);
+    for (int i = 0; i < 200 && testing::alive(child); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(testing::alive(child)) << "pipx outlived the installer (signal " << sig << ")";
+  }
 }
 
 }  // namespace

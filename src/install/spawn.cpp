@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
@@ -21,6 +22,16 @@ namespace q9::install {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 namespace {
+
+// The process group of the child being run, 0 when there is none.
+std::atomic<pid_t> g_child_group{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+
+extern "C" void pass_on_and_die(int sig) {
+  if (pid_t group = g_child_group.load()) ::kill(-group, sig);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);  // delivered when the handler returns
+}
 
 bool is_executable_file(const std::string& path) {
   struct stat st {};
@@ -90,6 +101,7 @@ struct SpawnSetup {
 struct ChildGuard {
   pid_t pid;
   bool reaped = false;
+  explicit ChildGuard(pid_t child) : pid(child) { g_child_group.store(child); }
   ~ChildGuard() {
     if (!reaped) stop();
   }
@@ -98,8 +110,12 @@ struct ChildGuard {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    reaped = true;
+    mark_reaped();
     return status;
+  }
+  void mark_reaped() {
+    reaped = true;
+    g_child_group.store(0);
   }
 };
 
@@ -168,6 +184,17 @@ std::optional<fs::path> find_executable(std::string_view name) {
   }
 }
 
+void pass_signals_to_children() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    struct sigaction sa {};
+    sa.sa_handler = pass_on_and_die;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(sig, &sa, nullptr);
+  }
+}
+
 RunResult run(const fs::path& program, const std::vector<std::string>& argv,
               std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
@@ -186,7 +213,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
   err_pipe.close_write();
   if (rc != 0) throw std::system_error(rc, std::generic_category(), program.string());
 
-  ChildGuard child{pid};
+  ChildGuard child(pid);
   RunResult result;
   Stream streams[2] = {{out_pipe.fd[0], &result.out}, {err_pipe.fd[0], &result.err}};
   for (Stream& s : streams) ::fcntl(s.fd, F_SETFL, ::fcntl(s.fd, F_GETFL) | O_NONBLOCK);
@@ -200,7 +227,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
                        std::generic_category().message(errno));
     }
     if (r == pid) {
-      child.reaped = true;
+      child.mark_reaped();
       result.status = decode_status(status);
       // Take what the child left in the pipes, but do not wait for processes it left
       // behind that still hold them; the bound stops a grandchild that keeps writing.

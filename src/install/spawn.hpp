@@ -55,4 +55,10 @@ std::optional<std::filesystem::path> find_executable(std::string_view name);
 RunResult run(const std::filesystem::path& program, const std::vector<std::string>& argv,
               std::chrono::milliseconds limit);
 
+// A child runs in a process group of its own, so the terminal's Ctrl-C does not reach it.
+// For programs that run children: on SIGINT, SIGTERM or SIGHUP, pass the signal on to the
+// running child's group, then end this process by the same signal. Signals this process
+// ignores stay ignored.
+void pass_signals_to_children();
+
 }  // namespace q9::install

@@ -13,18 +13,11 @@ using testing::fake_program;
 using testing::read_text;
 using testing::ScopedEnv;
 using testing::TempDir;
+using testing::alive;
 using testing::write_text;
 
 RunResult sh(const std::string& script, std::chrono::milliseconds limit = 10s) {
   return run("/bin/sh", {"sh", "-c", script}, limit);
-}
-
-// True while `pid` is a live process (a zombie counts as gone).
-bool alive(const std::string& pid) {
-  std::string stat = read_text("/proc/" + pid + "/stat");
-  if (stat.empty()) return false;
-  size_t close = stat.rfind(')');
-  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
 }
 
 TEST(FindExecutable, SearchesPathInOrder) {
@@ -137,9 +130,8 @@ TEST(Run, TimeOutKillsTheChildAndEverythingItStarted) {
     EXPECT_EQ(std::string(e.what()), "/bin/sh timed out after 0.3 seconds");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  std::string pid = read_text(pidfile);
+  std::string pid = testing::wait_for_line(pidfile);
   ASSERT_FALSE(pid.empty());
-  pid.pop_back();
   for (int i = 0; i < 100 && alive(pid); ++i) std::this_thread::sleep_for(10ms);
   EXPECT_FALSE(alive(pid)) << "grandchild " << pid << " survived";
 }

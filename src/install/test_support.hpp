@@ -59,6 +59,23 @@ inline void fake_program(const std::filesystem::path& dir, const std::string& na
   ::chmod((dir / name).c_str(), 0755);
 }
 
+// True while process `pid` runs (a zombie counts as gone).
+inline bool alive(const std::string& pid) {
+  std::string stat = read_text("/proc/" + pid + "/stat");
+  size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
+}
+
+// The first line of the file at `path` once it has one, waiting up to ten seconds.
+inline std::string wait_for_line(const std::filesystem::path& path) {
+  for (int i = 0; i < 1000; ++i) {
+    std::string text = read_text(path);
+    if (size_t nl = text.find('\n'); nl != std::string::npos) return text.substr(0, nl);
+    ::usleep(10000);
+  }
+  return "";
+}
+
 // Sets an environment variable for the scope (nullopt unsets it) and restores it after.
 class ScopedEnv {
  public:
