@@ -10,6 +10,15 @@
 #include "validate/validate.hpp"
 
 namespace q9::cli {
+namespace {
+
+// A document lost on a full disk or a closed pipe must not end in success.
+void check_written(std::ostream& out) {
+  out.flush();
+  if (!out) throw files::FileError("standard output: write failed");
+}
+
+}  // namespace
 
 int _cmd_report(const Args& args, Io& io) {
   const std::string text = files::read_utf8_file(args.data);
@@ -24,6 +33,7 @@ int _cmd_report(const Args& args, Io& io) {
 
   if (!args.out || args.out->empty()) {
     io.out << doc << '\n';
+    check_written(io.out);
     return 0;
   }
   const std::string& out = *args.out;
@@ -31,9 +41,11 @@ int _cmd_report(const Args& args, Io& io) {
   const validate::Report result = validate::validate_text(doc, out);
   io.out << "wrote " << out << " (" << utf8::length(doc) / 1024
          << " KB) | gate: " << (result.ok ? "PASS" : "FAIL") << '\n';
-  if (result.ok) return 0;
-  for (const std::string& error : result.errors) io.out << "  - " << error << '\n';
-  return 1;
+  if (!result.ok) {
+    for (const std::string& error : result.errors) io.out << "  - " << error << '\n';
+  }
+  check_written(io.out);
+  return result.ok ? 0 : 1;
 }
 
 }  // namespace q9::cli

@@ -170,6 +170,26 @@ TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
   }
 }
 
+// A stream that refuses every byte, like standard output on a full disk.
+struct FullBuffer : std::streambuf {
+  int overflow(int) override { return traits_type::eof(); }
+};
+
+TEST_F(ReportCommandTest, LostOutputIsAnError) {
+  fs::path data = file("data.json", "{}");
+  for (std::optional<std::string> out : {std::optional<std::string>(),
+                                         std::optional<std::string>((dir_.path() / "o.html").string())}) {
+    Args args;
+    args.data = data.string();
+    args.out = out;
+    FullBuffer full;
+    std::ostream o(&full);
+    std::ostringstream e;
+    Io io{o, e};
+    EXPECT_THROW(_cmd_report(args, io), files::FileError);
+  }
+}
+
 TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
   const fs::path data = fs::path(Q9_SOURCE_DIR) / "examples" / "northwind-dossier.json";
   const std::string out = (dir_.path() / "northwind.html").string();
@@ -215,6 +235,10 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "q9: error: " + bad.string() + ": report data: expected object, found array\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "x.html"));
+
+  r = q9("report " + good.string() + " >/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "q9: error: standard output: write failed\n");
 }
 
 }  // namespace

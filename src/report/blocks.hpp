@@ -71,9 +71,10 @@ inline bool walkable(const json::Value& v) {
 }
 
 // Number of bytes of the UTF-8 character that starts with byte `lead`, clamped to
-// `left` (so that malformed text never reads past its end).
+// `left` so that malformed text never reads past its end; a byte that cannot start a
+// character stands alone.
 inline size_t char_bytes(unsigned char lead, size_t left) {
-  size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
   return n < left ? n : left;
 }
 

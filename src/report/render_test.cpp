@@ -150,6 +150,12 @@ TEST(RenderTest, FailuresReportTheFirstFaultInOrder) {
   }
 }
 
+TEST(RenderTest, BrokenUtf8TextIsWalkedWithoutReadingPastItsEnd) {
+  // The reader never produces such text, but render() takes any value.
+  json::Object data{{"sources", std::string("a\xff\xe2\x82")}};
+  EXPECT_TRUE(has(render(data), "Data sources: a | \xff | \xe2\x82</p>"));
+}
+
 TEST(RenderTest, SameRecordSameBytes) {
   const char* data = R"({"company": "Ünïcode & Co", "hero_stats": [{"label": "a", "value": 1.1}],
       "sections": [{"id": "x", "title": "X", "body_html": "<p>1</p>"}], "sources": ["s"]})";
