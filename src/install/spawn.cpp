@@ -218,7 +218,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
   Stream streams[2] = {{out_pipe.fd[0], &result.out}, {err_pipe.fd[0], &result.err}};
   for (Stream& s : streams) ::fcntl(s.fd, F_SETFL, ::fcntl(s.fd, F_GETFL) | O_NONBLOCK);
 
-  auto idle = std::chrono::milliseconds(1);
+  std::chrono::microseconds idle(50);
   for (;;) {
     int status = 0;
     pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -266,8 +266,8 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
       }
     } else {
       // Both pipes are closed, yet the child has not exited: wait with a growing pause.
-      std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(idle, left));
-      idle = std::min(idle * 2, std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::min<std::chrono::microseconds>(idle, left));
+      idle = std::min<std::chrono::microseconds>(idle * 2, std::chrono::milliseconds(50));
     }
   }
 }
