@@ -2,21 +2,22 @@
 // generated into the build tree (catalogue.cpp) by embed_assets.
 #include "assets/assets.hpp"
 
+#include <array>
 #include <cstdint>
 
 namespace q9::assets {
 
 namespace {
 
-// Value of a base64 alphabet character, or -1.
-int _sextet(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Value of each byte in the standard alphabet, or -1. A table rather than
+// range tests: the payloads are short, but the branches are unpredictable.
+constexpr std::array<int8_t, 256> _SEXTETS = [] {
+  std::array<int8_t, 256> table{};
+  table.fill(-1);
+  const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
+  return table;
+}();
 
 }  // namespace
 
@@ -26,26 +27,37 @@ int _sextet(char c) {
 std::optional<std::string> decode_base64(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   size_t padding = 0;
-  if (!text.empty() && text.back() == '=') {
-    padding = (text[text.size() - 2] == '=') ? 2 : 1;
-  }
-  std::string out;
-  out.reserve(text.size() / 4 * 3);
+  if (!text.empty() && text.back() == '=') padding = (text[text.size() - 2] == '=') ? 2 : 1;
   const size_t body = text.size() - padding;
-  uint32_t bits = 0;
-  int held = 0;
-  for (size_t i = 0; i < body; ++i) {
-    int v = _sextet(text[i]);
-    if (v < 0) return std::nullopt;  // a stray character, or '=' inside the text
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    held += 6;
-    if (held >= 8) {
-      held -= 8;
-      out += static_cast<char>((bits >> held) & 0xFF);
-    }
+
+  std::string out(body * 3 / 4, '\0');
+  size_t o = 0;
+  size_t i = 0;
+  // Whole groups of four characters: three bytes each.
+  for (; i + 4 <= body; i += 4) {
+    int a = _SEXTETS[static_cast<unsigned char>(text[i])];
+    int b = _SEXTETS[static_cast<unsigned char>(text[i + 1])];
+    int c = _SEXTETS[static_cast<unsigned char>(text[i + 2])];
+    int d = _SEXTETS[static_cast<unsigned char>(text[i + 3])];
+    if ((a | b | c | d) < 0) return std::nullopt;  // a stray character, or '=' inside the text
+    uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+    out[o++] = static_cast<char>(v >> 16);
+    out[o++] = static_cast<char>(v >> 8);
+    out[o++] = static_cast<char>(v);
   }
-  // What is left after the last whole byte must be padding-zero bits.
-  if ((bits & ((1u << held) - 1)) != 0) return std::nullopt;
+  // The padded last group: two or three characters before the '='.
+  if (padding != 0) {
+    uint32_t v = 0;
+    for (size_t k = 0; k < 4 - padding; ++k) {
+      int x = _SEXTETS[static_cast<unsigned char>(text[i + k])];
+      if (x < 0) return std::nullopt;
+      v |= uint32_t(x) << (18 - 6 * k);
+    }
+    // The bits below the last whole byte must be zero.
+    if (v & (padding == 2 ? 0xFFFFu : 0xFFu)) return std::nullopt;
+    out[o++] = static_cast<char>(v >> 16);
+    if (padding == 1) out[o++] = static_cast<char>(v >> 8);
+  }
   return out;
 }
 
