@@ -83,23 +83,23 @@ TEST_F(ReportCommandTest, WithoutOutPrintsTheDocumentAndChecksNothing) {
   EXPECT_EQ(fs::directory_iterator(dir_.path())->path(), data);  // nothing else written
 }
 
-TEST_F(ReportCommandTest, WritesRunsTheGateAndPrintsOneLine) {
-  fs::path data = file("data.json", "{}");
+TEST_F(ReportCommandTest, OutWritesThenGatesAndReplacesWholeFiles) {
   const std::string out = (dir_.path() / "out.html").string();
-  Outcome r = report(data, out);
+  spit(out, std::string(100000, 'z'));  // a longer file that must not survive in part
   // The bare document has only the overview section: a warning, which is not printed.
+  Outcome r = report(file("empty.json", "{}"), out);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: PASS\n");
   EXPECT_EQ(slurp(out), report::render(json::Object{}));
-}
 
-TEST_F(ReportCommandTest, FailingGatePrintsErrorsAndKeepsTheFile) {
-  fs::path data = file("data.json", kRounded);
-  const std::string out = (dir_.path() / "out.html").string();
-  Outcome r = report(data, out);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
-  EXPECT_EQ(slurp(out), report::render(json::parse(kRounded)));
+  // A failing gate prints its errors and leaves the file; a second run gives the same bytes.
+  fs::path rounded = file("rounded.json", kRounded);
+  for (int run = 0; run < 2; ++run) {
+    r = report(rounded, out);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
+    EXPECT_EQ(slurp(out), report::render(json::parse(kRounded)));
+  }
 }
 
 TEST_F(ReportCommandTest, SizeFigureCountsCharactersNotBytes) {
@@ -112,17 +112,6 @@ TEST_F(ReportCommandTest, SizeFigureCountsCharactersNotBytes) {
   Outcome r = report(data, out);
   EXPECT_EQ(r.out.substr(0, r.out.find('|')), "wrote " + out + " (8 KB) ");
   EXPECT_EQ(fs::file_size(out), 10261u);
-}
-
-TEST_F(ReportCommandTest, RerunReplacesTheFileWithIdenticalBytes) {
-  const std::string out = (dir_.path() / "out.html").string();
-  spit(out, std::string(100000, 'z'));  // a longer file that must not survive in part
-  fs::path data = file("data.json", kRounded);
-  report(data, out);
-  const std::string first = slurp(out);
-  report(data, out);
-  EXPECT_EQ(slurp(out), first);
-  EXPECT_EQ(first, report::render(json::parse(kRounded)));
 }
 
 TEST_F(ReportCommandTest, SymlinkedOutputKeepsTheLink) {
@@ -143,12 +132,8 @@ TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
     std::string message;
   } cases[] = {
       {"missing.json", "", "out.html", "missing.json: No such file or directory"},
-      {"latin1.json", "{\"company\": \"Z\xfcrich\"}", "out.html",
-       "latin1.json: invalid UTF-8 at byte 14"},
       {"bom.json", "\xef\xbb\xbf{}", "out.html", "bom.json: line 1 column 1:"},
-      {"bad.json", "{\"a\": }", "out.html", "bad.json: line 1 column 7:"},
       {"array.json", "[1, 2]", "out.html", "array.json: report data: expected object, found array"},
-      {"number.json", "42", "out.html", "number.json: report data: expected object, found integer"},
       {"nosection.json", R"({"sections": [{"id": "a"}]})", "out.html",
        "nosection.json: sections[0]: missing key 'title'"},
       {"ok.json", "{}", "no/such/dir/out.html", "no/such/dir/out.html: No such file or directory"},
@@ -176,18 +161,12 @@ struct FullBuffer : std::streambuf {
 };
 
 TEST_F(ReportCommandTest, LostOutputIsAnError) {
-  fs::path data = file("data.json", "{}");
-  for (std::optional<std::string> out : {std::optional<std::string>(),
-                                         std::optional<std::string>((dir_.path() / "o.html").string())}) {
-    Args args;
-    args.data = data.string();
-    args.out = out;
-    FullBuffer full;
-    std::ostream o(&full);
-    std::ostringstream e;
-    Io io{o, e};
-    EXPECT_THROW(_cmd_report(args, io), files::FileError);
-  }
+  Args args;
+  args.data = file("data.json", "{}").string();
+  FullBuffer full;
+  std::ostream o(&full);
+  Io io{o, o};
+  EXPECT_THROW(_cmd_report(args, io), files::FileError);
 }
 
 TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
@@ -204,12 +183,14 @@ TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
   EXPECT_EQ(gate.stats.find("sections")->as_integer().digits, "18");
 }
 
-// The real program: exit statuses and where each output goes.
-Outcome q9(const std::string& arguments) {
+// The real program: exit statuses and where each output goes. Standard output goes to
+// `stdout_to` when given, else it is captured.
+Outcome q9(const std::string& arguments, const std::string& stdout_to = "") {
   ScopedTempDir capture;
   const fs::path out = capture.path() / "out", err = capture.path() / "err";
+  spit(out, "");
   const std::string command = std::string(Q9_BINARY_DIR) + "/src/cli/q9 " + arguments + " >" +
-                              out.string() + " 2>" + err.string();
+                              (stdout_to.empty() ? out.string() : stdout_to) + " 2>" + err.string();
   int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
 }
@@ -236,7 +217,7 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
   EXPECT_EQ(r.err, "q9: error: " + bad.string() + ": report data: expected object, found array\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "x.html"));
 
-  r = q9("report " + good.string() + " >/dev/full");
+  r = q9("report " + good.string(), "/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "q9: error: standard output: write failed\n");
 }
