@@ -24,10 +24,12 @@ using q9::json::Value;
 // One realistic block of section markup (a table, a note, a list, a sourced line),
 // about 1.2 KB; bodies are made of as many as needed.
 std::string block(int n) {
-  std::string s = "<table><tr><th>Item</th><th class=\"num\">2024</th><th class=\"num\">2025</th></tr>";
+  std::string s =
+      "<table><tr><th>Item</th><th class=\"num\">2024</th><th class=\"num\">2025</th></tr>";
   for (int r = 0; r < 6; ++r) {
     s += "<tr><td>Line item " + std::to_string(n * 6 + r) +
-         "</td><td class=\"num\">1,234.5</td><td class=\"num\"><span class=\"pos\">+6.1%</span></td></tr>";
+         "</td><td class=\"num\">1,234.5</td><td class=\"num\"><span "
+         "class=\"pos\">+6.1%</span></td></tr>";
   }
   s += "</table><div class=\"note\"><strong>Note:</strong> figures from audited statements, "
        "rounded; “quoted” text and non-ASCII – kept as is.</div><ul><li>Point one</li>"
@@ -49,15 +51,21 @@ Value record(size_t sections, size_t body_bytes) {
   }
   Array hero;
   for (int i = 0; i < 6; ++i) {
-    hero.push_back(Object{{"label", "Stat " + std::to_string(i)}, {"value", 1000 + i},
-                          {"sub", "sub & text"}, {"pos", i % 2 == 0}});
+    hero.push_back(Object{{"label", "Stat " + std::to_string(i)},
+                          {"value", 1000 + i},
+                          {"sub", "sub & text"},
+                          {"pos", i % 2 == 0}});
   }
   Array sources;
   for (int i = 0; i < 20; ++i) sources.push_back("Source " + std::to_string(i) + " & Co");
-  return Object{{"company", "Benchmark & Sons PCL"}, {"industry", "Logistics"},
-                {"founded", 1996},       {"city", "Bangkok"},
-                {"country", "Thailand"}, {"hero_stats", hero},
-                {"sections", secs},      {"sources", sources},
+  return Object{{"company", "Benchmark & Sons PCL"},
+                {"industry", "Logistics"},
+                {"founded", 1996},
+                {"city", "Bangkok"},
+                {"country", "Thailand"},
+                {"hero_stats", hero},
+                {"sections", secs},
+                {"sources", sources},
                 {"generated", "2026-03-14"}};
 }
 
@@ -83,15 +91,16 @@ std::pair<double, size_t> time_render(const Value& data) {
 void row(const char* label, size_t sections, size_t body_bytes) {
   Value data = record(sections, body_bytes);
   auto [seconds, size] = time_render(data);
-  std::printf("%-28s %7zu sections x %7zu B  out %9.2f MB  %9.3f ms  %8.0f MB/s\n", label,
-              sections, body_bytes, size / 1e6, seconds * 1e3, size / seconds / 1e6);
+  std::printf("%-28s %7zu sections x %7zu B  out %9.2f MB  %9.3f ms  %8.0f MB/s\n", label, sections,
+              body_bytes, size / 1e6, seconds * 1e3, size / seconds / 1e6);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--write-json") == 0) {
-    q9::files::write_file_atomic(argv[2], q9::json::write(record(200, 10000), q9::json::Encoding::Utf8) + "\n");
+    q9::files::write_file_atomic(
+        argv[2], q9::json::write(record(200, 10000), q9::json::Encoding::Utf8) + "\n");
     std::printf("wrote %s\n", argv[2]);
     return 0;
   }

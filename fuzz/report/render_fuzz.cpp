@@ -30,8 +30,8 @@ void check_render(const Value& data) {
   if (q9::report::render(data) != doc) __builtin_trap();
 }
 
-constexpr const char* kKeys[] = {"sections", "hero_stats", "sources",  "company",
-                                 "generated", "founded",   "subtitle_suffix", "industry"};
+constexpr const char* kKeys[] = {"sections",  "hero_stats", "sources",         "company",
+                                 "generated", "founded",    "subtitle_suffix", "industry"};
 
 }  // namespace
 

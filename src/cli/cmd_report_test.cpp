@@ -74,7 +74,8 @@ class ReportCommandTest : public ::testing::Test {
 TEST_F(ReportCommandTest, WithoutOutPrintsTheDocumentAndChecksNothing) {
   fs::path data = file("data.json", kRounded);  // would fail the gate
   const std::string doc = report::render(json::parse(kRounded));
-  for (std::optional<std::string> out : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (std::optional<std::string> out :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     Outcome r = report(data, out);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, doc + "\n");
@@ -106,8 +107,8 @@ TEST_F(ReportCommandTest, SizeFigureCountsCharactersNotBytes) {
   // 9061 characters, 10261 bytes: 8 KB by characters, 10 by bytes.
   std::string body;
   for (int i = 0; i < 1200; ++i) body += "\u00e9";
-  fs::path data = file("data.json", R"({"sections": [{"id": "a", "title": "A", "body_html": ")" +
-                                        body + "\"}]}");
+  fs::path data = file(
+      "data.json", R"({"sections": [{"id": "a", "title": "A", "body_html": ")" + body + "\"}]}");
   const std::string out = (dir_.path() / "out.html").string();
   Outcome r = report(data, out);
   EXPECT_EQ(r.out.substr(0, r.out.find('|')), "wrote " + out + " (8 KB) ");

@@ -37,12 +37,23 @@ void _esc(std::string& out, std::string_view text) {
   for (const char* p = run; p < end; ++p) {
     std::string_view entity;
     switch (*p) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = "&quot;"; break;
-      case '\'': entity = "&#x27;"; break;
-      default: continue;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\'':
+        entity = "&#x27;";
+        break;
+      default:
+        continue;
     }
     out.append(run, static_cast<size_t>(p - run));
     out += entity;
@@ -80,8 +91,7 @@ void _logo(std::string& out, std::string_view gradient_id, long long height) {
       "font-family=\"'Helvetica Neue','Inter',Arial,sans-serif\" font-weight=\"100\" "
       "font-size=\"110\" letter-spacing=\"2\" fill=\"url(#";
   out += gradient_id;
-  out +=
-      ")\">Varnook Q9<tspan font-size=\"32\" dy=\"-55\" dx=\"4\">&#8482;</tspan></text></svg>";
+  out += ")\">Varnook Q9<tspan font-size=\"32\" dy=\"-55\" dx=\"4\">&#8482;</tspan></text></svg>";
 }
 
 std::string _logo(std::string_view gradient_id, long long height) {
@@ -194,8 +204,8 @@ void _section(std::string& out, const json::Value& sid, const json::Value& title
   out += "</section>";
 }
 
-std::string _section(const json::Value& sid, const json::Value& title,
-                     const json::Value& subtitle, const json::Value& body) {
+std::string _section(const json::Value& sid, const json::Value& title, const json::Value& subtitle,
+                     const json::Value& body) {
   std::string out;
   _section(out, sid, title, subtitle, body);
   return out;

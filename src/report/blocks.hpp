@@ -48,8 +48,8 @@ std::string _hero(const json::Value& stats);
 void _hero(std::string& out, const json::Value& stats);
 
 // One section element; `body` is written as its text form, unescaped.
-std::string _section(const json::Value& sid, const json::Value& title,
-                     const json::Value& subtitle, const json::Value& body);
+std::string _section(const json::Value& sid, const json::Value& title, const json::Value& subtitle,
+                     const json::Value& body);
 void _section(std::string& out, const json::Value& sid, const json::Value& title,
               const json::Value& subtitle, const json::Value& body);
 

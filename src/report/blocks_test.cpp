@@ -75,16 +75,22 @@ TEST(TableTest, Layouts) {
     std::set<size_t> numeric;
     const char* want;
   } cases[] = {
-      {R"(["A", "B"])", R"([[1, "<b>x</b>"], ["a<b", 2.5]])", {0},
+      {R"(["A", "B"])",
+       R"([[1, "<b>x</b>"], ["a<b", 2.5]])",
+       {0},
        "<table><tr><th class=\"num\">A</th><th>B</th></tr>"
        "<tr><td class=\"num\">1</td><td><b>x</b></td></tr>"
        "<tr><td class=\"num\">a&lt;b</td><td>2.5</td></tr></table>"},
       {"[]", "[]", {}, "<table><tr></tr></table>"},
       // A leading space means the cell is text, not markup; short and long rows stay so.
-      {R"(["H"])", R"([[" <b>"], [], [1, 2]])", {},
+      {R"(["H"])",
+       R"([[" <b>"], [], [1, 2]])",
+       {},
        "<table><tr><th>H</th></tr><tr><td> &lt;b&gt;</td></tr><tr></tr>"
        "<tr><td>1</td><td>2</td></tr></table>"},
-      {R"(["<i>h</i>", null])", R"([[""]])", {1, 5},
+      {R"(["<i>h</i>", null])",
+       R"([[""]])",
+       {1, 5},
        "<table><tr><th>&lt;i&gt;h&lt;/i&gt;</th><th class=\"num\">None</th></tr>"
        "<tr><td></td></tr></table>"},
   };

@@ -18,12 +18,19 @@ size_t esc_size(const Value* v) {
   size_t n = 0;
   for (char c : v->as_string()) {
     switch (c) {
-      case '&': n += 5; break;
+      case '&':
+        n += 5;
+        break;
       case '<':
-      case '>': n += 4; break;
+      case '>':
+        n += 4;
+        break;
       case '"':
-      case '\'': n += 6; break;
-      default: n += 1;
+      case '\'':
+        n += 6;
+        break;
+      default:
+        n += 1;
     }
   }
   return n;
@@ -47,8 +54,8 @@ size_t estimate(const json::Object& d, const Value& sections, const Value& hero_
     for (const Value& s : sections.as_array()) {
       if (!s.is_object()) continue;
       const json::Object& f = s.as_object();
-      n += 2 * (esc_size(f.find("id")) + esc_size(f.find("title"))) +
-           esc_size(f.find("subtitle")) + raw_size(f.find("body_html")) + 96;
+      n += 2 * (esc_size(f.find("id")) + esc_size(f.find("title"))) + esc_size(f.find("subtitle")) +
+           raw_size(f.find("body_html")) + 96;
     }
   }
   if (hero_stats.is_array()) {

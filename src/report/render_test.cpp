@@ -50,8 +50,7 @@ TEST(RenderTest, EmptyRecordGivesTheBareDocument) {
   EXPECT_EQ(count(doc, "Enterprise Research Report"), 1u);
   EXPECT_EQ(count(doc, "<section id=\""), 1u);
   EXPECT_EQ(count(doc, "url("), 3u);
-  EXPECT_TRUE(doc.ends_with(
-      "investment advice.</p>\n</div></div></body></html>"));
+  EXPECT_TRUE(doc.ends_with("investment advice.</p>\n</div></div></body></html>"));
   // The logos, in document order, with their own gradients and heights.
   size_t nav = doc.find(_logo("q9GradientNav", 22));
   size_t cover = doc.find(_logo("q9GradientCover", 80));
@@ -76,7 +75,9 @@ TEST(RenderTest, FieldsAndDefaults) {
       {R"({"sources": ["A", "B & C"]})", {"Data sources: A | B &amp; C</p>"}, {}},
       {R"({"sources": "ab"})", {"Data sources: a | b</p>"}, {}},
       {R"({"sources": {"x": 1, "y": 2}})", {"Data sources: x | y</p>"}, {}},
-      {R"({"sources": [null, 1.5, ["q"]]})", {"Data sources: None | 1.5 | [&#x27;q&#x27;]</p>"}, {}},
+      {R"({"sources": [null, 1.5, ["q"]]})",
+       {"Data sources: None | 1.5 | [&#x27;q&#x27;]</p>"},
+       {}},
       {R"({"sources": 0})", {"Data sources: </p>"}, {}},
       {R"({"industry": "Logistics", "founded": 1998, "city": "Bangkok", "country": "France",
           "subtitle_suffix": "Brief"})",
@@ -115,7 +116,8 @@ TEST(RenderTest, FailuresReportTheFirstFaultInOrder) {
       {R"({"sections": 1})", "sections: expected array, found integer"},
       {R"({"sections": "ab"})", "sections[0]: expected object, found string"},
       {R"({"sections": {"a": {}}})", "sections[0]: expected object, found string"},
-      {R"({"sections": [{"id": "a", "title": "A"}, 5]})", "sections[1]: expected object, found integer"},
+      {R"({"sections": [{"id": "a", "title": "A"}, 5]})",
+       "sections[1]: expected object, found integer"},
       {R"({"sections": [{"title": "A"}]})", "sections[0]: missing key 'id'"},
       {R"({"sections": [{"id": "a", "title": "A"}, {"id": "b"}]})",
        "sections[1]: missing key 'title'"},
@@ -123,8 +125,10 @@ TEST(RenderTest, FailuresReportTheFirstFaultInOrder) {
       {R"({"sources": true})", "sources: expected array, found boolean"},
       {R"({"hero_stats": [{"label": "x"}]})", "hero_stats[0]: missing key 'value'"},
       // Several faults: sections before sources before hero stats, whatever the key order.
-      {R"({"hero_stats": 1, "sources": 1, "sections": 1})", "sections: expected array, found integer"},
-      {R"({"hero_stats": 1, "sources": 1, "sections": []})", "sources: expected array, found integer"},
+      {R"({"hero_stats": 1, "sources": 1, "sections": 1})",
+       "sections: expected array, found integer"},
+      {R"({"hero_stats": 1, "sources": 1, "sections": []})",
+       "sources: expected array, found integer"},
       {R"({"hero_stats": "x", "sources": [], "sections": [{"id": 1, "title": 2}]})",
        "hero_stats[0]: expected object, found string"},
   };
