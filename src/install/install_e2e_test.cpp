@@ -80,7 +80,7 @@ TEST(Installer, OutcomesAndExitStatus) {
     int status;
     std::string started;
   } cases[] = {
-      {"first run: pipx, no burrowby, no q9",
+      {"first run with pipx, without burrowby and q9: six lines",
        {{"pipx", OK}}, {},
        "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE, "", 0,
        PIPX_BURROWBY + PIPX_Q9},
@@ -140,16 +140,6 @@ TEST(Installer, OutcomesAndExitStatus) {
   }
 }
 
-TEST(Installer, FirstRunPrintsSixLines) {
-  Machine m({{"pipx", OK}});
-  Machine::Result r = m.install({}, m.cfg());
-  EXPECT_EQ(r.out, BANNER + "== config target: " + m.cfg() + "\n" + WROTE +
-                       "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(std::filesystem::is_regular_file(m.tmp / "cfg/skills/q9-research/SKILL.md"));
-}
-
 TEST(Installer, UnwritableTargetStopsBeforeProvisioning) {
   Machine m({{"pipx", OK}, {"python3", OK}, {"q9", VERSION_LINE}});
   write_text(m.tmp / "file", "");
@@ -193,17 +183,6 @@ TEST(Installer, RelativeTargetIsShownAsGivenAndResolvedAgainstTheWorkingDirector
   Machine::Result r = m.install({"--config-only"}, "rel/./oc", (m.tmp / "work").string());
   EXPECT_EQ(r.out, BANNER + "== config target: rel/oc\n" + WROTE + DONE);
   EXPECT_TRUE(std::filesystem::is_regular_file(m.tmp / "work/rel/oc/agent/varnook-q9-agent.md"));
-}
-
-TEST(Installer, SecondRunReplacesLocalEdits) {
-  Machine m({});
-  m.install({"--config-only"}, m.cfg());
-  const auto agent = m.tmp / "cfg/agent/varnook-q9-agent.md";
-  const std::string original = read_text(agent);
-  write_text(agent, "edited\n");
-  Machine::Result r = m.install({"--config-only"}, m.cfg());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(read_text(agent), original);
 }
 
 TEST(Installer, TerminatingTheInstallerStopsTheChildItWaitsFor) {

@@ -1,11 +1,9 @@
-// In-process tests of the installer: writing the catalogue, the text of paths, and runs
-// of the command whose children hang past short limits.
+// In-process tests of writing the catalogue and of the text of paths; the command itself
+// is run as a program by install_e2e_test.cpp.
 #include "install/install.hpp"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
@@ -13,10 +11,7 @@
 
 namespace q9::install {
 namespace {
-using namespace std::chrono_literals;
-using testing::fake_program;
 using testing::read_text;
-using testing::ScopedEnv;
 using testing::TempDir;
 using testing::write_text;
 
@@ -69,65 +64,6 @@ TEST(PathText, DropsEmptyAndDotComponents) {
       {"~user/x", "~user/x"},
   };
   for (const Case& c : cases) EXPECT_EQ(path_text(c.in), c.out) << c.in;
-}
-
-// A run of the command in this process, with fake programs on PATH.
-struct MainRun {
-  int status;
-  std::string out, err, started;
-};
-
-MainRun run_main(const std::map<std::string, std::string>& programs,
-             const std::vector<std::string>& args, const Limits& limits) {
-  TempDir tmp;
-  std::filesystem::create_directories(tmp / "bin");
-  for (const auto& [name, body] : programs) fake_program(tmp / "bin", name, body);
-  ScopedEnv path("PATH", (tmp / "bin").string());
-  ScopedEnv log("Q9_FAKE_LOG", (tmp / "log").string());
-  ScopedEnv cfg("OPENCODE_CONFIG_DIR", (tmp / "cfg").string());
-  std::ostringstream out, err;
-  Io io{out, err};
-  int status = main(args, io, limits);
-  return {status, out.str(), err.str(), read_text(tmp / "log")};
-}
-
-TEST(InstallerMain, ChildrenThatHangCountAsFailures) {
-  const Limits limits{300ms, 300ms, 300ms};
-  const std::string HANG = "exec sleep 30";
-  struct Case {
-    const char* what;
-    std::map<std::string, std::string> programs;
-    int status;
-    std::vector<std::string> said, warned;
-  } cases[] = {
-      {"pipx hangs on burrowby, pip installs it, q9 hangs on version",
-       {{"pipx", HANG}, {"python3", "exit 0"}, {"q9", HANG}},
-       0,
-       {"installed burrowby", "done - restart opencode, then run: /varnook-q9 <company>"},
-       {}},
-      {"both installers hang, q9 answers",
-       {{"pipx", HANG}, {"python3", HANG}, {"q9", "echo q9infra 1.1.1"}},
-       1,
-       {"q9 ready: q9infra 1.1.1"},
-       {"burrowby not installed - retry with: pipx install burrowby"}},
-      {"persistent install hangs",
-       {{"burrowby", "exit 0"}, {"pipx", HANG}},
-       1,
-       {"burrowby present"},
-       {"could not install persistently - retry: pipx install varnook-q9"}},
-  };
-  for (const Case& c : cases) {
-    MainRun r = run_main(c.programs, {"--verbose"}, limits);
-    std::string out = "== Varnook Q9 installer (q9infra 1.1.1)\n";
-    EXPECT_TRUE(r.out.starts_with(out)) << c.what;
-    std::string tail, err;
-    for (const std::string& s : c.said) tail += "== " + s + "\n";
-    for (const std::string& s : c.warned) err += "!! " + s + "\n";
-    EXPECT_TRUE(r.out.ends_with("== wrote 12 config files (agent, command, skill)\n" + tail))
-        << c.what << "\n" << r.out;
-    EXPECT_EQ(r.err, err) << c.what;
-    EXPECT_EQ(r.status, c.status) << c.what;
-  }
 }
 
 }  // namespace
