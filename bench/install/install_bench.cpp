@@ -38,8 +38,9 @@ int main(int argc, char** argv) {
   measure("write_assets (12 files, atomic)", 200, [&] { q9::install::write_assets(root); });
   if (argc > 1) {
     ::setenv("OPENCODE_CONFIG_DIR", root.c_str(), 1);
-    measure("q9-install --config-only (whole program)", 100,
-            [&] { run(argv[1], {"q9-install", "--config-only"}, 10s); });
+    measure("q9-install --config-only (whole program)", 100, [&] {
+      run(argv[1], {"q9-install", "--config-only"}, 10s);
+    });
   }
   fs::remove_all(root);
   return 0;

@@ -32,7 +32,7 @@ void make_dirs(const fs::path& dir) {
       if (S_ISDIR(st.st_mode)) continue;
       fail(path_text(so_far), ENOTDIR);
     }
-    fail(path_text(so_far), err == EEXIST ? ENOTDIR : err);
+    fail(path_text(so_far), err);  // e.g. a dangling symbolic link: "File exists"
   }
 }
 
@@ -77,7 +77,8 @@ std::vector<std::string> write_assets(const fs::path& root) {
     const fs::path dest = root / fs::path(asset.path);
     make_dirs(dest.parent_path());
     std::optional<std::string> bytes = assets::decode_base64(asset.base64);
-    if (!bytes) throw std::logic_error("embedded asset " + std::string(asset.path) + " is not base64");
+    if (!bytes)
+      throw std::logic_error("embedded asset " + std::string(asset.path) + " is not base64");
     files::write_file_atomic(dest, *bytes);
     written.push_back(path_text(dest));
   }
@@ -126,7 +127,8 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
     } else if (state == FAILED) {
       _warn(io, "could not install persistently - retry: pipx install varnook-q9");
     } else {
-      _warn(io, "q9 not on PATH and pipx unavailable - install pipx, then: pipx install varnook-q9");
+      _warn(io,
+            "q9 not on PATH and pipx unavailable - install pipx, then: pipx install varnook-q9");
     }
   }
 

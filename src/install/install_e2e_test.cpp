@@ -1,7 +1,6 @@
 // End-to-end runs of the q9-install program with fake pipx, python3, q9 and burrowby on a
 // PATH of their own, and a fresh home and configuration directory.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <map>
@@ -59,7 +58,9 @@ struct Machine {
   Result install(const std::vector<std::string>& args,
                  std::optional<std::string> config_dir = std::nullopt,
                  const std::string& cwd = "") {
-    std::vector<std::string> argv = {"env", "-i", "--chdir=" + (cwd.empty() ? tmp.path().string() : cwd),
+    std::vector<std::string> argv = {"env",
+                                     "-i",
+                                     "--chdir=" + (cwd.empty() ? tmp.path().string() : cwd),
                                      "PATH=" + (tmp / "bin").string(),
                                      "HOME=" + (tmp / "home").string(),
                                      "Q9_FAKE_LOG=" + (tmp / "log").string()};
@@ -81,54 +82,104 @@ TEST(Installer, OutcomesAndExitStatus) {
     std::string started;
   } cases[] = {
       {"first run with pipx, without burrowby and q9: six lines",
-       {{"pipx", OK}}, {},
-       "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE, "", 0,
+       {{"pipx", OK}},
+       {},
+       "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE,
+       "",
+       0,
        PIPX_BURROWBY + PIPX_Q9},
       {"burrowby and a working q9 present: only the probe runs",
-       {{"burrowby", OK}, {"q9", VERSION_LINE}, {"pipx", OK}, {"python3", OK}}, {},
-       "== burrowby present\n" + READY + DONE, "", 0, PROBE},
+       {{"burrowby", OK}, {"q9", VERSION_LINE}, {"pipx", OK}, {"python3", OK}},
+       {},
+       "== burrowby present\n" + READY + DONE,
+       "",
+       0,
+       PROBE},
       {"no pipx, no q9, pip installs burrowby",
-       {{"python3", OK}}, {},
-       "== installed burrowby\n" + DONE, WARN_NO_PIPX, 0, PIP_BURROWBY},
+       {{"python3", OK}},
+       {},
+       "== installed burrowby\n" + DONE,
+       WARN_NO_PIPX,
+       0,
+       PIP_BURROWBY},
       {"pipx fails on burrowby, pip installs it",
-       {{"pipx", FAIL}, {"python3", OK}, {"q9", VERSION_LINE}}, {},
-       "== installed burrowby\n" + READY + DONE, "", 0, PIPX_BURROWBY + PIP_BURROWBY + PROBE},
+       {{"pipx", FAIL}, {"python3", OK}, {"q9", VERSION_LINE}},
+       {},
+       "== installed burrowby\n" + READY + DONE,
+       "",
+       0,
+       PIPX_BURROWBY + PIP_BURROWBY + PROBE},
       {"companion fails, q9 answers: status 1 after the ready line",
-       {{"pipx", FAIL}, {"python3", FAIL}, {"q9", VERSION_LINE}}, {},
-       READY, WARN_BURROWBY, 1, PIPX_BURROWBY + PIP_BURROWBY + PROBE},
+       {{"pipx", FAIL}, {"python3", FAIL}, {"q9", VERSION_LINE}},
+       {},
+       READY,
+       WARN_BURROWBY,
+       1,
+       PIPX_BURROWBY + PIP_BURROWBY + PROBE},
       {"companion fails, q9 silent: status 1 after the companion warning",
-       {{"python3", FAIL}, {"q9", OK}, {"pipx", FAIL}}, {},
-       "", WARN_BURROWBY, 1, PIPX_BURROWBY + PIP_BURROWBY + PROBE},
+       {{"python3", FAIL}, {"q9", OK}, {"pipx", FAIL}},
+       {},
+       "",
+       WARN_BURROWBY,
+       1,
+       PIPX_BURROWBY + PIP_BURROWBY + PROBE},
       {"companion fails, no q9, persistent install succeeds",
-       {{"pipx", PIPX_ONLY_Q9}, {"python3", FAIL}}, {},
-       INSTALLED_PERSISTENT + DONE, WARN_BURROWBY, 0,
+       {{"pipx", PIPX_ONLY_Q9}, {"python3", FAIL}},
+       {},
+       INSTALLED_PERSISTENT + DONE,
+       WARN_BURROWBY,
+       0,
        PIPX_BURROWBY + PIP_BURROWBY + PIPX_Q9},
       {"no q9, persistent install fails",
-       {{"pipx", FAIL}, {"python3", OK}}, {},
-       "== installed burrowby\n", WARN_PERSISTENT, 1,
+       {{"pipx", FAIL}, {"python3", OK}},
+       {},
+       "== installed burrowby\n",
+       WARN_PERSISTENT,
+       1,
        PIPX_BURROWBY + PIP_BURROWBY + PIPX_Q9},
       {"companion fails, no q9, no pipx: unavailable is not a failure",
-       {{"python3", FAIL}}, {},
-       DONE, WARN_BURROWBY + WARN_NO_PIPX, 0, PIP_BURROWBY},
-      {"nothing at all on PATH",
-       {}, {}, DONE, WARN_BURROWBY + WARN_NO_PIPX, 0, ""},
+       {{"python3", FAIL}},
+       {},
+       DONE,
+       WARN_BURROWBY + WARN_NO_PIPX,
+       0,
+       PIP_BURROWBY},
+      {"nothing at all on PATH", {}, {}, DONE, WARN_BURROWBY + WARN_NO_PIPX, 0, ""},
       {"q9 that prints only white space: no line, no persistent install",
-       {{"burrowby", OK}, {"q9", "printf ' \\n\\t\\n'"}, {"pipx", OK}}, {},
-       "== burrowby present\n" + DONE, "", 0, PROBE},
+       {{"burrowby", OK}, {"q9", "printf ' \\n\\t\\n'"}, {"pipx", OK}},
+       {},
+       "== burrowby present\n" + DONE,
+       "",
+       0,
+       PROBE},
       {"q9 answers with surrounding white space and a failing status",
-       {{"burrowby", OK}, {"q9", "printf '  q9infra 1.1.1 \\n\\n'; exit 2"}}, {},
-       "== burrowby present\n" + READY + DONE, "", 0, PROBE},
+       {{"burrowby", OK}, {"q9", "printf '  q9infra 1.1.1 \\n\\n'; exit 2"}},
+       {},
+       "== burrowby present\n" + READY + DONE,
+       "",
+       0,
+       PROBE},
       {"burrowby present, no q9, no pipx",
-       {{"burrowby", OK}, {"python3", OK}}, {},
-       "== burrowby present\n" + DONE, WARN_NO_PIPX, 0, ""},
+       {{"burrowby", OK}, {"python3", OK}},
+       {},
+       "== burrowby present\n" + DONE,
+       WARN_NO_PIPX,
+       0,
+       ""},
       {"other arguments are ignored",
        {{"burrowby", OK}, {"q9", VERSION_LINE}},
        {"--help", "-h", "--config-only=yes", "--CONFIG-ONLY", "config-only", " --config-only"},
-       "== burrowby present\n" + READY + DONE, "", 0, PROBE},
+       "== burrowby present\n" + READY + DONE,
+       "",
+       0,
+       PROBE},
       {"--config-only at any position starts nothing",
        {{"pipx", OK}, {"python3", OK}, {"q9", VERSION_LINE}},
        {"--help", "--config-only", "x"},
-       DONE, "", 0, ""},
+       DONE,
+       "",
+       0,
+       ""},
   };
   for (const Case& c : cases) {
     Machine m(c.programs);
@@ -156,8 +207,8 @@ TEST(Installer, ConfigurationTarget) {
   struct Case {
     const char* what;
     std::optional<std::string> env;
-    std::string shown;   // relative to the machine's folder, "" for the folder itself
-    std::string where;   // where the files land, relative to the machine's folder
+    std::string shown;  // relative to the machine's folder, "" for the folder itself
+    std::string where;  // where the files land, relative to the machine's folder
   } cases[] = {
       {"unset", std::nullopt, "home/.config/opencode", "home/.config/opencode"},
       {"empty", "", "home/.config/opencode", "home/.config/opencode"},
@@ -169,8 +220,8 @@ TEST(Installer, ConfigurationTarget) {
     std::optional<std::string> env = c.env;
     if (env && env->starts_with("@")) *env = m.tmp.path().string() + env->substr(1);
     Machine::Result r = m.install({"--config-only"}, env);
-    EXPECT_EQ(r.out, BANNER + "== config target: " + (m.tmp / c.shown).string() + "\n" + WROTE +
-                         DONE)
+    EXPECT_EQ(r.out,
+              BANNER + "== config target: " + (m.tmp / c.shown).string() + "\n" + WROTE + DONE)
         << c.what;
     EXPECT_TRUE(std::filesystem::is_regular_file(m.tmp / c.where / "command/varnook-q9.md"))
         << c.what;

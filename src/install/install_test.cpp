@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "assets/assets.hpp"
 #include "core/files.hpp"
 #include "install/test_support.hpp"
@@ -27,7 +26,8 @@ TEST(WriteAssets, WritesEveryFileInCatalogueOrder) {
   }
   // No temporary file is left beside the written ones.
   size_t files = 0;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) files += e.is_regular_file();
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    files += e.is_regular_file();
   EXPECT_EQ(files, assets::ASSETS.size());
 }
 
@@ -58,9 +58,15 @@ TEST(PathText, DropsEmptyAndDotComponents) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"/tmp/x/", "/tmp/x"},     {"/tmp//x/./y", "/tmp/x/y"}, {"rel/./a", "rel/a"},
-      {"./", "."},               {"", "."},                   {"//net/x", "//net/x"},
-      {"///x", "/x"},            {"/", "/"},                  {"a/../b", "a/../b"},
+      {"/tmp/x/", "/tmp/x"},
+      {"/tmp//x/./y", "/tmp/x/y"},
+      {"rel/./a", "rel/a"},
+      {"./", "."},
+      {"", "."},
+      {"//net/x", "//net/x"},
+      {"///x", "/x"},
+      {"/", "/"},
+      {"a/../b", "a/../b"},
       {"~user/x", "~user/x"},
   };
   for (const Case& c : cases) EXPECT_EQ(path_text(c.in), c.out) << c.in;

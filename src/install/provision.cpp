@@ -10,11 +10,11 @@ namespace {
 // The white space that surrounds a version line: ASCII controls, the information
 // separators U+001C-U+001F, and the Unicode spaces, each as its UTF-8 bytes.
 constexpr std::array<std::string_view, 29> kSpaces = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\x1c", "\x1d", "\x1e", "\x1f",
-    "\xc2\x85", "\xc2\xa0", "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81",
-    "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84", "\xe2\x80\x85", "\xe2\x80\x86",
-    "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a", "\xe2\x80\xa8",
-    "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
+    "\t",           "\n",           "\v",           "\f",           "\r",           " ",
+    "\x1c",         "\x1d",         "\x1e",         "\x1f",         "\xc2\x85",     "\xc2\xa0",
+    "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81", "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84",
+    "\xe2\x80\x85", "\xe2\x80\x86", "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a",
+    "\xe2\x80\xa8", "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
 
 size_t space_prefix(std::string_view text) {
   for (std::string_view s : kSpaces) {

@@ -81,8 +81,8 @@ struct SpawnSetup {
     posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
     // A group of its own, so a time-out can stop everything the child started; default
     // signal handling and an empty mask, whatever this process has set for itself.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(
+        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     posix_spawnattr_setpgroup(&attr, 0);
     sigset_t none, all;
     sigemptyset(&none);
@@ -175,8 +175,8 @@ std::optional<fs::path> find_executable(std::string_view name) {
   size_t start = 0;
   for (;;) {
     size_t colon = search.find(':', start);
-    std::string dir = search.substr(start, colon == std::string::npos ? std::string::npos
-                                                                      : colon - start);
+    std::string dir =
+        search.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     std::string candidate = dir.empty() ? n : (dir.back() == '/' ? dir + n : dir + "/" + n);
     if (is_executable_file(candidate)) return fs::path(candidate);
     if (colon == std::string::npos) return std::nullopt;

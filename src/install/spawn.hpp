@@ -28,9 +28,9 @@ class TimeoutError : public ChildError {
 };
 
 struct RunResult {
-  int status = 0;    // exit status 0-255, or minus the signal number that ended the child
-  std::string out;   // standard output as bytes, at most kMaxCollected of it
-  std::string err;   // standard error likewise
+  int status = 0;   // exit status 0-255, or minus the signal number that ended the child
+  std::string out;  // standard output as bytes, at most kMaxCollected of it
+  std::string err;  // standard error likewise
 };
 
 // Output beyond this many bytes per stream is read and dropped, so a chatty child

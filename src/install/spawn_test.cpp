@@ -9,11 +9,11 @@
 namespace q9::install {
 namespace {
 using namespace std::chrono_literals;
+using testing::alive;
 using testing::fake_program;
 using testing::read_text;
 using testing::ScopedEnv;
 using testing::TempDir;
-using testing::alive;
 using testing::write_text;
 
 RunResult sh(const std::string& script, std::chrono::milliseconds limit = 10s) {
@@ -28,8 +28,7 @@ TEST(FindExecutable, SearchesPathInOrder) {
   std::filesystem::create_directories(tmp / "d/dironly");
   fake_program(tmp / "e", "dironly", "");
   std::string path = (tmp / "a").string() + ":" + (tmp / "b").string() + ":" +
-                     (tmp / "c").string() + ":" + (tmp / "d").string() + ":" +
-                     (tmp / "e").string();
+                     (tmp / "c").string() + ":" + (tmp / "d").string() + ":" + (tmp / "e").string();
   ScopedEnv env("PATH", path);
   struct Case {
     std::string name;
@@ -85,18 +84,20 @@ TEST(Run, ReportsStatusAndCollectsBothStreams) {
 }
 
 TEST(Run, LargeOutputOnBothStreamsDoesNotDeadlock) {
-  RunResult r = sh("head -c 10000000 /dev/zero; head -c 3000000 /dev/zero >&2; "
-                   "head -c 5 /dev/zero");
+  RunResult r =
+      sh("head -c 10000000 /dev/zero; head -c 3000000 /dev/zero >&2; "
+         "head -c 5 /dev/zero");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.size(), 10000005u);
   EXPECT_EQ(r.err.size(), 3000000u);
 }
 
 TEST(Run, PassesTheArgumentVectorWithoutAShell) {
-  RunResult r = run("/bin/sh",
-                    {"name-zero", "-c", "tr '\\0' '|' < /proc/$$/cmdline; printf '[%s]' \"$0\" \"$@\"",
-                     "a b", "$HOME", "*"},
-                    10s);
+  RunResult r =
+      run("/bin/sh",
+          {"name-zero", "-c", "tr '\\0' '|' < /proc/$$/cmdline; printf '[%s]' \"$0\" \"$@\"", "a b",
+           "$HOME", "*"},
+          10s);
   EXPECT_TRUE(r.out.starts_with("name-zero|-c|")) << r.out;
   EXPECT_TRUE(r.out.ends_with("|a b|$HOME|*|[a b][$HOME][*]")) << r.out;
 }
@@ -136,9 +137,7 @@ TEST(Run, TimeOutKillsTheChildAndEverythingItStarted) {
   EXPECT_FALSE(alive(pid)) << "grandchild " << pid << " survived";
 }
 
-TEST(Run, TimeOutIsAChildProcessError) {
-  EXPECT_THROW(sh("exec sleep 30", 50ms), ChildError);
-}
+TEST(Run, TimeOutIsAChildProcessError) { EXPECT_THROW(sh("exec sleep 30", 50ms), ChildError); }
 
 TEST(Run, DoesNotWaitForAGrandchildThatKeepsThePipesOpen) {
   const auto start = std::chrono::steady_clock::now();

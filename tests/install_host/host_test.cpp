@@ -49,7 +49,8 @@ fs::path ensure_opencode() {
   const fs::path cache = cache_dir();
   fs::create_directories(cache);
   int lock = ::open((cache / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0 || ::flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + cache.string());
+  if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
+    throw std::runtime_error("cannot lock " + cache.string());
   struct Unlock {
     int fd;
     ~Unlock() { ::close(fd); }
@@ -62,7 +63,8 @@ fs::path ensure_opencode() {
                     {"npm", "install", "--no-save", "--no-audit", "--no-fund", "--prefix",
                      cache.string(), kPackage},
                     600s);
-  if (r.status != 0) throw std::runtime_error("npm install " + std::string(kPackage) + " failed:\n" + r.err);
+  if (r.status != 0)
+    throw std::runtime_error("npm install " + std::string(kPackage) + " failed:\n" + r.err);
   return bin;
 }
 
@@ -75,12 +77,15 @@ struct Host {
 
   RunResult run_env(const fs::path& program, std::vector<std::string> args,
                     const fs::path& config) {
-    std::vector<std::string> argv = {"env", "-i", "--chdir=" + tmp.path().string(),
+    std::vector<std::string> argv = {"env",
+                                     "-i",
+                                     "--chdir=" + tmp.path().string(),
                                      "PATH=/usr/bin:/bin",
                                      "HOME=" + (tmp / "home").string(),
                                      "OPENCODE_CONFIG_DIR=" + config.string()};
     for (const char* xdg : {"CONFIG", "DATA", "STATE", "CACHE"}) {
-      argv.push_back("XDG_" + std::string(xdg) + "_HOME=" + (tmp / ("xdg-" + std::string(xdg))).string());
+      argv.push_back("XDG_" + std::string(xdg) +
+                     "_HOME=" + (tmp / ("xdg-" + std::string(xdg))).string());
     }
     argv.push_back("XDG_RUNTIME_DIR=" + (tmp / "xdg-runtime").string());
     argv.push_back("XDG_CONFIG_DIRS=" + (tmp / "xdg-config-dirs").string());
@@ -108,7 +113,8 @@ struct Host {
   }
 
   // A copy of the installed configuration with one file replaced through `edit`.
-  fs::path broken_copy(const std::string& rel, const std::function<std::string(const std::string&)>& edit) {
+  fs::path broken_copy(const std::string& rel,
+                       const std::function<std::string(const std::string&)>& edit) {
     fs::path copy = tmp / "cfg-broken";
     fs::copy(cfg, copy, fs::copy_options::recursive);
     write_text(copy / rel, edit(read_text(copy / rel)));
@@ -121,7 +127,9 @@ const json::Value* member(const json::Value* v, std::string_view key) {
   return v->as_object().find(key);
 }
 
-std::string string_of(const json::Value* v) { return v && v->is_string() ? v->as_string() : "<absent>"; }
+std::string string_of(const json::Value* v) {
+  return v && v->is_string() ? v->as_string() : "<absent>";
+}
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -139,7 +147,8 @@ std::vector<std::string> agent_list_problems(const std::string& listing) {
   static const std::regex next_agent("\n[^ \\]\\n][^\\n]* \\((primary|subagent|all)\\)\n");
   std::smatch m;
   std::string rest = listing.substr(start);
-  std::string block = std::regex_search(rest, m, next_agent) ? rest.substr(0, m.position(0) + 1) : rest;
+  std::string block =
+      std::regex_search(rest, m, next_agent) ? rest.substr(0, m.position(0) + 1) : rest;
   json::Value rules = json::parse(block, "agent list");
   std::vector<std::string> problems;
   for (std::string tool : {"edit", "bash", "webfetch", "websearch"}) {
@@ -163,14 +172,16 @@ std::vector<std::string> config_problems(const std::string& text) {
   };
   const json::Value* agent = member(member(&config, "agent"), "varnook-q9-agent");
   expect(agent != nullptr, "no agent varnook-q9-agent");
-  expect(string_of(member(agent, "mode")) == "subagent", "agent mode: " + string_of(member(agent, "mode")));
-  expect(string_of(member(agent, "description")) ==
-             "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
-             "publicly traded or private companies. Generates a single dark-mode HTML file with org "
-             "charts, ownership structures, board profiles, financials, and competitive analysis. "
-             "Use when asked to research a company, build a corporate report, create a company "
-             "dossier, or generate equity research.",
-         "agent description: " + string_of(member(agent, "description")));
+  expect(string_of(member(agent, "mode")) == "subagent",
+         "agent mode: " + string_of(member(agent, "mode")));
+  expect(
+      string_of(member(agent, "description")) ==
+          "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
+          "publicly traded or private companies. Generates a single dark-mode HTML file with org "
+          "charts, ownership structures, board profiles, financials, and competitive analysis. "
+          "Use when asked to research a company, build a corporate report, create a company "
+          "dossier, or generate equity research.",
+      "agent description: " + string_of(member(agent, "description")));
   const json::Value* permission = member(agent, "permission");
   expect(permission && permission->is_object() && permission->as_object().size() == 4,
          "agent permission is not four entries");
@@ -221,12 +232,15 @@ std::vector<std::string> skill_problems(const std::string& text, const fs::path&
   size_t chars = 0;
   for (unsigned char c : description) chars += (c & 0xC0) != 0x80;
   expect(chars <= 1024, "skill description has " + std::to_string(chars) + " characters");
-  for (const char* part : {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
-                           "Zero config for 6 channels.", "burrowby doctor --json"}) {
-    expect(description.find(part) != std::string::npos, std::string("skill description lacks ") + part);
+  for (const char* part :
+       {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
+        "Zero config for 6 channels.", "burrowby doctor --json"}) {
+    expect(description.find(part) != std::string::npos,
+           std::string("skill description lacks ") + part);
   }
   const std::string content = string_of(member(skill, "content"));
-  expect(content.find("# Burrowby — 互联网能力路由器") != std::string::npos, "skill body lacks its title");
+  expect(content.find("# Burrowby — 互联网能力路由器") != std::string::npos,
+         "skill body lacks its title");
   expect(content.find("name: q9-research") == std::string::npos, "skill body holds front matter");
   return problems;
 }
