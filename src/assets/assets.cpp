@@ -15,7 +15,8 @@ constexpr std::array<int8_t, 256> _SEXTETS = [] {
   std::array<int8_t, 256> table{};
   table.fill(-1);
   const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
+  for (int i = 0; i < 64; ++i)
+    table[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
   return table;
 }();
 

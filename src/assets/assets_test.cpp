@@ -75,7 +75,8 @@ struct FrontMatter {
 };
 
 std::string scalar(std::string raw) {
-  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') return raw.substr(1, raw.size() - 2);
+  if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"')
+    return raw.substr(1, raw.size() - 2);
   return raw;
 }
 
@@ -192,15 +193,21 @@ bool is_slug(const std::string& name) {  // [a-z0-9]+(-[a-z0-9]+)*
 }
 
 TEST(Catalogue, HoldsTheTwelveFilesInWritingOrder) {
-  const std::vector<std::string> expected = {
-      AGENT, COMMAND, SKILL,
-      std::string(REFS) + "career.md", std::string(REFS) + "dev.md",
-      std::string(REFS) + "finance.md", std::string(REFS) + "install.md",
-      std::string(REFS) + "search.md", std::string(REFS) + "social.md",
-      std::string(REFS) + "update.md", std::string(REFS) + "video.md",
-      std::string(REFS) + "web.md"};
+  const std::vector<std::string> expected = {AGENT,
+                                             COMMAND,
+                                             SKILL,
+                                             std::string(REFS) + "career.md",
+                                             std::string(REFS) + "dev.md",
+                                             std::string(REFS) + "finance.md",
+                                             std::string(REFS) + "install.md",
+                                             std::string(REFS) + "search.md",
+                                             std::string(REFS) + "social.md",
+                                             std::string(REFS) + "update.md",
+                                             std::string(REFS) + "video.md",
+                                             std::string(REFS) + "web.md"};
   ASSERT_EQ(ASSETS.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(ASSETS[i].path, expected[i]) << "entry " << i;
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(ASSETS[i].path, expected[i]) << "entry " << i;
 }
 
 TEST(Catalogue, EveryPayloadIsCleanText) {
@@ -234,15 +241,16 @@ TEST(Catalogue, MatchesTheSourceFilesByteForByte) {
 
 TEST(AgentFile, FrontMatterIsFixed) {
   FrontMatter fm = front_matter(payload(AGENT));
-  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "mode", "permission.edit",
-                                                 "permission.bash", "permission.webfetch",
-                                                 "permission.websearch"}));
-  EXPECT_EQ(fm.get("description"),
-            "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
-            "publicly traded or private companies. Generates a single dark-mode HTML file with org "
-            "charts, ownership structures, board profiles, financials, and competitive analysis. Use "
-            "when asked to research a company, build a corporate report, create a company dossier, or "
-            "generate equity research.");
+  EXPECT_EQ(fm.keys(),
+            (std::vector<std::string>{"description", "mode", "permission.edit", "permission.bash",
+                                      "permission.webfetch", "permission.websearch"}));
+  EXPECT_EQ(
+      fm.get("description"),
+      "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
+      "publicly traded or private companies. Generates a single dark-mode HTML file with org "
+      "charts, ownership structures, board profiles, financials, and competitive analysis. Use "
+      "when asked to research a company, build a corporate report, create a company dossier, or "
+      "generate equity research.");
   EXPECT_EQ(fm.get("mode"), "subagent");
   for (const char* tool : {"edit", "bash", "webfetch", "websearch"})
     EXPECT_EQ(fm.get(std::string("permission.") + tool), "allow") << tool;
@@ -251,10 +259,10 @@ TEST(AgentFile, FrontMatterIsFixed) {
 TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
   FrontMatter fm = front_matter(payload(AGENT));
   EXPECT_EQ(fm.body.find("\nYou are Varnook Q9 Agent."), 0u);
-  EXPECT_EQ(headings(fm.body, "#"),
-            (std::vector<std::string>{"## TOOLING — THE q9 COMMAND", "## RESEARCH MANDATE",
-                                      "## ASSEMBLY", "## REPORT REQUIREMENTS",
-                                      "## NON-NEGOTIABLES"}));
+  EXPECT_EQ(
+      headings(fm.body, "#"),
+      (std::vector<std::string>{"## TOOLING — THE q9 COMMAND", "## RESEARCH MANDATE", "## ASSEMBLY",
+                                "## REPORT REQUIREMENTS", "## NON-NEGOTIABLES"}));
   expect_in_order(fm.body,
                   {"`q9 version`", "`q9 doctrine`", "`q9 streams`", "`q9 streams \"<name>\"`",
                    "`q9 memory recall \"<company>\"`",
@@ -274,18 +282,19 @@ TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
   std::vector<std::string> numbered;
   for (const std::string& line : lines_of(fm.body))
     if (auto item = numbered_item(line)) numbered.push_back(std::to_string(item->first) + ".");
-  EXPECT_EQ(numbered, (std::vector<std::string>{"1.", "2.", "3.", "4.", "5.", "6.", "7.", "8.", "9."}));
-  for (const char* fact : {"q9-research", "UNVERIFIED", "OFAC/UN/UK/EU/ICIJ",
-                           "a zero-hit screen is a finding", "GATE 4 PASSED",
-                           "Powered by Varnook Q9 Agent", "Enterprise Research Report",
-                           "<company>-report.html", "Not verified"})
+  EXPECT_EQ(numbered,
+            (std::vector<std::string>{"1.", "2.", "3.", "4.", "5.", "6.", "7.", "8.", "9."}));
+  for (const char* fact :
+       {"q9-research", "UNVERIFIED", "OFAC/UN/UK/EU/ICIJ", "a zero-hit screen is a finding",
+        "GATE 4 PASSED", "Powered by Varnook Q9 Agent", "Enterprise Research Report",
+        "<company>-report.html", "Not verified"})
     EXPECT_NE(fm.body.find(fact), std::string::npos) << fact;
 }
 
 // Every q9 command line the agent is told to run must be one the command takes:
 // a known subcommand, and for memory only the actions it accepts.
 TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
-  const std::set<std::string> subcommands = {"validate", "memory", "record", "report",
+  const std::set<std::string> subcommands = {"validate", "memory",  "record", "report",
                                              "doctrine", "streams", "version"};
   const std::map<std::string, std::set<std::string>> actions = {
       {"memory", {"recall", "init", "list"}},
@@ -319,13 +328,22 @@ TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
                    "Company to research: $ARGUMENTS"},
                   "placeholders");
 
-  const std::vector<std::string> contents = {
-      "Company overview and hero stats", "Organization chart (SVG)",
-      "Ownership and subsidiary structure (SVG)", "Board of directors table",
-      "Executive profile cards for all SEVPs", "Major shareholders", "15-year financial history",
-      "Revenue breakdown", "Competitive landscape", "Subsidiaries & investments",
-      "Technology & digital initiatives", "Regulatory environment", "ESG & sustainability",
-      "Connected transactions", "Risk analysis", "Analyst estimates"};
+  const std::vector<std::string> contents = {"Company overview and hero stats",
+                                             "Organization chart (SVG)",
+                                             "Ownership and subsidiary structure (SVG)",
+                                             "Board of directors table",
+                                             "Executive profile cards for all SEVPs",
+                                             "Major shareholders",
+                                             "15-year financial history",
+                                             "Revenue breakdown",
+                                             "Competitive landscape",
+                                             "Subsidiaries & investments",
+                                             "Technology & digital initiatives",
+                                             "Regulatory environment",
+                                             "ESG & sustainability",
+                                             "Connected transactions",
+                                             "Risk analysis",
+                                             "Analyst estimates"};
   std::vector<std::string> listed;
   for (const std::string& line : lines_of(fm.body))
     if (auto item = numbered_item(line)) {
@@ -363,9 +381,9 @@ TEST(SkillFile, FrontMatterSatisfiesTheHost) {
   size_t paragraphs = 1;
   for (size_t i = 0; i + 1 < description.size(); ++i) paragraphs += description[i] == '\n';
   EXPECT_EQ(paragraphs, 5u);
-  for (const char* part : {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
-                           "Zero config for 6 channels.", "burrowby doctor --json", "搜",
-                           "references/*.md"})
+  for (const char* part :
+       {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
+        "Zero config for 6 channels.", "burrowby doctor --json", "搜", "references/*.md"})
     EXPECT_NE(description.find(part), std::string::npos) << part;
 }
 
@@ -373,19 +391,19 @@ TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
   std::string body = front_matter(payload(SKILL)).body;
   EXPECT_EQ(headings(body, "# "), (std::vector<std::string>{"# Burrowby — 互联网能力路由器"}));
   EXPECT_EQ(headings(body, "## "),
-            (std::vector<std::string>{
-                "## 常驻规则（全程适用）", "## 路由表", "## 零配置快速命令",
-                "## 需登录态的平台（按 doctor 的 active_backend 选命令）", "## 环境检查",
-                "## OpenCLI 适配器发现", "## 工作区规则", "## 详细文档", "## 配置渠道"}));
+            (std::vector<std::string>{"## 常驻规则（全程适用）", "## 路由表", "## 零配置快速命令",
+                                      "## 需登录态的平台（按 doctor 的 active_backend 选命令）",
+                                      "## 环境检查", "## OpenCLI 适配器发现", "## 工作区规则",
+                                      "## 详细文档", "## 配置渠道"}));
   expect_in_order(body,
                   {"| search | `references/search.md` |", "| social | `references/social.md` |",
                    "| career | `references/career.md` |", "| dev | `references/dev.md` |",
                    "| web | `references/web.md` |", "| video | `references/video.md` |",
                    "| finance | `references/finance.md` |"},
                   "routing table");
-  for (const char* fact : {"~/.config/opencode/agent/memory/sources.md", "burrowby check-update",
-                           "active_backend", "opencli list", "/tmp/", "~/.burrowby/",
-                           "references/install.md"})
+  for (const char* fact :
+       {"~/.config/opencode/agent/memory/sources.md", "burrowby check-update", "active_backend",
+        "opencli list", "/tmp/", "~/.burrowby/", "references/install.md"})
     EXPECT_NE(body.find(fact), std::string::npos) << fact;
 
   // Every reference the skill points to is shipped.
@@ -410,7 +428,8 @@ TEST(SkillFile, SourceLogIsNotLoadedAsAnAgent) {
   std::string body = front_matter(payload(SKILL)).body;
   size_t log = body.find("f=~/.config/opencode/agent/memory/sources.md\n");
   ASSERT_NE(log, std::string::npos);
-  EXPECT_NE(body.find("printf -- '---\\ndisable: true\\n---\\n\\n' > \"$f\"", log), std::string::npos);
+  EXPECT_NE(body.find("printf -- '---\\ndisable: true\\n---\\n\\n' > \"$f\"", log),
+            std::string::npos);
 }
 
 TEST(Guides, OpenWithTheirHeadingAndNoFrontMatter) {
@@ -453,27 +472,28 @@ TEST(DecodeBase64, AcceptsOnlyStrictCanonicalText) {
       {"Zm9vYmFy", std::string("foobar")},
       {"+/+/", std::string("\xfb\xff\xbf")},
       {"AA==", std::string(1, '\0')},
-      {"Zg", std::nullopt},           // padding missing
-      {"Zg=", std::nullopt},          // padding short
-      {"Zg===", std::nullopt},        // padding long
-      {"Zh==", std::nullopt},         // non-zero bits under the padding
-      {"Zm9=", std::nullopt},         // the same with one '='
-      {"Z===", std::nullopt},         // three '='
+      {"Zg", std::nullopt},     // padding missing
+      {"Zg=", std::nullopt},    // padding short
+      {"Zg===", std::nullopt},  // padding long
+      {"Zh==", std::nullopt},   // non-zero bits under the padding
+      {"Zm9=", std::nullopt},   // the same with one '='
+      {"Z===", std::nullopt},   // three '='
       {"====", std::nullopt},
-      {"Zg==Zg==", std::nullopt},     // padding in the middle
+      {"Zg==Zg==", std::nullopt},  // padding in the middle
       {"Zm=v", std::nullopt},
-      {"Zm9v\n", std::nullopt},       // white space
+      {"Zm9v\n", std::nullopt},  // white space
       {"Zm 9v", std::nullopt},
       {" Zm9v", std::nullopt},
-      {"Zm9-", std::nullopt},         // URL-safe alphabet
+      {"Zm9-", std::nullopt},  // URL-safe alphabet
       {"Zm9_", std::nullopt},
       {"Zm9v.===", std::nullopt},
       {"Zm\x80v", std::nullopt},
-      {"Z!==", std::nullopt},         // stray character in the padded group
+      {"Z!==", std::nullopt},  // stray character in the padded group
       {"Zm!=", std::nullopt},
       {"Zm9vZm9vZg==", std::string("foofoof")},
   };
-  for (const DecodeCase& c : cases) EXPECT_EQ(decode_base64(c.text), c.bytes) << "'" << c.text << "'";
+  for (const DecodeCase& c : cases)
+    EXPECT_EQ(decode_base64(c.text), c.bytes) << "'" << c.text << "'";
 }
 
 // The generator must stop the build on a source file that is not clean text.
@@ -492,13 +512,14 @@ TEST(EmbedAssets, RefusesUncleanSources) {
   };
   for (const auto& [name, bytes] : cases) {
     std::ofstream(dir / "a.md", std::ios::binary) << bytes;
-    std::string command = tool.string() + " " + (dir / "out.cpp").string() + " " + dir.string() +
-                          " a.md 2>/dev/null";
+    std::string command =
+        tool.string() + " " + (dir / "out.cpp").string() + " " + dir.string() + " a.md 2>/dev/null";
     int status = std::system(command.c_str());
     EXPECT_EQ(status == 0, std::string(name) == "ok") << name;
   }
   std::string generated = files::read_file(dir / "out.cpp");
-  EXPECT_NE(generated.find("{\"a.md\",\n     \"dGV4dAo=\"\n    },"), std::string::npos) << generated;
+  EXPECT_NE(generated.find("{\"a.md\",\n     \"dGV4dAo=\"\n    },"), std::string::npos)
+      << generated;
   fs::remove_all(dir);
 }
 

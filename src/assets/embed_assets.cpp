@@ -18,8 +18,7 @@
 
 namespace {
 
-constexpr char ALPHABET[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string encode_base64(std::string_view bytes) {
   std::string out;
@@ -59,11 +58,24 @@ size_t find_bad_utf8(std::string_view s) {
     auto c = static_cast<unsigned char>(s[i]);
     size_t len;
     unsigned cp, min;
-    if (c < 0x80) { ++i; continue; }
-    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; min = 0x10000; }
-    else return i;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+      min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+      min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+      min = 0x10000;
+    } else
+      return i;
     if (i + len > s.size()) return i;
     for (size_t k = 1; k < len; ++k) {
       auto d = static_cast<unsigned char>(s[i + k]);
