@@ -73,7 +73,10 @@ void write_file_atomic(const fs::path& requested, std::string_view bytes) {
   const fs::path path = resolve_links(requested);
   fs::path dir = path.parent_path();
   if (dir.empty()) dir = ".";
-  std::string tmpl = (dir / ("." + path.filename().string() + ".tmp-XXXXXX")).string();
+  std::string name = ".";
+  name += path.filename().string();
+  name += ".tmp-XXXXXX";
+  std::string tmpl = (dir / name).string();
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) fail(requested, errno);
   const fs::path tmp = tmpl;
