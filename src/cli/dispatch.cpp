@@ -54,9 +54,11 @@ const std::vector<Command> COMMANDS = {
 
 std::span<const Command> commands() { return COMMANDS; }
 
-int run(const std::vector<std::string>& argv, Io& io) {
+int run(const std::vector<std::string>& argv, Io& io) { return run_command(argv, COMMANDS, io); }
+
+int run_command(const std::vector<std::string>& argv, std::span<const Command> grammar, Io& io) {
   int status = 0;
-  std::optional<Args> args = parse_command_line(argv, COMMANDS, io, status);
+  std::optional<Args> args = parse_command_line(argv, grammar, io, status);
   if (!args) return status;
   try {
     return args->func(*args, io);

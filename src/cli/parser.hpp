@@ -47,4 +47,8 @@ std::optional<std::string> parse_integer(std::string_view text);
 std::optional<Args> parse_command_line(const std::vector<std::string>& argv,
                                        std::span<const Command> grammar, Io& io, int& status);
 
+// run() over another grammar: parses, calls the chosen handler and returns its status;
+// an exception from the handler becomes "q9: error: <what>" on io.err and status 1.
+int run_command(const std::vector<std::string>& argv, std::span<const Command> grammar, Io& io);
+
 }  // namespace q9::cli
