@@ -125,6 +125,8 @@ TEST(DoctrineCommandTest, StreamBriefKeepsTheNameAsTyped) {
       {"Leadership & Board", "Leadership & Board"},
       {" leadership & board ", " leadership & board "},
       {"Caf\xc3\xa9 \"x\" \xf0\x9f\x98\x80", "Caf\\u00e9 \\\"x\\\" \\ud83d\\ude00"},
+      // Bytes that are not UTF-8 come out as \udcXX, one per byte.
+      {"a\xff\xe2\x82", "a\\udcff\\udce2\\udc82"},
   };
   for (const Case& c : cases) {
     Output r = q9({"streams", c.name});

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "core/text_form.hpp"
+#include "core/utf8.hpp"
 
 namespace q9::cli {
 namespace {
@@ -51,6 +52,52 @@ struct Hit {
   std::string option_string;
   std::optional<std::string> explicit_arg;
 };
+
+// Arguments need not be UTF-8. A byte that is not shows as \udcXX, as Python shows the
+// argument bytes it could not decode.
+void append_stray_byte(std::string& out, char byte) {
+  static const char kHex[] = "0123456789abcdef";
+  const auto b = static_cast<unsigned char>(byte);
+  out += "\\udc";
+  out += kHex[b >> 4];
+  out += kHex[b & 0xf];
+}
+
+// `s` as written in messages: UTF-8 as itself, other bytes as \udcXX.
+std::string shown(std::string_view s) {
+  std::string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    const size_t bad = utf8::find_invalid(s.substr(i)).value_or(s.size() - i);
+    out += s.substr(i, bad);
+    i += bad;
+    if (i < s.size()) append_stray_byte(out, s[i++]);
+  }
+  return out;
+}
+
+// The quoted form of an argument in messages ('x', "it's"), stray bytes as \udcXX.
+std::string quoted(std::string_view s) {
+  if (!utf8::find_invalid(s)) return text::quote_text(s);
+  const bool has_single = s.find('\'') != std::string_view::npos;
+  const bool has_double = s.find('"') != std::string_view::npos;
+  const char quote = (has_single && !has_double) ? '"' : '\'';
+  std::string out(1, quote);
+  size_t i = 0;
+  while (i < s.size()) {
+    const size_t bad = utf8::find_invalid(s.substr(i)).value_or(s.size() - i);
+    if (bad > 0) {
+      // Quote the valid run with the quote character of the whole text: the extra
+      // last character makes quote_text() choose it and is dropped again.
+      std::string run = text::quote_text(std::string(s.substr(i, bad)) + (quote == '"' ? '\'' : '"'));
+      run = run.substr(1, run.size() - 3);
+      out += run;
+      i += bad;
+    }
+    if (i < s.size()) append_stray_byte(out, s[i++]);
+  }
+  return out + quote;
+}
 
 bool starts_with(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -347,7 +394,7 @@ class Parser {
     const Level top = top_level(grammar_);
     std::vector<std::string> extras = parse_level(top, argv);
     extras.insert(extras.end(), unrecognized_.begin(), unrecognized_.end());
-    if (!extras.empty()) fail(top, "unrecognized arguments: " + join(extras, " "));
+    if (!extras.empty()) fail(top, "unrecognized arguments: " + shown(join(extras, " ")));
   }
 
  private:
@@ -399,7 +446,7 @@ class Parser {
     if (hits.size() > 1) {
       std::vector<std::string> names;
       for (const Hit& h : hits) names.push_back(h.option_string);
-      fail(lv, "ambiguous option: " + s + " could match " + join(names, ", "));
+      fail(lv, "ambiguous option: " + shown(s) + " could match " + join(names, ", "));
     }
     if (hits.size() == 1) return hits.front();
     if (negative_number(s)) return std::nullopt;
@@ -474,7 +521,7 @@ class Parser {
             taken.push_back({static_cast<size_t>(hit.action), {}});
             std::string next = std::string("-") + hit.explicit_arg->front();
             auto a = exact(lv, next);
-            if (!a) fail(lv, act, "ignored explicit argument " + text::quote_text(*hit.explicit_arg));
+            if (!a) fail(lv, act, "ignored explicit argument " + quoted(*hit.explicit_arg));
             std::string more = hit.explicit_arg->substr(1);
             hit = Hit{*a, next, more.empty() ? std::nullopt : std::optional<std::string>(more)};
             continue;
@@ -483,7 +530,7 @@ class Parser {
             taken.push_back({static_cast<size_t>(hit.action), {*hit.explicit_arg}});
             break;
           }
-          fail(lv, act, "ignored explicit argument " + text::quote_text(*hit.explicit_arg));
+          fail(lv, act, "ignored explicit argument " + quoted(*hit.explicit_arg));
         }
         if (act.takes_value()) {
           if (start + 1 >= pattern.size() || pattern[start + 1] != 'A') {
@@ -539,10 +586,10 @@ class Parser {
         std::find(a.choices.begin(), a.choices.end(), value) != a.choices.end()) {
       return;
     }
-    std::vector<std::string> quoted;
-    for (std::string_view c : a.choices) quoted.push_back(text::quote_text(c));
+    std::vector<std::string> names;
+    for (std::string_view c : a.choices) names.push_back(text::quote_text(c));
     fail(lv, a,
-         "invalid choice: " + text::quote_text(value) + " (choose from " + join(quoted, ", ") +
+         "invalid choice: " + quoted(value) + " (choose from " + join(names, ", ") +
              ")");
   }
 
@@ -580,7 +627,7 @@ class Parser {
     std::string value = std::move(values.front());
     if (a.integer) {
       std::optional<std::string> number = parse_integer(value);
-      if (!number) fail(lv, a, "invalid int value: " + text::quote_text(value));
+      if (!number) fail(lv, a, "invalid int value: " + quoted(value));
       value = std::move(*number);
     }
     check_choice(lv, a, value);
