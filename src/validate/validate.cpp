@@ -1,1 +1,168 @@
-// placeholder
+// The contract checks over one dossier.
+#include "validate/validate.hpp"
+
+#include <system_error>
+
+#include "core/files.hpp"
+#include "core/text_form.hpp"
+#include "core/utf8.hpp"
+#include "validate/path_text.hpp"
+#include "validate/patterns.hpp"
+
+namespace q9::validate {
+namespace {
+
+std::string utf8_of(char32_t cp) {
+  std::string s;
+  utf8::append(s, cp);
+  return s;
+}
+
+// Invalid bytes become U+FFFD, so that any byte string can be checked.
+std::string repaired(std::string_view text) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const std::optional<size_t> bad = utf8::find_invalid(text.substr(i));
+    if (!bad) {
+      out.append(text.substr(i));
+      break;
+    }
+    out.append(text.substr(i, *bad));
+    out += "\xEF\xBF\xBD";
+    i += *bad + 1;
+  }
+  return out;
+}
+
+std::string newlines_to_lf(std::string text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+Report check(std::string_view text, std::filesystem::path path) {
+  Report r;
+  r.path = std::move(path);
+
+  // Corners.
+  std::vector<std::string> rounded;
+  size_t circular = 0;
+  for (std::string& v : radius_values(text)) {
+    if (is_zeroish(v)) continue;
+    if (is_circular(v)) {
+      ++circular;
+    } else {
+      rounded.push_back(std::move(v));
+    }
+  }
+  if (!rounded.empty()) {
+    const size_t n = rounded.size();
+    rounded.resize(std::min<size_t>(n, 3));
+    r.errors.push_back("rounded corners (" + std::to_string(n) + "): " + text::list_text(rounded));
+  }
+  if (circular > 0) {
+    r.warnings.push_back(std::to_string(circular) +
+                         " circular element(s) border-radius:50% \u2014 confirm intended");
+  }
+  r.stats.set("radius_label", rounded.empty() ? "sharp (no rounded corners)" : "ROUNDED");
+
+  // Emoji.
+  const std::vector<char32_t> emoji = emoji_found(text);
+  if (!emoji.empty()) {
+    std::vector<std::string> shown;
+    for (size_t i = 0; i < emoji.size() && i < 8; ++i) shown.push_back(utf8_of(emoji[i]));
+    r.errors.push_back("emoji present: " + text::list_text(shown));
+  }
+
+  // Self-containment.
+  const size_t external = count_resource_loads(text) + count_css_links(text);
+  if (external > 0) {
+    r.errors.push_back(std::to_string(external) +
+                       " external resource load(s) \u2014 must be self-contained");
+  }
+  r.stats.set("self_contained", external == 0);
+
+  // Branding.
+  if (text.find("Powered by Varnook") == std::string_view::npos) {
+    r.errors.push_back("missing 'Powered by Varnook ...' branding");
+  } else if (text.find("Powered by Varnook Q9 Agent") == std::string_view::npos) {
+    r.warnings.push_back("branding says 'Powered by Varnook Agent' (Q9 preferred)");
+  }
+
+  // Report label; "report" in any letter case, folded as the patterns fold.
+  static const Pattern REPORT_WORD("report", true);
+  Pattern::Match m;
+  if (!REPORT_WORD.find(text, 0, m)) {
+    r.errors.push_back("missing report label (no 'report' text found)");
+  } else if (text.find("Enterprise Research Report") == std::string_view::npos) {
+    r.warnings.push_back("label is not 'Enterprise Research Report' (variant is acceptable)");
+  }
+
+  // Design tokens.
+  for (const char* token : {"--bg-primary", "--accent", "--mono"}) {
+    if (text.find(token) == std::string_view::npos) {
+      r.errors.push_back(std::string("missing design token ") + token);
+    }
+  }
+
+  // SVG.
+  const size_t svg = count_svg_tags(text);
+  if (svg > 6) {
+    r.warnings.push_back(std::to_string(svg) +
+                         " <svg> tags \u2014 expected logo/nav/footer + flag only");
+  }
+  r.stats.set("svg", static_cast<long long>(svg));
+
+  // Empty sections.
+  const std::vector<std::string> empty = empty_section_ids(text);
+  if (!empty.empty()) r.errors.push_back("empty section(s): " + text::list_text(empty));
+
+  // Section count.
+  const size_t sections = count_sections(text);
+  if (sections < 8) {
+    r.warnings.push_back("only " + std::to_string(sections) + " sections \u2014 unusually thin");
+  }
+  r.stats.set("sections", static_cast<long long>(sections));
+
+  // Size.
+  r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
+  r.stats.set("lines", static_cast<long long>(count_lines(text)));
+
+  r.ok = r.errors.empty();
+  return r;
+}
+
+}  // namespace
+
+Report validate_text(std::string_view text, const std::filesystem::path& path) {
+  std::filesystem::path p = normal_path_text(path.native());
+  if (utf8::find_invalid(text)) return check(repaired(text), std::move(p));
+  return check(text, std::move(p));
+}
+
+Report validate_file(const std::filesystem::path& path) {
+  std::filesystem::path p = normal_path_text(path.native());
+  std::error_code ec;
+  // Missing (a dangling link included) is a finding; any other failure to look is
+  // left to the read, which names the file and the problem.
+  if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
+    Report r;
+    r.path = p;
+    r.ok = false;
+    r.errors.push_back("no such file: " + p.native());
+    return r;
+  }
+  std::string text = newlines_to_lf(files::read_utf8_file(path));
+  return check(text, std::move(p));
+}
+
+}  // namespace q9::validate

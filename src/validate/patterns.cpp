@@ -1,0 +1,317 @@
+// The contract patterns. The tag patterns ("<img ... src=", "<section id=...>") are
+// not run as single expressions: a backtracking engine retries "[^>]*" from every
+// opening that never closes, which is quadratic. They are split into a head, an
+// attribute and a tail, each matched by PCRE2, and joined by a scan that looks up
+// the next ">" or quote once per position.
+#include "validate/patterns.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "core/utf8.hpp"
+
+namespace q9::validate {
+
+Pattern::Pattern(const char* source, bool caseless) {
+  int err = 0;
+  PCRE2_SIZE off = 0;
+  uint32_t opts = PCRE2_UTF | PCRE2_UCP | (caseless ? PCRE2_CASELESS : 0);
+  code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source), PCRE2_ZERO_TERMINATED, opts, &err,
+                        &off, nullptr);
+  if (!code_) {
+    PCRE2_UCHAR msg[256];
+    pcre2_get_error_message(err, msg, sizeof msg);
+    throw std::logic_error(std::string("bad pattern ") + source + ": " +
+                           reinterpret_cast<char*>(msg));
+  }
+  pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // falls back to the interpreter if absent
+}
+
+Pattern::~Pattern() { pcre2_code_free(code_); }
+
+namespace {
+struct MatchData {
+  explicit MatchData(const pcre2_code* code)
+      : md(pcre2_match_data_create_from_pattern(code, nullptr)) {
+    if (!md) throw std::bad_alloc();
+  }
+  ~MatchData() { pcre2_match_data_free(md); }
+  pcre2_match_data* md;
+};
+}  // namespace
+
+bool Pattern::find(std::string_view text, size_t from, Match& m, bool anchored) const {
+  MatchData data(code_);
+  int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from,
+                       PCRE2_NO_UTF_CHECK | (anchored ? PCRE2_ANCHORED : 0), data.md, nullptr);
+  if (rc == PCRE2_ERROR_NOMATCH) return false;
+  if (rc < 0) {
+    PCRE2_UCHAR msg[256];
+    pcre2_get_error_message(rc, msg, sizeof msg);
+    throw std::runtime_error(std::string("pattern search failed: ") + reinterpret_cast<char*>(msg));
+  }
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.md);
+  m.start = ov[0];
+  m.end = ov[1];
+  if (rc > 1 && ov[2] != PCRE2_UNSET) {
+    m.group_start = ov[2];
+    m.group_end = ov[3];
+  } else {
+    m.group_start = m.group_end = m.end;
+  }
+  return true;
+}
+
+std::vector<Pattern::Match> Pattern::find_all(std::string_view text) const {
+  std::vector<Match> out;
+  MatchData data(code_);
+  size_t from = 0;
+  while (from <= text.size()) {
+    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from,
+                         PCRE2_NO_UTF_CHECK, data.md, nullptr);
+    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc < 0) {
+      PCRE2_UCHAR msg[256];
+      pcre2_get_error_message(rc, msg, sizeof msg);
+      throw std::runtime_error(std::string("pattern search failed: ") +
+                               reinterpret_cast<char*>(msg));
+    }
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.md);
+    Match m{ov[0], ov[1], ov[1], ov[1]};
+    if (rc > 1 && ov[2] != PCRE2_UNSET) {
+      m.group_start = ov[2];
+      m.group_end = ov[3];
+    }
+    out.push_back(m);
+    if (m.end > m.start) {
+      from = m.end;
+    } else {  // an empty match: step over one code point
+      if (m.end >= text.size()) break;
+      size_t i = m.end;
+      utf8::decode(text, i);
+      from = i;
+    }
+  }
+  return out;
+}
+
+size_t Pattern::count(std::string_view text) const { return find_all(text).size(); }
+
+namespace {
+
+const Pattern& radius() {
+  static const Pattern p("border-radius" Q9_WS "*:" Q9_WS "*([^;}\"']+)", true);
+  return p;
+}
+const Pattern& zeroish() {
+  static const Pattern p("^" Q9_WS "*(0|0px|0%|0em|0rem|0pt)\\b", true);
+  return p;
+}
+const Pattern& circular() {
+  static const Pattern p("^" Q9_WS "*(50%|100%|9999px)", true);
+  return p;
+}
+const Pattern& resource_head() {
+  static const Pattern p("<(script|img|iframe|source|video|audio|embed|object)\\b", true);
+  return p;
+}
+const Pattern& resource_attr() {
+  static const Pattern p("\\bsrc" Q9_WS "*=" Q9_WS "*[\"']https?://", true);
+  return p;
+}
+const Pattern& link_head() {
+  static const Pattern p("<link\\b", true);
+  return p;
+}
+const Pattern& link_attr() {
+  static const Pattern p("\\bhref" Q9_WS "*=" Q9_WS "*[\"']https?://", true);
+  return p;
+}
+const Pattern& svg_tag() {
+  static const Pattern p("<svg\\b", true);
+  return p;
+}
+const Pattern& section_head() {
+  static const Pattern p("<section id=\"", true);
+  return p;
+}
+const Pattern& section_tail() {
+  static const Pattern p(Q9_WS "*</section>", true);
+  return p;
+}
+
+// The next occurrence of `c` at or after a position; queries must not go backwards,
+// so repeated look-ups over one unclosed stretch cost nothing.
+class NextChar {
+ public:
+  NextChar(std::string_view text, char c) : text_(text), c_(c) {}
+  size_t at(size_t from) {
+    if (!valid_ || from > found_) {
+      const void* p = from < text_.size()
+                          ? std::memchr(text_.data() + from, c_, text_.size() - from)
+                          : nullptr;
+      found_ = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data())
+                 : std::string_view::npos;
+      valid_ = true;
+    }
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  char c_;
+  bool valid_ = false;
+  size_t found_ = 0;
+};
+
+// "<head\b[^>]*\battr": one match per head whose tag holds the attribute before the
+// next ">"; a match ends after the last such attribute, as greedy "[^>]*" would.
+size_t count_tag_attr(std::string_view text, const Pattern& head, const Pattern& attr) {
+  const std::vector<Pattern::Match> attrs = attr.find_all(text);
+  if (attrs.empty()) return 0;
+  NextChar gt(text, '>');
+  size_t n = 0, from = 0;
+  Pattern::Match h;
+  while (from <= text.size() && head.find(text, from, h)) {
+    size_t g = gt.at(h.end);
+    if (g == std::string_view::npos) g = text.size();
+    // The last attribute that starts before the tag closes.
+    auto it = std::lower_bound(attrs.begin(), attrs.end(), g,
+                               [](const Pattern::Match& a, size_t pos) { return a.start < pos; });
+    if (it != attrs.begin() && std::prev(it)->start >= h.end) {
+      ++n;
+      from = std::prev(it)->end;
+    } else {
+      from = h.end;
+    }
+  }
+  return n;
+}
+
+template <typename OnSection>
+void scan_sections(std::string_view text, OnSection on_section) {
+  NextChar quote(text, '"');
+  Pattern::Match h;
+  size_t from = 0;
+  while (from <= text.size() && section_head().find(text, from, h)) {
+    const size_t q = quote.at(h.end);
+    if (q == std::string_view::npos || q == h.end) {
+      from = h.end;
+      continue;
+    }
+    from = on_section(h.end, q);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> radius_values(std::string_view text) {
+  std::vector<std::string> out;
+  for (const Pattern::Match& m : radius().find_all(text)) {
+    out.emplace_back(text.substr(m.group_start, m.group_end - m.group_start));
+  }
+  return out;
+}
+
+bool is_zeroish(std::string_view value) {
+  Pattern::Match m;
+  return zeroish().find(value, 0, m, true);
+}
+
+bool is_circular(std::string_view value) {
+  Pattern::Match m;
+  return circular().find(value, 0, m, true);
+}
+
+std::vector<char32_t> emoji_found(std::string_view text) {
+  static constexpr char32_t ALLOWED_MARKS[] = {0x2192, 0x2190, 0x2194, 0x2191, 0x2193, 0x2605,
+                                               0x2606, 0x2122, 0x00A9, 0x00AE, 0x00A7};
+  std::vector<char32_t> out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0xE2) {  // below U+2000: no emoji, skip the sequence
+      i += b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
+      continue;
+    }
+    const char32_t cp = utf8::decode(text, i);
+    const bool emoji = (cp >= 0x1F300 && cp <= 0x1FAFF) || (cp >= 0x1F000 && cp <= 0x1F2FF) ||
+                       (cp >= 0x2600 && cp <= 0x27BF) || (cp >= 0x2B00 && cp <= 0x2BFF) ||
+                       (cp >= 0x1F1E6 && cp <= 0x1F1FF);
+    if (emoji && std::find(std::begin(ALLOWED_MARKS), std::end(ALLOWED_MARKS), cp) ==
+                     std::end(ALLOWED_MARKS)) {
+      out.push_back(cp);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+size_t count_resource_loads(std::string_view text) {
+  return count_tag_attr(text, resource_head(), resource_attr());
+}
+
+size_t count_css_links(std::string_view text) {
+  return count_tag_attr(text, link_head(), link_attr());
+}
+
+size_t count_svg_tags(std::string_view text) { return svg_tag().count(text); }
+
+size_t count_sections(std::string_view text) {
+  size_t n = 0;
+  scan_sections(text, [&](size_t, size_t q) {
+    ++n;
+    return q + 1;
+  });
+  return n;
+}
+
+std::vector<std::string> empty_section_ids(std::string_view text) {
+  std::vector<std::string> ids;
+  NextChar gt(text, '>');
+  size_t tail_at = std::string_view::npos;  // the last tail tried, and its outcome
+  bool tail_ok = false;
+  Pattern::Match tail;
+  scan_sections(text, [&](size_t id_start, size_t q) -> size_t {
+    const size_t g = gt.at(q + 1);
+    if (g == std::string_view::npos) return id_start;
+    if (g != tail_at) {
+      tail_at = g;
+      tail_ok = section_tail().find(text, g + 1, tail, true);
+    }
+    if (!tail_ok) return id_start;
+    ids.emplace_back(text.substr(id_start, q - id_start));
+    return tail.end;
+  });
+  return ids;
+}
+
+size_t count_lines(std::string_view text) {
+  size_t lines = 0;
+  bool open = false;  // a line has started and not ended
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    char32_t cp;
+    if (b < 0x80) {
+      cp = b;
+      ++i;
+    } else {
+      cp = utf8::decode(text, i);
+    }
+    const bool ending = cp == '\n' || cp == '\r' || cp == 0x0B || cp == 0x0C || cp == 0x1C ||
+                        cp == 0x1D || cp == 0x1E || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+    if (ending) {
+      if (cp == '\r' && i < text.size() && text[i] == '\n') ++i;
+      ++lines;
+      open = false;
+    } else {
+      open = true;
+    }
+  }
+  return lines + (open ? 1 : 0);
+}
+
+}  // namespace q9::validate
