@@ -40,9 +40,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "startup_bench: %s did not exit with status 0\n", argv[2]);
       return 1;
     }
-    ms.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
   }
   posix_spawn_file_actions_destroy(&actions);
   std::sort(ms.begin(), ms.end());

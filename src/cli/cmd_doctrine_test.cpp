@@ -48,8 +48,8 @@ TEST(DoctrineCommandTest, DoctrineDocument) {
   Output r = q9({"doctrine"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, std::string("{\n  \"tiers\": ") + kTiers + ",\n  \"quality_bar\": " +
-                       kQualityBar + R"j(,
+  EXPECT_EQ(r.out, std::string("{\n  \"tiers\": ") + kTiers +
+                       ",\n  \"quality_bar\": " + kQualityBar + R"j(,
   "section_order": [
     "cover",
     "overview",
@@ -131,11 +131,13 @@ TEST(DoctrineCommandTest, StreamBriefKeepsTheNameAsTyped) {
   for (const Case& c : cases) {
     Output r = q9({"streams", c.name});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "{\n  \"stream\": \"" + c.json_name + "\",\n  \"doctrine\": " +
-                         kQualityBar + ",\n  \"tiers\": " + kTiers +
-                         ",\n  \"instructions\": [\n    \"Research ONLY the '" + c.json_name +
-                         "' topic for the target company.\",\n"
-                         R"j(    "Use 2-5 targeted searches. Return every fact with (source, YYYY-MM-DD) and a tier letter.",
+    EXPECT_EQ(
+        r.out,
+        "{\n  \"stream\": \"" + c.json_name + "\",\n  \"doctrine\": " + kQualityBar +
+            ",\n  \"tiers\": " + kTiers + ",\n  \"instructions\": [\n    \"Research ONLY the '" +
+            c.json_name +
+            "' topic for the target company.\",\n"
+            R"j(    "Use 2-5 targeted searches. Return every fact with (source, YYYY-MM-DD) and a tier letter.",
     "Never invent a date or a number. Write 'not verified' instead.",
     "List any contradictions and any searches that found nothing."
   ]

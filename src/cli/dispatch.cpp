@@ -3,6 +3,8 @@
 // This file holds the subcommand table and run(): parse, then call one handler.
 #include <exception>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "cli/commands.hpp"
 #include "cli/parser.hpp"
@@ -12,41 +14,86 @@ namespace {
 
 using A = Argument;
 
+// Where each argument's value goes in the record.
+void path(Args& a, std::string v) { a.path = std::move(v); }
+void json(Args& a, std::string) { a.json = true; }
+void memory_action(Args& a, std::string v) { a.memory_action = std::move(v); }
+void entity(Args& a, std::string v) { a.entity = std::move(v); }
+void kind(Args& a, std::string v) { a.kind = std::move(v); }
+void section(Args& a, std::string v) { a.section = std::move(v); }
+void text(Args& a, std::string v) { a.text = std::move(v); }
+void source(Args& a, std::string v) { a.source = std::move(v); }
+void date(Args& a, std::string v) { a.date = std::move(v); }
+void version(Args& a, std::string v) { a.version = std::move(v); }
+void data(Args& a, std::string v) { a.data = std::move(v); }
+void out(Args& a, std::string v) { a.out = std::move(v); }
+void stream(Args& a, std::string v) { a.stream = std::move(v); }
+
+// The subcommands in the order of the help listing; arguments in declaration order.
 const std::vector<Command> COMMANDS = {
-    {"validate", "check a report against the HTML contract", _cmd_validate,
-     {{"path", A::kPositional, false, {}, nullptr, false,
-       [](Args& a, std::string v) { a.path = std::move(v); }},
-      {"--json", A::kFlag, false, {}, nullptr, false,
-       [](Args& a, std::string) { a.json = true; }}}},
-    {"memory", "entity memory", _cmd_memory,
-     {{"memory_action", A::kPositional, false, {"recall", "init", "list"}, nullptr, false,
-       [](Args& a, std::string v) { a.memory_action = std::move(v); }},
-      {"entity", A::kPositional, true, {}, nullptr, false,
-       [](Args& a, std::string v) { a.entity = std::move(v); }}}},
-    {"record", "record a sourced fact / negative / contradiction / report", _cmd_record,
-     {{"kind", A::kPositional, false, {"fact", "negative", "contradiction", "report"}, nullptr,
-       false, [](Args& a, std::string v) { a.kind = std::move(v); }},
-      {"entity", A::kPositional, false, {}, nullptr, false,
-       [](Args& a, std::string v) { a.entity = std::move(v); }},
-      {"section", A::kPositional, true, {}, "section (fact/contradiction only)", false,
-       [](Args& a, std::string v) { a.section = std::move(v); }},
-      {"text", A::kPositional, false, {}, "the claim / note / report path", false,
-       [](Args& a, std::string v) { a.text = std::move(v); }},
-      {"--source", A::kOption, false, {}, "citation source (fact only)", false,
-       [](Args& a, std::string v) { a.source = std::move(v); }},
-      {"--date", A::kOption, false, {}, "YYYY-MM-DD fact date (default: today)", false,
-       [](Args& a, std::string v) { a.date = std::move(v); }},
-      {"--version", A::kOption, false, {}, "report version (report only)", true,
-       [](Args& a, std::string v) { a.version = std::move(v); }}}},
-    {"report", "render a report from a JSON data file", _cmd_report,
-     {{"data", A::kPositional, false, {}, nullptr, false,
-       [](Args& a, std::string v) { a.data = std::move(v); }},
-      {"--out", A::kOption, false, {}, nullptr, false,
-       [](Args& a, std::string v) { a.out = std::move(v); }}}},
+    {"validate",
+     "check a report against the HTML contract",
+     _cmd_validate,
+     {
+         {.name = "path", .kind = A::kPositional, .store = path},
+         {.name = "--json", .kind = A::kFlag, .store = json},
+     }},
+    {"memory",
+     "entity memory",
+     _cmd_memory,
+     {
+         {.name = "memory_action",
+          .kind = A::kPositional,
+          .choices = {"recall", "init", "list"},
+          .store = memory_action},
+         {.name = "entity", .kind = A::kPositional, .optional = true, .store = entity},
+     }},
+    {"record",
+     "record a sourced fact / negative / contradiction / report",
+     _cmd_record,
+     {
+         {.name = "kind",
+          .kind = A::kPositional,
+          .choices = {"fact", "negative", "contradiction", "report"},
+          .store = kind},
+         {.name = "entity", .kind = A::kPositional, .store = entity},
+         {.name = "section",
+          .kind = A::kPositional,
+          .optional = true,
+          .help = "section (fact/contradiction only)",
+          .store = section},
+         {.name = "text",
+          .kind = A::kPositional,
+          .help = "the claim / note / report path",
+          .store = text},
+         {.name = "--source",
+          .kind = A::kOption,
+          .help = "citation source (fact only)",
+          .store = source},
+         {.name = "--date",
+          .kind = A::kOption,
+          .help = "YYYY-MM-DD fact date (default: today)",
+          .store = date},
+         {.name = "--version",
+          .kind = A::kOption,
+          .help = "report version (report only)",
+          .integer = true,
+          .store = version},
+     }},
+    {"report",
+     "render a report from a JSON data file",
+     _cmd_report,
+     {
+         {.name = "data", .kind = A::kPositional, .store = data},
+         {.name = "--out", .kind = A::kOption, .store = out},
+     }},
     {"doctrine", "print research doctrine", _cmd_doctrine, {}},
-    {"streams", "list / brief a parallel research stream", _cmd_streams,
-     {{"stream", A::kPositional, true, {}, nullptr, false,
-       [](Args& a, std::string v) { a.stream = std::move(v); }}}},
+    {"streams",
+     "list / brief a parallel research stream",
+     _cmd_streams,
+     {
+         {.name = "stream", .kind = A::kPositional, .optional = true, .store = stream},
+     }},
     {"version", nullptr, _cmd_version, {}},
 };
 

@@ -29,9 +29,7 @@ struct Action {
   void (*store)(Args&, std::string) = nullptr;
 
   bool takes_value() const { return kind == kOption; }
-  bool required() const {
-    return (kind == kPositional && !optional) || kind == kSubcommand;
-  }
+  bool required() const { return (kind == kPositional && !optional) || kind == kSubcommand; }
 };
 
 struct Level {
@@ -89,7 +87,8 @@ std::string quoted(std::string_view s) {
     if (bad > 0) {
       // Quote the valid run with the quote character of the whole text: the extra
       // last character makes quote_text() choose it and is dropped again.
-      std::string run = text::quote_text(std::string(s.substr(i, bad)) + (quote == '"' ? '\'' : '"'));
+      std::string run =
+          text::quote_text(std::string(s.substr(i, bad)) + (quote == '"' ? '\'' : '"'));
       run = run.substr(1, run.size() - 3);
       out += run;
       i += bad;
@@ -501,7 +500,8 @@ class Parser {
                               args.begin() + static_cast<long>(start + counts[i])});
         start += counts[i];
       }
-      positionals.erase(positionals.begin(), positionals.begin() + static_cast<long>(counts.size()));
+      positionals.erase(positionals.begin(),
+                        positionals.begin() + static_cast<long>(counts.size()));
       return start;
     };
 
@@ -588,9 +588,7 @@ class Parser {
     }
     std::vector<std::string> names;
     for (std::string_view c : a.choices) names.push_back(text::quote_text(c));
-    fail(lv, a,
-         "invalid choice: " + quoted(value) + " (choose from " + join(names, ", ") +
-             ")");
+    fail(lv, a, "invalid choice: " + quoted(value) + " (choose from " + join(names, ", ") + ")");
   }
 
   void take_action(const Level& lv, const Action& a, std::vector<std::string> values) {
@@ -643,8 +641,8 @@ class Parser {
 // White space as Python's str.strip() sees it.
 bool is_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0d) || (c >= 0x1c && c <= 0x20) || c == 0x85 || c == 0xa0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202f || c == 0x205f || c == 0x3000;
+         c == 0x1680 || (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f ||
+         c == 0x205f || c == 0x3000;
 }
 
 // Decodes one well-formed UTF-8 sequence at s[i]; returns its length, 0 if malformed.

@@ -17,12 +17,12 @@ namespace q9::cli {
 // One declared argument of a subcommand.
 struct Argument {
   enum Kind { kPositional, kFlag, kOption };
-  const char* name;  // "path" for a positional, "--json" for a flag or option
-  Kind kind;
-  bool optional = false;                 // a positional that may be left out
-  std::vector<std::string_view> choices; // empty: any text
-  const char* help = nullptr;            // nullptr: no help line text
-  bool integer = false;                  // the value converts like an integer literal
+  const char* name = nullptr;  // "path" for a positional, "--json" for a flag or option
+  Kind kind = kPositional;
+  bool optional = false;                    // a positional that may be left out
+  std::vector<std::string_view> choices{};  // empty: any text
+  const char* help = nullptr;               // nullptr: no help line text
+  bool integer = false;                     // the value converts like an integer literal
   // Stores a value in the record; a flag is stored with an empty value.
   void (*store)(Args& args, std::string value) = nullptr;
 };

@@ -41,59 +41,81 @@ TEST(ParserTest, UsageErrorsGoToStandardErrorWithStatus2) {
     std::string error;  // the line after the usage
   } cases[] = {
       {{}, kTopUsage, "q9: error: the following arguments are required: cmd"},
-      {{"x"}, kTopUsage,
+      {{"x"},
+       kTopUsage,
        "q9: error: argument cmd: invalid choice: 'x' (choose from 'validate', 'memory', "
        "'record', 'report', 'doctrine', 'streams', 'version')"},
-      {{"--", "version"}, kTopUsage,
+      {{"--", "version"},
+       kTopUsage,
        "q9: error: argument cmd: invalid choice: '--' (choose from 'validate', 'memory', "
        "'record', 'report', 'doctrine', 'streams', 'version')"},
       {{"version", "extra"}, kTopUsage, "q9: error: unrecognized arguments: extra"},
       {{"-x", "version", "y"}, kTopUsage, "q9: error: unrecognized arguments: -x y"},
       {{"-x"}, kTopUsage, "q9: error: the following arguments are required: cmd"},
       {{"--he=x"}, kTopUsage, "q9: error: argument -h/--help: ignored explicit argument 'x'"},
-      {{"memory", "forget"}, "usage: q9 memory [-h] {recall,init,list} [entity]\n",
+      {{"memory", "forget"},
+       "usage: q9 memory [-h] {recall,init,list} [entity]\n",
        "q9 memory: error: argument memory_action: invalid choice: 'forget' (choose from "
        "'recall', 'init', 'list')"},
-      {{"memory", "recall", "--x", "acme"}, kTopUsage,
+      {{"memory", "recall", "--x", "acme"},
+       kTopUsage,
        "q9: error: unrecognized arguments: --x acme"},
-      {{"validate"}, "usage: q9 validate [-h] [--json] path\n",
+      {{"validate"},
+       "usage: q9 validate [-h] [--json] path\n",
        "q9 validate: error: the following arguments are required: path"},
-      {{"validate", "--json=1", "a"}, "usage: q9 validate [-h] [--json] path\n",
+      {{"validate", "--json=1", "a"},
+       "usage: q9 validate [-h] [--json] path\n",
        "q9 validate: error: argument --json: ignored explicit argument '1'"},
-      {{"validate", "--=x", "a"}, "usage: q9 validate [-h] [--json] path\n",
+      {{"validate", "--=x", "a"},
+       "usage: q9 validate [-h] [--json] path\n",
        "q9 validate: error: ambiguous option: --=x could match --help, --json"},
-      {{"record", "fact", "acme"}, kRecordUsage,
+      {{"record", "fact", "acme"},
+       kRecordUsage,
        "q9 record: error: the following arguments are required: text"},
-      {{"record"}, kRecordUsage,
+      {{"record"},
+       kRecordUsage,
        "q9 record: error: the following arguments are required: kind, entity, text"},
-      {{"record", "bogus", "acme", "claim"}, kRecordUsage,
+      {{"record", "bogus", "acme", "claim"},
+       kRecordUsage,
        "q9 record: error: argument kind: invalid choice: 'bogus' (choose from 'fact', "
        "'negative', 'contradiction', 'report')"},
-      {{"record", "fact", "acme", "people", "claim", "more"}, kTopUsage,
+      {{"record", "fact", "acme", "people", "claim", "more"},
+       kTopUsage,
        "q9: error: unrecognized arguments: more"},
-      {{"record", "fact", "acme", "people", "--source", "s", "claim"}, kTopUsage,
+      {{"record", "fact", "acme", "people", "--source", "s", "claim"},
+       kTopUsage,
        "q9: error: unrecognized arguments: claim"},
-      {{"record", "fact", "a", "b", "--source"}, kRecordUsage,
+      {{"record", "fact", "a", "b", "--source"},
+       kRecordUsage,
        "q9 record: error: argument --source: expected one argument"},
-      {{"record", "fact", "a", "b", "--source", "--date", "d"}, kRecordUsage,
+      {{"record", "fact", "a", "b", "--source", "--date", "d"},
+       kRecordUsage,
        "q9 record: error: argument --source: expected one argument"},
-      {{"record", "report", "a", "o", "--version", "two"}, kRecordUsage,
+      {{"record", "report", "a", "o", "--version", "two"},
+       kRecordUsage,
        "q9 record: error: argument --version: invalid int value: 'two'"},
-      {{"record", "report", "a", "o", "--version", "0x10"}, kRecordUsage,
+      {{"record", "report", "a", "o", "--version", "0x10"},
+       kRecordUsage,
        "q9 record: error: argument --version: invalid int value: '0x10'"},
-      {{"record", "report", "a", "o", "--version=1.0"}, kRecordUsage,
+      {{"record", "report", "a", "o", "--version=1.0"},
+       kRecordUsage,
        "q9 record: error: argument --version: invalid int value: '1.0'"},
-      {{"record", "report", "a", "o", "--version", "it's"}, kRecordUsage,
+      {{"record", "report", "a", "o", "--version", "it's"},
+       kRecordUsage,
        "q9 record: error: argument --version: invalid int value: \"it's\""},
       // A usage error found first wins over a later help request.
-      {{"record", "fact", "a", "b", "--version", "x", "--help"}, kRecordUsage,
+      {{"record", "fact", "a", "b", "--version", "x", "--help"},
+       kRecordUsage,
        "q9 record: error: argument --version: invalid int value: 'x'"},
-      {{"report", "d", "--out"}, "usage: q9 report [-h] [--out OUT] data\n",
+      {{"report", "d", "--out"},
+       "usage: q9 report [-h] [--out OUT] data\n",
        "q9 report: error: argument --out: expected one argument"},
-      {{"report", "d", "--out", "--"}, "usage: q9 report [-h] [--out OUT] data\n",
+      {{"report", "d", "--out", "--"},
+       "usage: q9 report [-h] [--out OUT] data\n",
        "q9 report: error: argument --out: expected one argument"},
       {{"streams", "a", "b"}, kTopUsage, "q9: error: unrecognized arguments: b"},
-      {{"streams", "-h=1"}, "usage: q9 streams [-h] [stream]\n",
+      {{"streams", "-h=1"},
+       "usage: q9 streams [-h] [stream]\n",
        "q9 streams: error: argument -h/--help: ignored explicit argument '1'"},
       {{"doctrine", "x"}, kTopUsage, "q9: error: unrecognized arguments: x"},
   };
@@ -138,19 +160,18 @@ TEST(ParserTest, SubcommandHelpScreens) {
     std::string help;
   } cases[] = {
       {{"record", "fact", "a", "b", "--he"},
-       std::string(kRecordUsage) +
-           "\n"
-           "positional arguments:\n"
-           "  {fact,negative,contradiction,report}\n"
-           "  entity\n"
-           "  section               section (fact/contradiction only)\n"
-           "  text                  the claim / note / report path\n"
-           "\n"
-           "options:\n"
-           "  -h, --help            show this help message and exit\n"
-           "  --source SOURCE       citation source (fact only)\n"
-           "  --date DATE           YYYY-MM-DD fact date (default: today)\n"
-           "  --version VERSION     report version (report only)\n"},
+       std::string(kRecordUsage) + "\n"
+                                   "positional arguments:\n"
+                                   "  {fact,negative,contradiction,report}\n"
+                                   "  entity\n"
+                                   "  section               section (fact/contradiction only)\n"
+                                   "  text                  the claim / note / report path\n"
+                                   "\n"
+                                   "options:\n"
+                                   "  -h, --help            show this help message and exit\n"
+                                   "  --source SOURCE       citation source (fact only)\n"
+                                   "  --date DATE           YYYY-MM-DD fact date (default: today)\n"
+                                   "  --version VERSION     report version (report only)\n"},
       {{"memory", "-hh"},
        "usage: q9 memory [-h] {recall,init,list} [entity]\n"
        "\n"
@@ -194,25 +215,75 @@ TEST(ParserTest, RecordPositionalsAndOptions) {
     std::string version;
   } cases[] = {
       {{"record", "fact", "acme", "claim"}, "fact", "acme", {}, "claim", "", {}, "1"},
-      {{"record", "fact", "acme", "people", "claim"}, "fact", "acme", "people", "claim", "", {}, "1"},
+      {{"record", "fact", "acme", "people", "claim"},
+       "fact",
+       "acme",
+       "people",
+       "claim",
+       "",
+       {},
+       "1"},
       {{"record", "negative", "acme", "none-found", "--source", "x", "--date", "2024-01-01"},
-       "negative", "acme", {}, "none-found", "x", "2024-01-01", "1"},
+       "negative",
+       "acme",
+       {},
+       "none-found",
+       "x",
+       "2024-01-01",
+       "1"},
       // Options between positionals: the section slot is passed over at the option.
-      {{"record", "fact", "acme", "--source", "s", "claim"}, "fact", "acme", {}, "claim", "s", {}, "1"},
-      {{"record", "--sou", "s", "fact", "acme", "people", "claim"}, "fact", "acme", "people",
-       "claim", "s", {}, "1"},
+      {{"record", "fact", "acme", "--source", "s", "claim"},
+       "fact",
+       "acme",
+       {},
+       "claim",
+       "s",
+       {},
+       "1"},
+      {{"record", "--sou", "s", "fact", "acme", "people", "claim"},
+       "fact",
+       "acme",
+       "people",
+       "claim",
+       "s",
+       {},
+       "1"},
       {{"record", "fact", "a", "b", "--source=", "--date="}, "fact", "a", {}, "b", "", "", "1"},
-      {{"record", "fact", "a", "b", "--so", "x", "--source", "y", "--d", "1", "--da=2"}, "fact",
-       "a", {}, "b", "y", "2", "1"},
-      {{"record", "fact", "a", "b", "--source", "-", "--date", "-5"}, "fact", "a", {}, "b", "-",
-       "-5", "1"},
+      {{"record", "fact", "a", "b", "--so", "x", "--source", "y", "--d", "1", "--da=2"},
+       "fact",
+       "a",
+       {},
+       "b",
+       "y",
+       "2",
+       "1"},
+      {{"record", "fact", "a", "b", "--source", "-", "--date", "-5"},
+       "fact",
+       "a",
+       {},
+       "b",
+       "-",
+       "-5",
+       "1"},
       {{"record", "fact", "--", "acme", "-x"}, "fact", "acme", {}, "-x", "", {}, "1"},
-      {{"record", "report", "acme", "out.html", "--version", "3"}, "report", "acme", {},
-       "out.html", "", {}, "3"},
+      {{"record", "report", "acme", "out.html", "--version", "3"},
+       "report",
+       "acme",
+       {},
+       "out.html",
+       "",
+       {},
+       "3"},
       {{"record", "report", "a", "o", "--v", " -0_12 "}, "report", "a", {}, "o", "", {}, "-12"},
       {{"record", "report", "a", "o", "--version=-5"}, "report", "a", {}, "o", "", {}, "-5"},
-      {{"record", "report", "a", "o", "--version", "123456789012345678901234567890"}, "report",
-       "a", {}, "o", "", {}, "123456789012345678901234567890"},
+      {{"record", "report", "a", "o", "--version", "123456789012345678901234567890"},
+       "report",
+       "a",
+       {},
+       "o",
+       "",
+       {},
+       "123456789012345678901234567890"},
   };
   for (const Case& c : cases) {
     Parsed p = parse(c.argv);
@@ -261,11 +332,11 @@ TEST(ParserTest, OtherSubcommandsFillTheirFields) {
   ASSERT_TRUE(p.args);
   EXPECT_EQ(p.args->out, "-1.5");
 
-  for (auto [argv, stream] : {std::pair<std::vector<std::string>, std::optional<std::string>>{
-                                  {"streams"}, std::nullopt},
-                              {{"streams", ""}, ""},
-                              {{"streams", "-"}, "-"},
-                              {{"streams", "--", "--"}, "--"}}) {
+  for (auto [argv, stream] :
+       {std::pair<std::vector<std::string>, std::optional<std::string>>{{"streams"}, std::nullopt},
+        {{"streams", ""}, ""},
+        {{"streams", "-"}, "-"},
+        {{"streams", "--", "--"}, "--"}}) {
     p = parse(argv);
     ASSERT_TRUE(p.args) << testing::PrintToString(argv);
     EXPECT_EQ(p.args->stream, stream) << testing::PrintToString(argv);
@@ -277,12 +348,30 @@ TEST(ParserTest, IntegerConversion) {
     std::string text;
     std::optional<std::string> value;
   } cases[] = {
-      {"0", "0"},         {"-0", "0"},         {"+7", "7"},           {"007", "7"},
-      {"1_000", "1000"},  {" \t12\n", "12"},   {"\u00a012\u3000", "12"}, {"-0_0", "0"},
-      {"", {}},           {" ", {}},           {"-", {}},             {"1__0", {}},
-      {"_1", {}},         {"1_", {}},          {"+_1", {}},           {"0x10", {}},
-      {"1.0", {}},        {"1e3", {}},         {"--1", {}},           {"1 2", {}},
-      {"\xff" "1", {}},   {"1\xe3\x80", {}},
+      {"0", "0"},
+      {"-0", "0"},
+      {"+7", "7"},
+      {"007", "7"},
+      {"1_000", "1000"},
+      {" \t12\n", "12"},
+      {"\u00a012\u3000", "12"},
+      {"-0_0", "0"},
+      {"", {}},
+      {" ", {}},
+      {"-", {}},
+      {"1__0", {}},
+      {"_1", {}},
+      {"1_", {}},
+      {"+_1", {}},
+      {"0x10", {}},
+      {"1.0", {}},
+      {"1e3", {}},
+      {"--1", {}},
+      {"1 2", {}},
+      {"\xff"
+       "1",
+       {}},
+      {"1\xe3\x80", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(parse_integer(c.text), c.value) << c.text;
 }
@@ -297,11 +386,25 @@ int _returns(const Args& args, Io&) { return args.json ? 1 : 0; }
 
 TEST(RunTest, HandlerStatusAndErrors) {
   const std::vector<Command> grammar = {
-      {"boom", "fails", _throws,
-       {{"path", Argument::kPositional, false, {}, nullptr, false,
+      {"boom",
+       "fails",
+       _throws,
+       {{"path",
+         Argument::kPositional,
+         false,
+         {},
+         nullptr,
+         false,
          [](Args& a, std::string v) { a.path = std::move(v); }}}},
-      {"ok", nullptr, _returns,
-       {{"--json", Argument::kFlag, false, {}, nullptr, false,
+      {"ok",
+       nullptr,
+       _returns,
+       {{"--json",
+         Argument::kFlag,
+         false,
+         {},
+         nullptr,
+         false,
          [](Args& a, std::string) { a.json = true; }}}},
   };
   struct Case {
@@ -309,12 +412,16 @@ TEST(RunTest, HandlerStatusAndErrors) {
     int status;
     std::string out, err;
   } cases[] = {
-      {{"boom", "runtime"}, 1, "partial\n",
+      {{"boom", "runtime"},
+       1,
+       "partial\n",
        "q9: error: data.json: line 3 column 14: expected ','\n"},
       {{"boom", "other"}, 1, "partial\n", "q9: error: x.db: bad record\n"},
       {{"ok"}, 0, "", ""},
       {{"ok", "--j"}, 1, "", ""},
-      {{"nope"}, 2, "",
+      {{"nope"},
+       2,
+       "",
        "usage: q9 [-h] {boom,ok} ...\n"
        "q9: error: argument cmd: invalid choice: 'nope' (choose from 'boom', 'ok')\n"},
   };

@@ -39,24 +39,28 @@ const Value QUALITY_BAR = Object{
 };
 
 const Value SECTION_ORDER = Array{
-    "cover",     "overview",   "history",    "ownership",   "governance",
-    "organization", "products", "technology", "clients",    "financials",
-    "market",    "competitors", "regulatory", "screening",  "culture",
-    "sentiment", "risk",       "methodology", "swot",
+    "cover",        "overview",    "history",     "ownership", "governance",
+    "organization", "products",    "technology",  "clients",   "financials",
+    "market",       "competitors", "regulatory",  "screening", "culture",
+    "sentiment",    "risk",        "methodology", "swot",
 };
 
 const Value RESEARCH_STREAMS = Array{
-    "Financials & Corporate Structure", "Leadership & Board",      "Products & Technology",
-    "Market & Competitors",             "Regulatory & Compliance", "News, Sentiment & ESG",
+    "Financials & Corporate Structure",
+    "Leadership & Board",
+    "Products & Technology",
+    "Market & Competitors",
+    "Regulatory & Compliance",
+    "News, Sentiment & ESG",
 };
 
 const Value SOURCES = Object{
-    {"listed", Array{"SET filings (www.set.or.th)",
-                     "Annual reports (www.annualreports.com, company IR)",
-                     "TheOrg (via Jina Reader)", "Google Finance", "Fitch Ratings"}},
-    {"private", Array{"Parent-company ONE Reports", "LinkedIn executive profiles",
-                      "Thai DBD registry", "Job postings (org structure + tech stack)",
-                      "App Store / Google Play"}},
+    {"listed",
+     Array{"SET filings (www.set.or.th)", "Annual reports (www.annualreports.com, company IR)",
+           "TheOrg (via Jina Reader)", "Google Finance", "Fitch Ratings"}},
+    {"private",
+     Array{"Parent-company ONE Reports", "LinkedIn executive profiles", "Thai DBD registry",
+           "Job postings (org structure + tech stack)", "App Store / Google Play"}},
     {"screen", Array{"OFAC SDN", "UN Consolidated", "UK Sanctions List", "EU Consolidated",
                      "ICIJ Offshore Leaks"}},
 };

@@ -15,10 +15,9 @@ std::vector<std::string> keys(const json::Value& v) {
 
 TEST(DoctrineTest, TablesHaveTheirShapeAndOrder) {
   EXPECT_EQ(keys(SOURCE_TIERS), (std::vector<std::string>{"A", "B", "C", "D"}));
-  EXPECT_EQ(keys(QUALITY_BAR),
-            (std::vector<std::string>{"triangulation", "entity_resolution", "recency",
-                                      "contradiction", "confidence", "negative_findings",
-                                      "charts"}));
+  EXPECT_EQ(keys(QUALITY_BAR), (std::vector<std::string>{"triangulation", "entity_resolution",
+                                                         "recency", "contradiction", "confidence",
+                                                         "negative_findings", "charts"}));
   const json::Array& order = SECTION_ORDER.as_array();
   ASSERT_EQ(order.size(), 19u);
   EXPECT_EQ(order.front().as_string(), "cover");
