@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "validate/path_text.hpp"
 
 namespace q9::validate {
@@ -45,7 +47,8 @@ TEST(Summary, GateFollowsErrorsAndWarningsComeFirst) {
             "self-contained: NO\nborder-radius : ?\n  WARN  w1\n\nGATE 4 FAILED\n  - e1\n  - e2");
   EXPECT_TRUE(failing.summary().starts_with("file          : <memory> (0 KB"));
   Report passing{"x", false, {}, {}, {}};
-  EXPECT_EQ(std::count(passing.summary().begin(), passing.summary().end(), '\n'), 6);
+  const std::string shown = passing.summary();
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 6);
   EXPECT_TRUE(passing.summary().ends_with("\n\nGATE 4 PASSED"));
 }
 
