@@ -333,6 +333,7 @@ Level command_level(const Command& c) {
 
 // "-5", "-.5", "-1.25": values, not options (no option of ours looks like a number).
 bool negative_number(std::string_view s) {
+  if (s.ends_with('\n')) s.remove_suffix(1);  // argparse's pattern ends in `$`, which allows one
   if (s.size() < 2 || s[0] != '-') return false;
   size_t i = 1;
   auto digit = [&](size_t k) { return s[k] >= '0' && s[k] <= '9'; };

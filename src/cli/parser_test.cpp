@@ -332,6 +332,11 @@ TEST(ParserTest, OtherSubcommandsFillTheirFields) {
   ASSERT_TRUE(p.args);
   EXPECT_EQ(p.args->out, "-1.5");
 
+  p = parse({"report", "-.5\n", "--out", "-2\n"});
+  ASSERT_TRUE(p.args) << p.err;
+  EXPECT_EQ(p.args->data, "-.5\n");
+  EXPECT_EQ(p.args->out, "-2\n");
+
   for (auto [argv, stream] :
        {std::pair<std::vector<std::string>, std::optional<std::string>>{{"streams"}, std::nullopt},
         {{"streams", ""}, ""},
