@@ -7,9 +7,7 @@
 
 namespace q9::cli {
 
-[[gnu::weak]] int _cmd_validate(const Args&, Io&) { throw std::logic_error("not linked"); }
 [[gnu::weak]] int _cmd_memory(const Args&, Io&) { throw std::logic_error("not linked"); }
-[[gnu::weak]] int _cmd_report(const Args&, Io&) { throw std::logic_error("not linked"); }
 [[gnu::weak]] int _cmd_record(const Args&, Io&) { throw std::logic_error("not linked"); }
 
 }  // namespace q9::cli
