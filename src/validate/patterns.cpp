@@ -6,6 +6,7 @@
 #include "validate/patterns.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -225,24 +226,34 @@ bool is_circular(std::string_view value) {
 }
 
 std::vector<char32_t> emoji_found(std::string_view text) {
+  // Every emoji range lies in U+2600..U+2BFF (lead byte E2) or U+1F000..U+1FAFF
+  // (F0 9F); everything else is skipped a byte at a time without decoding.
   static constexpr char32_t ALLOWED_MARKS[] = {0x2192, 0x2190, 0x2194, 0x2191, 0x2193, 0x2605,
                                                0x2606, 0x2122, 0x00A9, 0x00AE, 0x00A7};
   std::vector<char32_t> out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    if (b < 0xE2) {  // below U+2000: no emoji, skip the sequence
-      i += b < 0x80 ? 1 : b < 0xE0 ? 2 : 3;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] != 0xE2 && p[i] != 0xF0) continue;
+    if (i + 1 < n && !(p[i] == 0xF0 ? p[i + 1] == 0x9F
+                                    : (p[i + 1] >= 0x98 && p[i + 1] <= 0x9E) ||
+                                          (p[i + 1] >= 0xAC && p[i + 1] <= 0xAF))) {
       continue;
     }
-    const char32_t cp = utf8::decode(text, i);
+    size_t at = i;
+    const char32_t cp = utf8::decode(text, at);
     const bool emoji = (cp >= 0x1F300 && cp <= 0x1FAFF) || (cp >= 0x1F000 && cp <= 0x1F2FF) ||
                        (cp >= 0x2600 && cp <= 0x27BF) || (cp >= 0x2B00 && cp <= 0x2BFF) ||
                        (cp >= 0x1F1E6 && cp <= 0x1F1FF);
     if (emoji && std::find(std::begin(ALLOWED_MARKS), std::end(ALLOWED_MARKS), cp) ==
                      std::end(ALLOWED_MARKS)) {
       out.push_back(cp);
+      if (out.size() > 4096) {  // keep the list short on emoji-heavy text
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+      }
     }
+    i = at - 1;
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -289,29 +300,34 @@ std::vector<std::string> empty_section_ids(std::string_view text) {
 }
 
 size_t count_lines(std::string_view text) {
-  size_t lines = 0;
-  bool open = false;  // a line has started and not ended
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    char32_t cp;
-    if (b < 0x80) {
-      cp = b;
-      ++i;
+  // Line endings: \n \r \r\n \v \f U+001C..U+001E (single bytes), U+0085 (C2 85),
+  // U+2028 and U+2029 (E2 80 A8, E2 80 A9).
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t endings = 0, after_last = 0;
+  for (size_t i = 0; i < n; ++i) {
+    static constexpr auto CANDIDATE = [] {
+      std::array<bool, 256> t{};
+      for (int c : {0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0xC2, 0xE2}) t[c] = true;
+      return t;
+    }();
+    const unsigned char b = p[i];
+    if (!CANDIDATE[b]) continue;
+    size_t len = 0;
+    if ((b >= 0x0A && b <= 0x0D) || (b >= 0x1C && b <= 0x1E)) {
+      len = (b == '\r' && i + 1 < n && p[i + 1] == '\n') ? 2 : 1;
+    } else if (b == 0xC2 && i + 1 < n && p[i + 1] == 0x85) {
+      len = 2;
+    } else if (b == 0xE2 && i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
+      len = 3;
     } else {
-      cp = utf8::decode(text, i);
+      continue;
     }
-    const bool ending = cp == '\n' || cp == '\r' || cp == 0x0B || cp == 0x0C || cp == 0x1C ||
-                        cp == 0x1D || cp == 0x1E || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
-    if (ending) {
-      if (cp == '\r' && i < text.size() && text[i] == '\n') ++i;
-      ++lines;
-      open = false;
-    } else {
-      open = true;
-    }
+    ++endings;
+    i += len - 1;
+    after_last = i + 1;
   }
-  return lines + (open ? 1 : 0);
+  return endings + (after_last < n ? 1 : 0);
 }
 
 }  // namespace q9::validate

@@ -53,6 +53,7 @@ size_t count_sections(std::string_view text);
 std::vector<std::string> empty_section_ids(std::string_view text);
 size_t count_lines(std::string_view text);
 
+
 // The whole patterns as single expressions, for cross-checking the scanners.
 inline constexpr const char* RESOURCE_SOURCE =
     "<(script|img|iframe|source|video|audio|embed|object)\\b[^>]*\\bsrc" Q9_WS "*=" Q9_WS
