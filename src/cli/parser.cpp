@@ -7,36 +7,19 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/help_format.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::cli {
 namespace {
 
-constexpr size_t kWidth = 78;  // an 80-column terminal less the margin argparse keeps
-constexpr size_t kMaxHelpPosition = 24;
-
-// One argument of one parser level, help included.
-struct Action {
-  enum Kind { kHelp, kFlag, kOption, kPositional, kSubcommand };
-  Kind kind = kHelp;
-  std::vector<std::string> option_strings{};
-  std::string dest{};
-  bool optional = false;
-  std::vector<std::string_view> choices{};
-  const char* help = nullptr;
-  bool integer = false;
-  void (*store)(Args&, std::string) = nullptr;
-
-  bool takes_value() const { return kind == kOption; }
-  bool required() const { return (kind == kPositional && !optional) || kind == kSubcommand; }
-};
-
-struct Level {
-  std::string prog;
-  const char* description = nullptr;
-  std::vector<Action> actions;
-};
+using help::Action;
+using help::format_help;
+using help::format_usage;
+using help::join;
+using help::Level;
+using help::metavar;
 
 // Thrown once help or a usage error has been printed.
 struct Exit {
@@ -102,193 +85,10 @@ bool starts_with(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
-std::string join(const std::vector<std::string>& items, std::string_view sep) {
-  std::string out;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i) out += sep;
-    out += items[i];
-  }
-  return out;
-}
-
-std::string choices_metavar(const std::vector<std::string_view>& choices) {
-  std::string out = "{";
-  for (size_t i = 0; i < choices.size(); ++i) {
-    if (i) out += ',';
-    out += choices[i];
-  }
-  return out + "}";
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-std::string metavar(const Action& a) {
-  if (a.kind == Action::kOption) return upper(a.dest);
-  return a.choices.empty() ? a.dest : choices_metavar(a.choices);
-}
-
 // How error messages name an argument.
 std::string action_name(const Action& a) {
   if (!a.option_strings.empty()) return join(a.option_strings, "/");
   return a.dest;
-}
-
-std::string invocation(const Action& a) {
-  if (a.option_strings.empty()) return metavar(a);
-  if (a.kind == Action::kOption) {
-    std::vector<std::string> parts;
-    for (const std::string& s : a.option_strings) parts.push_back(s + " " + metavar(a));
-    return join(parts, ", ");
-  }
-  return join(a.option_strings, ", ");
-}
-
-// Greedy word wrap at white space, as the help screens use it.
-std::vector<std::string> wrap(std::string_view text, size_t width) {
-  std::vector<std::string> lines;
-  std::string line;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && text[i] == ' ') ++i;
-    size_t j = text.find(' ', i);
-    if (j == std::string_view::npos) j = text.size();
-    if (i == j) break;
-    std::string_view word = text.substr(i, j - i);
-    if (!line.empty() && line.size() + 1 + word.size() > width) {
-      lines.push_back(line);
-      line.clear();
-    }
-    if (!line.empty()) line += ' ';
-    line += word;
-    i = j;
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
-std::string format_usage(const Level& lv) {
-  std::vector<std::string> opt_parts, pos_parts;
-  for (const Action& a : lv.actions) {
-    switch (a.kind) {
-      case Action::kHelp:
-        opt_parts.push_back("[" + a.option_strings.front() + "]");
-        break;
-      case Action::kFlag:
-        opt_parts.push_back("[" + a.option_strings.front() + "]");
-        break;
-      case Action::kOption:
-        opt_parts.push_back("[" + a.option_strings.front() + " " + metavar(a) + "]");
-        break;
-      case Action::kPositional:
-        pos_parts.push_back(a.optional ? "[" + metavar(a) + "]" : metavar(a));
-        break;
-      case Action::kSubcommand:
-        pos_parts.push_back(metavar(a));
-        pos_parts.push_back("...");
-        break;
-    }
-  }
-  const std::string prefix = "usage: ";
-  std::vector<std::string> all = opt_parts;
-  all.insert(all.end(), pos_parts.begin(), pos_parts.end());
-  std::string usage = lv.prog;
-  if (!all.empty()) usage += " " + join(all, " ");
-  if (prefix.size() + usage.size() <= kWidth) return prefix + usage + "\n";
-
-  // Too long for one line: the options, then the positionals, aligned after the program name.
-  const std::string indent(prefix.size() + lv.prog.size() + 1, ' ');
-  auto lines_of = [&](const std::vector<std::string>& parts, bool first) {
-    std::vector<std::string> lines;
-    std::vector<std::string> line;
-    size_t len = first ? prefix.size() - 1 : indent.size() - 1;
-    for (const std::string& part : parts) {
-      if (len + 1 + part.size() > kWidth && !line.empty()) {
-        lines.push_back(indent + join(line, " "));
-        line.clear();
-        len = indent.size() - 1;
-      }
-      line.push_back(part);
-      len += part.size() + 1;
-    }
-    if (!line.empty()) lines.push_back(indent + join(line, " "));
-    if (first && !lines.empty()) lines[0] = lines[0].substr(indent.size());
-    return lines;
-  };
-  std::vector<std::string> lines;
-  if (!opt_parts.empty()) {
-    std::vector<std::string> head = {lv.prog};
-    head.insert(head.end(), opt_parts.begin(), opt_parts.end());
-    lines = lines_of(head, true);
-    std::vector<std::string> rest = lines_of(pos_parts, false);
-    lines.insert(lines.end(), rest.begin(), rest.end());
-  } else {
-    std::vector<std::string> head = {lv.prog};
-    head.insert(head.end(), pos_parts.begin(), pos_parts.end());
-    lines = lines_of(head, true);
-  }
-  return prefix + join(lines, "\n") + "\n";
-}
-
-// A subcommand listed under its slot: name and help (only subcommands that have help).
-struct Entry {
-  std::string invocation;
-  const char* help;
-  size_t indent;
-};
-
-std::string format_help(const Level& lv, std::span<const Command> grammar) {
-  std::vector<Entry> positionals, options;
-  for (const Action& a : lv.actions) {
-    auto& section = a.option_strings.empty() ? positionals : options;
-    section.push_back({invocation(a), a.help, 2});
-    if (a.kind == Action::kSubcommand) {
-      for (const Command& c : grammar) {
-        if (c.help) section.push_back({c.name, c.help, 4});
-      }
-    }
-  }
-  size_t longest = 0;
-  for (const auto* section : {&positionals, &options}) {
-    for (const Entry& e : *section) longest = std::max(longest, e.invocation.size() + e.indent);
-  }
-  const size_t help_position = std::min(longest + 2, kMaxHelpPosition);
-  const size_t help_width = std::max<size_t>(kWidth - help_position, 11);
-
-  std::string out = format_usage(lv) + "\n";
-  if (lv.description) out += std::string(lv.description) + "\n\n";
-  auto section = [&](const char* title, const std::vector<Entry>& entries) {
-    if (entries.empty()) return;
-    out += title;
-    out += ":\n";
-    for (const Entry& e : entries) {
-      const std::string pad(e.indent, ' ');
-      if (!e.help) {
-        out += pad + e.invocation + "\n";
-        continue;
-      }
-      std::vector<std::string> lines = wrap(e.help, help_width);
-      const size_t action_width = help_position - e.indent - 2;
-      if (e.invocation.size() <= action_width) {
-        out += pad + e.invocation + std::string(action_width - e.invocation.size(), ' ') + "  ";
-      } else {
-        out += pad + e.invocation + "\n" + std::string(help_position, ' ');
-      }
-      for (size_t i = 0; i < lines.size(); ++i) {
-        if (i) out += std::string(help_position, ' ');
-        out += lines[i] + "\n";
-      }
-    }
-    out += "\n";
-  };
-  section("positional arguments", positionals);
-  section("options", options);
-  while (out.size() > 1 && out[out.size() - 2] == '\n') out.pop_back();
-  return out;
 }
 
 Action help_action() {
