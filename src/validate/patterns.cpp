@@ -168,21 +168,30 @@ class NextChar {
 
 // "<head\b[^>]*\battr": one match per head whose tag holds the attribute before the
 // next ">"; a match ends after the last such attribute, as greedy "[^>]*" would.
+// The attribute is searched only inside tags, once per stretch up to a ">": heads
+// that share that ">" (an unclosed tag followed by more) reuse the result.
 size_t count_tag_attr(std::string_view text, const Pattern& head, const Pattern& attr) {
-  const std::vector<Pattern::Match> attrs = attr.find_all(text);
-  if (attrs.empty()) return 0;
   NextChar gt(text, '>');
   size_t n = 0, from = 0;
-  Pattern::Match h;
+  size_t region_end = std::string_view::npos;  // the ">" (or text end) last searched up to
+  bool have_last = false;                       // the last attribute found before it
+  Pattern::Match last;
+  Pattern::Match h, a;
   while (from <= text.size() && head.find(text, from, h)) {
     size_t g = gt.at(h.end);
     if (g == std::string_view::npos) g = text.size();
-    // The last attribute that starts before the tag closes.
-    auto it = std::lower_bound(attrs.begin(), attrs.end(), g,
-                               [](const Pattern::Match& a, size_t pos) { return a.start < pos; });
-    if (it != attrs.begin() && std::prev(it)->start >= h.end) {
+    if (g != region_end) {
+      region_end = g;
+      have_last = false;
+      const std::string_view region = text.substr(0, g);  // attributes hold no ">"
+      for (size_t at = h.end; at <= g && attr.find(region, at, a); at = a.end) {
+        last = a;
+        have_last = true;
+      }
+    }
+    if (have_last && last.start >= h.end) {
       ++n;
-      from = std::prev(it)->end;
+      from = last.end;
     } else {
       from = h.end;
     }

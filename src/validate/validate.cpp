@@ -36,6 +36,7 @@ std::string repaired(std::string_view text) {
 }
 
 std::string newlines_to_lf(std::string text) {
+  if (text.find('\r') == std::string::npos) return text;
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
