@@ -149,9 +149,8 @@ class NextChar {
   NextChar(std::string_view text, char c) : text_(text), c_(c) {}
   size_t at(size_t from) {
     if (!valid_ || from > found_) {
-      const void* p = from < text_.size()
-                          ? std::memchr(text_.data() + from, c_, text_.size() - from)
-                          : nullptr;
+      const void* p =
+          from < text_.size() ? std::memchr(text_.data() + from, c_, text_.size() - from) : nullptr;
       found_ = p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data())
                  : std::string_view::npos;
       valid_ = true;
@@ -174,7 +173,7 @@ size_t count_tag_attr(std::string_view text, const Pattern& head, const Pattern&
   NextChar gt(text, '>');
   size_t n = 0, from = 0;
   size_t region_end = std::string_view::npos;  // the ">" (or text end) last searched up to
-  bool have_last = false;                       // the last attribute found before it
+  bool have_last = false;                      // the last attribute found before it
   Pattern::Match last;
   Pattern::Match h, a;
   while (from <= text.size() && head.find(text, from, h)) {
@@ -199,12 +198,15 @@ size_t count_tag_attr(std::string_view text, const Pattern& head, const Pattern&
   return n;
 }
 
+// Runs one section pattern over the "<section id=\"" heads (found once per text):
+// `on_section(id_start, closing_quote)` returns where the next match may start.
 template <typename OnSection>
-void scan_sections(std::string_view text, OnSection on_section) {
+void scan_sections(std::string_view text, const std::vector<Pattern::Match>& heads,
+                   OnSection on_section) {
   NextChar quote(text, '"');
-  Pattern::Match h;
   size_t from = 0;
-  while (from <= text.size() && section_head().find(text, from, h)) {
+  for (const Pattern::Match& h : heads) {
+    if (h.start < from) continue;
     const size_t q = quote.at(h.end);
     if (q == std::string_view::npos || q == h.end) {
       from = h.end;
@@ -279,22 +281,27 @@ size_t count_css_links(std::string_view text) {
 
 size_t count_svg_tags(std::string_view text) { return svg_tag().count(text); }
 
-size_t count_sections(std::string_view text) {
+std::vector<Pattern::Match> section_heads(std::string_view text) {
+  return section_head().find_all(text);
+}
+
+size_t count_sections(std::string_view text, const std::vector<Pattern::Match>& heads) {
   size_t n = 0;
-  scan_sections(text, [&](size_t, size_t q) {
+  scan_sections(text, heads, [&](size_t, size_t q) {
     ++n;
     return q + 1;
   });
   return n;
 }
 
-std::vector<std::string> empty_section_ids(std::string_view text) {
+std::vector<std::string> empty_section_ids(std::string_view text,
+                                           const std::vector<Pattern::Match>& heads) {
   std::vector<std::string> ids;
   NextChar gt(text, '>');
   size_t tail_at = std::string_view::npos;  // the last tail tried, and its outcome
   bool tail_ok = false;
   Pattern::Match tail;
-  scan_sections(text, [&](size_t id_start, size_t q) -> size_t {
+  scan_sections(text, heads, [&](size_t id_start, size_t q) -> size_t {
     const size_t g = gt.at(q + 1);
     if (g == std::string_view::npos) return id_start;
     if (g != tail_at) {
@@ -306,6 +313,12 @@ std::vector<std::string> empty_section_ids(std::string_view text) {
     return tail.end;
   });
   return ids;
+}
+
+size_t count_sections(std::string_view text) { return count_sections(text, section_heads(text)); }
+
+std::vector<std::string> empty_section_ids(std::string_view text) {
+  return empty_section_ids(text, section_heads(text));
 }
 
 size_t count_lines(std::string_view text) {
@@ -327,7 +340,8 @@ size_t count_lines(std::string_view text) {
       len = (b == '\r' && i + 1 < n && p[i + 1] == '\n') ? 2 : 1;
     } else if (b == 0xC2 && i + 1 < n && p[i + 1] == 0x85) {
       len = 2;
-    } else if (b == 0xE2 && i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
+    } else if (b == 0xE2 && i + 2 < n && p[i + 1] == 0x80 &&
+               (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
       len = 3;
     } else {
       continue;

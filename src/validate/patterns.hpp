@@ -13,8 +13,8 @@
 namespace q9::validate {
 
 // Unicode white space as the checks understand it (PCRE2's own \s differs).
-#define Q9_WS                                                                              \
-  "[\\t\\n\\x0b\\f\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}"      \
+#define Q9_WS                                                                         \
+  "[\\t\\n\\x0b\\f\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}" \
   "\\x{2029}\\x{202f}\\x{205f}\\x{3000}]"
 
 // A JIT-compiled PCRE2 pattern in UTF and UCP mode.
@@ -51,8 +51,12 @@ size_t count_css_links(std::string_view text);
 size_t count_svg_tags(std::string_view text);
 size_t count_sections(std::string_view text);
 std::vector<std::string> empty_section_ids(std::string_view text);
+// The same two over the heads found once by section_heads().
+std::vector<Pattern::Match> section_heads(std::string_view text);
+size_t count_sections(std::string_view text, const std::vector<Pattern::Match>& heads);
+std::vector<std::string> empty_section_ids(std::string_view text,
+                                           const std::vector<Pattern::Match>& heads);
 size_t count_lines(std::string_view text);
-
 
 // The whole patterns as single expressions, for cross-checking the scanners.
 inline constexpr const char* RESOURCE_SOURCE =

@@ -9,12 +9,47 @@
 namespace q9::validate {
 namespace {
 
-const std::vector<std::string> PIECES = {
-    "<img",   "<IMG",     "<script", "<link",   "<linkx", "<imgé",  "<source", "<object", " ",
-    "\n",     "\u00a0",   "\u001c",  "\u2003",  "src",    "SRC",    "data-src", "href",   "=",
-    "\"",     "'",        "http://", "https://", "HTTPS://", ">",   "<",       "a",       "é",
-    "<section id=\"", "<SECTION ID=\"", "</section>", "</SECTION>", "risk", "\u017fection",
-    "<\u017fection id=\"", "<svg", "<svgé", "\u212a", "s\u017frc", "/", "_", "1"};
+const std::vector<std::string> PIECES = {"<img",
+                                         "<IMG",
+                                         "<script",
+                                         "<link",
+                                         "<linkx",
+                                         "<imgé",
+                                         "<source",
+                                         "<object",
+                                         " ",
+                                         "\n",
+                                         "\u00a0",
+                                         "\u001c",
+                                         "\u2003",
+                                         "src",
+                                         "SRC",
+                                         "data-src",
+                                         "href",
+                                         "=",
+                                         "\"",
+                                         "'",
+                                         "http://",
+                                         "https://",
+                                         "HTTPS://",
+                                         ">",
+                                         "<",
+                                         "a",
+                                         "é",
+                                         "<section id=\"",
+                                         "<SECTION ID=\"",
+                                         "</section>",
+                                         "</SECTION>",
+                                         "risk",
+                                         "\u017fection",
+                                         "<\u017fection id=\"",
+                                         "<svg",
+                                         "<svgé",
+                                         "\u212a",
+                                         "s\u017frc",
+                                         "/",
+                                         "_",
+                                         "1"};
 
 std::string generate(std::mt19937& rng, size_t pieces) {
   std::uniform_int_distribution<size_t> pick(0, PIECES.size() - 1);

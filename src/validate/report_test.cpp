@@ -10,7 +10,10 @@ namespace q9::validate {
 namespace {
 
 TEST(Summary, PassingWithWarning) {
-  Report r{"out/acme.html", true, {}, {"label is not 'Enterprise Research Report' (variant is acceptable)"},
+  Report r{"out/acme.html",
+           true,
+           {},
+           {"label is not 'Enterprise Research Report' (variant is acceptable)"},
            json::Object{{"radius_label", "sharp (no rounded corners)"},
                         {"self_contained", true},
                         {"svg", 4},
@@ -54,8 +57,8 @@ TEST(Summary, GateFollowsErrorsAndWarningsComeFirst) {
 
 TEST(Summary, KilobytesRoundHalfToEven) {
   const std::vector<std::pair<json::Value, std::string>> cases = {
-      {0.4, "0"}, {0.5, "0"}, {1.5, "2"}, {2.5, "2"}, {3.5, "4"}, {183.4, "183"},
-      {2.5000001, "3"}, {json::Integer{"7"}, "7"}};
+      {0.4, "0"}, {0.5, "0"},     {1.5, "2"},       {2.5, "2"},
+      {3.5, "4"}, {183.4, "183"}, {2.5000001, "3"}, {json::Integer{"7"}, "7"}};
   for (const auto& [kb, text] : cases) {
     Report r{"a", true, {}, {}, {{"kb", kb}}};
     EXPECT_EQ(r.summary().substr(0, r.summary().find('\n')),
@@ -65,10 +68,17 @@ TEST(Summary, KilobytesRoundHalfToEven) {
 
 TEST(PathText, NormalForm) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"./out//acme.html", "out/acme.html"}, {"out/", "out"},  {".", "."},
-      {"", "."},                             {"./", "."},      {"/a/./b/", "/a/b"},
-      {"//a", "//a"},                        {"///a//", "/a"}, {"a/../b", "a/../b"},
-      {"<memory>", "<memory>"},              {"/", "/"},
+      {"./out//acme.html", "out/acme.html"},
+      {"out/", "out"},
+      {".", "."},
+      {"", "."},
+      {"./", "."},
+      {"/a/./b/", "/a/b"},
+      {"//a", "//a"},
+      {"///a//", "/a"},
+      {"a/../b", "a/../b"},
+      {"<memory>", "<memory>"},
+      {"/", "/"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(normal_path_text(in), out) << in;
   EXPECT_EQ(path_name("out/acme.html"), "acme.html");

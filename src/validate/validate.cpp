@@ -124,11 +124,12 @@ Report check(std::string_view text, std::filesystem::path path) {
   r.stats.set("svg", static_cast<long long>(svg));
 
   // Empty sections.
-  const std::vector<std::string> empty = empty_section_ids(text);
+  const std::vector<Pattern::Match> heads = section_heads(text);
+  const std::vector<std::string> empty = empty_section_ids(text, heads);
   if (!empty.empty()) r.errors.push_back("empty section(s): " + text::list_text(empty));
 
   // Section count.
-  const size_t sections = count_sections(text);
+  const size_t sections = count_sections(text, heads);
   if (sections < 8) {
     r.warnings.push_back("only " + std::to_string(sections) + " sections \u2014 unusually thin");
   }

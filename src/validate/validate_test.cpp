@@ -15,7 +15,8 @@ using Lines = std::vector<std::string>;
 
 std::string sections(int n) {
   std::string s;
-  for (int i = 0; i < n; ++i) s += "<section id=\"s" + std::to_string(i) + "\"><p>x</p></section>\n";
+  for (int i = 0; i < n; ++i)
+    s += "<section id=\"s" + std::to_string(i) + "\"><p>x</p></section>\n";
   return s;
 }
 
@@ -37,34 +38,51 @@ TEST(ValidateText, Findings) {
   const std::string svg6 = "<svg></svg><SVG/><svg\n><svg x><svg></svg><svg>";
   const std::vector<Case> cases = {
       {"clean", doc(""), {}, {}},
-      {"zero forms", doc("a{border-radius: 0px} b{border-radius:0 4px} c{BORDER-RADIUS:0.5rem}"
-                         " d{border-radius:\u00a00%;}"),
-       {}, {}},
-      {"not zero", doc("a{border-radius:00} b{border-radius:0x}"),
-       {"rounded corners (2): ['00', '0x']"}, {}},
+      {"zero forms",
+       doc("a{border-radius: 0px} b{border-radius:0 4px} c{BORDER-RADIUS:0.5rem}"
+           " d{border-radius:\u00a00%;}"),
+       {},
+       {}},
+      {"not zero",
+       doc("a{border-radius:00} b{border-radius:0x}"),
+       {"rounded corners (2): ['00', '0x']"},
+       {}},
       {"first three of five",
        doc("a{border-radius: 4px} b{border-radius:8px} c{border-radius:12px}"
            " d{border-radius:1px} e{border-radius:4px}"),
-       {"rounded corners (5): ['4px', '8px', '12px']"}, {}},
-      {"circular", doc("a{border-radius: 9999PX} b{border-radius:50%} c{border-radius: 100% 0}"),
-       {}, {"3 circular element(s) border-radius:50% \u2014 confirm intended"}},
+       {"rounded corners (5): ['4px', '8px', '12px']"},
+       {}},
+      {"circular",
+       doc("a{border-radius: 9999PX} b{border-radius:50%} c{border-radius: 100% 0}"),
+       {},
+       {"3 circular element(s) border-radius:50% \u2014 confirm intended"}},
       {"999px is rounded", doc("a{border-radius: 999px}"), {"rounded corners (1): ['999px']"}, {}},
-      {"keywords", doc("a{border-radius: var(--r)} b{border-radius: inherit}"),
-       {"rounded corners (2): ['var(--r)', 'inherit']"}, {}},
+      {"keywords",
+       doc("a{border-radius: var(--r)} b{border-radius: inherit}"),
+       {"rounded corners (2): ['var(--r)', 'inherit']"},
+       {}},
       {"attribute, prose, custom property, line-spanning",
        doc("<div style=\"border-radius:4px\">the border-radius: 2em; is</div>"
            "a{--border-radius: 6px} b{border-radius:\n  7px\n}"),
-       {"rounded corners (4): ['4px', '2em', '6px']"}, {}},
+       {"rounded corners (4): ['4px', '2em', '6px']"},
+       {}},
       {"quote value and odd spacing",
        doc("a{border-radius: ;} b{border-radius:'x'} c{border-top-left-radius:4px}"
            " d{border-radius : \"it's\"}"),
-       {"rounded corners (2): [' ', ' ']"}, {}},
-      {"line feed escaped", doc("b{border-radius:\n  7px\n}"),
-       {"rounded corners (1): ['7px\\n']"}, {}},
-      {"allowed marks", doc("\u2605\u2606\u2192\u2190\u2194\u2191\u2193\u00a9\u2122\u00ae\u00a7"),
-       {}, {}},
-      {"emoji deduplicated, sorted", doc("\U0001F680\U0001F389\U0001F389"),
-       {"emoji present: ['\U0001F389', '\U0001F680']"}, {}},
+       {"rounded corners (2): [' ', ' ']"},
+       {}},
+      {"line feed escaped",
+       doc("b{border-radius:\n  7px\n}"),
+       {"rounded corners (1): ['7px\\n']"},
+       {}},
+      {"allowed marks",
+       doc("\u2605\u2606\u2192\u2190\u2194\u2191\u2193\u00a9\u2122\u00ae\u00a7"),
+       {},
+       {}},
+      {"emoji deduplicated, sorted",
+       doc("\U0001F680\U0001F389\U0001F389"),
+       {"emoji present: ['\U0001F389', '\U0001F680']"},
+       {}},
       {"first eight of nine",
        doc("\u2B50\U0001F1E6\U0001F004\u2600\U0001FAFF\U0001F300\u27BF\u2B00\u2614"),
        {"emoji present: ['\u2600', '\u2614', '\u27BF', '\u2B00', '\u2B50', '\U0001F004', "
@@ -74,41 +92,54 @@ TEST(ValidateText, Findings) {
        doc("<script src=\"https://x/a.js\"></script>"
            "<link rel=\"stylesheet\" href='http://x/a.css'>"
            "<svg xmlns=\"http://www.w3.org/2000/svg\"></svg>"),
-       {"2 external resource load(s) \u2014 must be self-contained"}, {}},
+       {"2 external resource load(s) \u2014 must be self-contained"},
+       {}},
       {"attribute forms",
        doc("<img data-src='https://x'><IMG\nalt=\"a\"\nSRC = \"HTTPS://x\">"
            "<img src=\"https://a\" <img src=\"https://b\"><LINK HREF=\"https://x\">"),
-       {"4 external resource load(s) \u2014 must be self-contained"}, {}},
+       {"4 external resource load(s) \u2014 must be self-contained"},
+       {}},
       {"not loads",
        doc("<imgé src=\"https://x\"><img src=https://x><img src=\"//x\"><a href=\"https://x\">"
            "<img alt=x> src=\"https://x\" <linker href=\"https://x\">"
            "<style>@import url(https://x);</style>"),
-       {}, {}},
-      {"seven svg", doc(svg6 + "<svg>"), {}, {"7 <svg> tags \u2014 expected logo/nav/footer + flag only"}},
+       {},
+       {}},
+      {"seven svg",
+       doc(svg6 + "<svg>"),
+       {},
+       {"7 <svg> tags \u2014 expected logo/nav/footer + flag only"}},
       {"six svg and <svgx>", doc(svg6 + "<svgé><svg_>"), {}, {}},
       {"empty sections",
        doc("<section id=\"risk\">\u00a0\u2003\n\u001c</section><SECTION ID=\"swot\" class=\"a\">"
            "</Section><section class=\"x\" id=\"e\"></section><section id='q'></section>"),
-       {"empty section(s): ['risk', 'swot']"}, {}},
+       {"empty section(s): ['risk', 'swot']"},
+       {}},
       {"thin", doc("", 7), {}, {"only 7 sections \u2014 unusually thin"}},
-      {"label variant", "--bg-primary --accent --mono <div class=\"REPORT\"></div>" + sections(8) +
-                            "Powered by Varnook Q9 Agent",
-       {}, {"label is not 'Enterprise Research Report' (variant is acceptable)"}},
-      {"branding variant", "Enterprise Research Report --bg-primary --accent --mono" +
-                               sections(8) + "Powered by Varnook Agent",
-       {}, {"branding says 'Powered by Varnook Agent' (Q9 preferred)"}},
-      {"empty text", "",
-       {"missing 'Powered by Varnook ...' branding", "missing report label (no 'report' text found)",
-        "missing design token --bg-primary", "missing design token --accent",
-        "missing design token --mono"},
+      {"label variant",
+       "--bg-primary --accent --mono <div class=\"REPORT\"></div>" + sections(8) +
+           "Powered by Varnook Q9 Agent",
+       {},
+       {"label is not 'Enterprise Research Report' (variant is acceptable)"}},
+      {"branding variant",
+       "Enterprise Research Report --bg-primary --accent --mono" + sections(8) +
+           "Powered by Varnook Agent",
+       {},
+       {"branding says 'Powered by Varnook Agent' (Q9 preferred)"}},
+      {"empty text",
+       "",
+       {"missing 'Powered by Varnook ...' branding",
+        "missing report label (no 'report' text found)", "missing design token --bg-primary",
+        "missing design token --accent", "missing design token --mono"},
        {"only 0 sections \u2014 unusually thin"}},
-      {"order", "border-radius:1px;border-radius:50% \U0001F389 <img src='http://x'> "
-                "<section id=\"a\"></section>",
+      {"order",
+       "border-radius:1px;border-radius:50% \U0001F389 <img src='http://x'> "
+       "<section id=\"a\"></section>",
        {"rounded corners (1): ['1px']", "emoji present: ['\U0001F389']",
         "1 external resource load(s) \u2014 must be self-contained",
-        "missing 'Powered by Varnook ...' branding", "missing report label (no 'report' text found)",
-        "missing design token --bg-primary", "missing design token --accent",
-        "missing design token --mono", "empty section(s): ['a']"},
+        "missing 'Powered by Varnook ...' branding",
+        "missing report label (no 'report' text found)", "missing design token --bg-primary",
+        "missing design token --accent", "missing design token --mono", "empty section(s): ['a']"},
        {"1 circular element(s) border-radius:50% \u2014 confirm intended",
         "only 1 sections \u2014 unusually thin"}},
   };
@@ -138,9 +169,22 @@ TEST(ValidateText, Stats) {
   EXPECT_EQ(r.stats.find("sections")->as_integer().digits, "9");
 
   const std::vector<std::pair<std::string, int>> lines = {
-      {"a\r\nb\n", 2},     {"a", 1},          {"\n", 1},           {"a\n\nb", 3},
-      {"a\x0b" "b\x0c", 2}, {"a\x1c" "b\x1d" "c\x1e", 3},          {"a\x1f" "b", 1},
-      {"a\u0085b\u2028c\u2029", 3}, {"\r\r\n", 2},
+      {"a\r\nb\n", 2},
+      {"a", 1},
+      {"\n", 1},
+      {"a\n\nb", 3},
+      {"a\x0b"
+       "b\x0c",
+       2},
+      {"a\x1c"
+       "b\x1d"
+       "c\x1e",
+       3},
+      {"a\x1f"
+       "b",
+       1},
+      {"a\u0085b\u2028c\u2029", 3},
+      {"\r\r\n", 2},
   };
   for (const auto& [text, n] : lines) {
     EXPECT_EQ(validate_text(text).stats.find("lines")->as_integer().digits, std::to_string(n))
