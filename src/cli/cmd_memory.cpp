@@ -1,2 +1,81 @@
-// placeholder until the handler lands
+// q9 memory (recall, init, list) and q9 record (fact, negative, contradiction, report).
+#include <cerrno>
+#include <cstdlib>
+#include <ostream>
+
 #include "cli/commands.hpp"
+#include "core/json.hpp"
+#include "core/text_form.hpp"
+#include "core/utf8.hpp"
+#include "memory/store.hpp"
+
+namespace q9::cli {
+namespace {
+
+std::string pad_right(const std::string& s, size_t width) {
+  size_t n = utf8::length(s);
+  return n >= width ? s : s + std::string(width - n, ' ');
+}
+
+std::string pad_left(const std::string& s, size_t width) {
+  return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+}
+
+// The report version from its canonical decimal text; the store keeps 64-bit integers.
+int64_t report_version(const std::string& digits) {
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(digits.c_str(), &end, 10);
+  if (errno == ERANGE || *end != '\0' || v < 1) {
+    throw memory::MemoryError("report version must be a whole number from 1 to " +
+                              std::to_string(INT64_MAX) + ", not " + digits);
+  }
+  return v;
+}
+
+}  // namespace
+
+int _cmd_memory(const Args& args, Io& io) {
+  memory::Store store(memory::Store::default_dir());
+  if (args.memory_action == "recall") {
+    io.out << json::write(store.recall(args.entity), json::Encoding::Utf8) << "\n";
+  } else if (args.memory_action == "init") {
+    io.out << "memory store ready: " << store.path().string() << "\n";
+  } else {  // list
+    for (const auto& item : store.all_entities()) {
+      json::Value rec = store.recall(item.stem);
+      const json::Value* count = rec.as_object().find("fact_count");
+      const json::Value* updated = rec.as_object().find("last_updated");
+      io.out << pad_right(item.stem, 32) << " facts=" << pad_left(text::text_form(*count), 3)
+             << "  updated=" << text::text_form(*updated) << "\n";
+    }
+  }
+  return 0;
+}
+
+int _cmd_record(const Args& args, Io& io) {
+  const std::string section = args.section && !args.section->empty() ? *args.section : "general";
+  const std::string& entity = *args.entity;
+  // Check the input before touching the store, so nothing is created for a refused record.
+  if (args.kind == "report") (void)report_version(args.version);
+  memory::entity_key(entity);
+  if (args.kind == "fact" && args.date && !memory::is_calendar_date(*args.date)) {
+    throw memory::MemoryError("fact date '" + *args.date +
+                              "' is not a calendar date in the form YYYY-MM-DD");
+  }
+  memory::Store store(memory::Store::default_dir());
+  std::string result;
+  if (args.kind == "fact") {
+    result = store.record_fact(entity, section, args.text, args.source, args.date);
+  } else if (args.kind == "negative") {
+    result = store.record_negative(entity, args.text);
+  } else if (args.kind == "contradiction") {
+    result = store.record_contradiction(entity, section, args.text);
+  } else {
+    result = store.record_report(entity, args.text, report_version(args.version));
+  }
+  io.out << "recorded -> " << result << "\n";
+  return 0;
+}
+
+}  // namespace q9::cli
