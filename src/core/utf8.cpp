@@ -43,6 +43,12 @@ char32_t decode(std::string_view s, size_t& i) {
     ++i;
     return c;
   }
+  // A byte that does not start a well-formed sequence decodes alone, as U+DC00 + byte
+  // (the surrogate-escape convention), so malformed input can never be over-read.
+  if (auto bad = find_invalid(s.substr(i, 4)); bad && *bad == 0) {
+    ++i;
+    return 0xDC00 + c;
+  }
   int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
   char32_t cp = c & (0x3F >> (len - 1));
   for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);

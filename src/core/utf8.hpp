@@ -12,7 +12,8 @@ namespace q9::utf8 {
 // surrogates and values above U+10FFFF are malformed), or nullopt when all is valid.
 std::optional<size_t> find_invalid(std::string_view bytes);
 
-// Decodes the code point starting at s[i] and advances i. `s` must be valid UTF-8.
+// Decodes the code point starting at s[i] and advances i. A byte that does not start a
+// well-formed sequence yields U+DC00 + the byte and advances by one.
 char32_t decode(std::string_view s, size_t& i);
 
 // Appends the UTF-8 encoding of `cp`.

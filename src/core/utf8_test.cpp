@@ -36,5 +36,15 @@ TEST(Utf8, EncodesAndDecodesEveryPlane) {
   }
 }
 
+TEST(Utf8, DecodesMalformedBytesOneAtATime) {
+  const std::string s = "a\xE2\x82\xC3\xA9\xFF";  // truncated euro sign, é, stray byte
+  size_t i = 1;
+  EXPECT_EQ(decode(s, i), 0xDCE2u);
+  EXPECT_EQ(decode(s, i), 0xDC82u);
+  EXPECT_EQ(decode(s, i), 0xE9u);
+  EXPECT_EQ(decode(s, i), 0xDCFFu);
+  EXPECT_EQ(i, s.size());
+}
+
 }  // namespace
 }  // namespace q9::utf8
