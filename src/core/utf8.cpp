@@ -45,7 +45,11 @@ char32_t decode(std::string_view s, size_t& i) {
   }
   // A byte that does not start a well-formed sequence decodes alone, as U+DC00 + byte
   // (the surrogate-escape convention), so malformed input can never be over-read.
-  if (auto bad = find_invalid(s.substr(i, 4)); bad && *bad == 0) {
+  // An encoded surrogate (ED A0..BF xx, as surrogate-escaped text carries) decodes whole.
+  const bool surrogate = c == 0xED && i + 2 < s.size() &&
+                         (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0xA0 &&
+                         (static_cast<unsigned char>(s[i + 2]) & 0xC0) == 0x80;
+  if (auto bad = find_invalid(s.substr(i, 4)); !surrogate && bad && *bad == 0) {
     ++i;
     return 0xDC00 + c;
   }

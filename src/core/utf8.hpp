@@ -13,7 +13,8 @@ namespace q9::utf8 {
 std::optional<size_t> find_invalid(std::string_view bytes);
 
 // Decodes the code point starting at s[i] and advances i. A byte that does not start a
-// well-formed sequence yields U+DC00 + the byte and advances by one.
+// well-formed sequence yields U+DC00 + the byte and advances by one; an encoded
+// surrogate (as surrogate-escaped text carries) yields that surrogate.
 char32_t decode(std::string_view s, size_t& i);
 
 // Appends the UTF-8 encoding of `cp`.

@@ -44,6 +44,10 @@ TEST(Utf8, DecodesMalformedBytesOneAtATime) {
   EXPECT_EQ(decode(s, i), 0xE9u);
   EXPECT_EQ(decode(s, i), 0xDCFFu);
   EXPECT_EQ(i, s.size());
+  const std::string escaped = "\xED\xB3\xBF";  // U+DCFF, as surrogate escapes are carried
+  i = 0;
+  EXPECT_EQ(decode(escaped, i), 0xDCFFu);
+  EXPECT_EQ(i, 3u);
 }
 
 }  // namespace
