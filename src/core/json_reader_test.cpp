@@ -62,7 +62,8 @@ TEST(JsonReader, LargeObjectsStayUniqueAndOrdered) {
   std::string text = "{";
   for (int i = 0; i < 100; ++i) text += "\"k" + std::to_string(i % 50) + "\": " + std::to_string(i) + ",";
   text.back() = '}';
-  const Object& o = parse(text).as_object();
+  const Value v = parse(text);
+  const Object& o = v.as_object();
   ASSERT_EQ(o.size(), 50u);
   EXPECT_EQ(o.begin()->first, "k0");
   EXPECT_EQ(*o.find("k0"), Value(50));
