@@ -6,8 +6,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <iterator>
 #include <system_error>
 
 #include "core/config_dir.hpp"
@@ -16,7 +18,7 @@ namespace q9::memory {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Migrations, indexed by the schema version they lead from.
 const char* const kMigrations[] = {
@@ -36,7 +38,10 @@ const char* const kMigrations[] = {
     "  version INTEGER NOT NULL,"
     "  recorded_at TEXT NOT NULL,"
     "  UNIQUE (entity_id, kind, section, text, source, fact_date, version));",
+    // 1 -> 2: an entity's records in the order they were recorded, without a sort
+    "CREATE INDEX records_by_entity ON records (entity_id, id);",
 };
+static_assert(std::size(kMigrations) == kSchemaVersion);
 
 // A prepared statement that finalises itself.
 class Stmt {
@@ -250,7 +255,8 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
   }
   const std::string key = entity_key(*entity);
   json::Object facts;
-  json::Array negatives, contradictions, reports;
+  json::Array negatives, contradictions;
+  std::vector<std::pair<int64_t, json::Value>> reports;  // (version, record)
   long long fact_count = 0;
   std::string name = *entity;
   json::Value last_updated;
@@ -263,7 +269,7 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
       name = find.text(1);
       Stmt rows(db_, path_,
                 "SELECT kind, section, text, source, fact_date, version, recorded_at FROM records"
-                " WHERE entity_id = ?1 ORDER BY CASE kind WHEN 'report' THEN version ELSE 0 END, id");
+                " INDEXED BY records_by_entity WHERE entity_id = ?1 ORDER BY id");
       rows.bind(1, id);
       std::string latest;
       while (rows.step()) {
@@ -282,9 +288,10 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
           contradictions.push_back(
               json::Object{{"topic", rows.text(1)}, {"text", rows.text(2)}, {"date", date}});
         } else if (kind == "report") {
-          reports.push_back(json::Object{{"path", rows.text(2)},
-                                         {"version", static_cast<long long>(rows.integer(5))},
-                                         {"date", date}});
+          const int64_t version = rows.integer(5);
+          reports.emplace_back(version, json::Object{{"path", rows.text(2)},
+                                                     {"version", static_cast<long long>(version)},
+                                                     {"date", date}});
         }
       }
       if (!latest.empty()) last_updated = latest;
@@ -294,13 +301,18 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
+  // Reports by version, newest last; one version recorded twice keeps its recording order.
+  std::stable_sort(reports.begin(), reports.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  json::Array report_list;
+  for (auto& r : reports) report_list.push_back(std::move(r.second));
   return json::Object{{"entity", name},
                       {"fact_count", fact_count},
                       {"last_updated", last_updated},
                       {"facts", std::move(facts)},
                       {"negatives", std::move(negatives)},
                       {"contradictions", std::move(contradictions)},
-                      {"reports", std::move(reports)}};
+                      {"reports", std::move(report_list)}};
 }
 
 std::vector<EntityItem> Store::all_entities() {

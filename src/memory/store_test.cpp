@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
 
 #include "core/files.hpp"
@@ -114,6 +116,35 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
   } catch (const MemoryError& e) {
     EXPECT_NE(std::string(e.what()).find("cannot create memory store folder"), std::string::npos);
   }
+}
+
+TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
+                         " name TEXT NOT NULL);"
+                         "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
+                         " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
+                         " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
+                         " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
+                         " kind, section, text, source, fact_date, version));"
+                         "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+                         "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's',"
+                         " '2020-01-01', 0, '2020-01-01T00:00:00');"
+                         "PRAGMA user_version=1;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Store s(dir_);
+  s.record_fact("ACME", "general", "new", "s", "2021-01-01");
+  const json::Object o = s.recall("acme").as_object();
+  EXPECT_EQ(*o.find("fact_count"), json::Value(2));
+  EXPECT_EQ(*o.find("last_updated"), json::Value("2021-01-01"));
+  const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
+  ASSERT_EQ(general.size(), 2u);
+  EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
+  EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
 }
 
 }  // namespace
