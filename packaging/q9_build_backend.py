@@ -34,8 +34,11 @@ from pathlib import Path
 
 try:
     import tomllib
-except ImportError:  # Python < 3.11
-    tomllib = None
+except ImportError:  # Python < 3.11: the same reader, packaged as tomli
+    try:
+        import tomli as tomllib
+    except ImportError:
+        tomllib = None
 
 PROGRAMS = ("q9", "q9-install")
 # Release build of the two programs only, linked so that they need nothing but the C library.
@@ -80,13 +83,15 @@ def _project(source):
     """The [project] table of pyproject.toml, with the version taken from CMake."""
     path = source / "pyproject.toml"
     if tomllib is None:
-        raise BuildError("reading pyproject.toml needs Python 3.11 or later (tomllib)")
+        raise BuildError("reading pyproject.toml needs Python 3.11 or later, or the tomli module")
     with path.open("rb") as f:
         project = tomllib.load(f).get("project", {})
     if "name" not in project:
         raise BuildError("pyproject.toml: [project] has no name")
     if "version" in project or "version" not in project.get("dynamic", []):
-        raise BuildError("pyproject.toml: the version must be dynamic (it comes from CMakeLists.txt)")
+        raise BuildError(
+            "pyproject.toml: the version must be dynamic (it comes from CMakeLists.txt)"
+        )
     project = dict(project)
     project["version"] = _version(source)
     return project
@@ -213,9 +218,11 @@ def _build_programs(source, config_settings, stage):
     cmake = shutil.which("cmake")
     if cmake is None:
         raise BuildError("cmake not found on PATH; it is needed to build q9 and q9-install")
-    build_dir = Path(_setting(config_settings, "build-dir", "Q9_WHEEL_BUILD_DIR") or source / "build-wheel")
+    build_dir = _setting(config_settings, "build-dir", "Q9_WHEEL_BUILD_DIR")
+    build_dir = Path(build_dir) if build_dir else source / "build-wheel"
     extra = shlex.split(_setting(config_settings, "cmake-args", "CMAKE_ARGS") or "")
-    jobs = _setting(config_settings, "jobs", "CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
+    jobs = _setting(config_settings, "jobs", "CMAKE_BUILD_PARALLEL_LEVEL")
+    jobs = jobs or str(os.cpu_count() or 1)
     _run([cmake, "-S", source, "-B", build_dir, *CMAKE_OPTIONS, *extra], "CMake configure")
     _run([cmake, "--build", build_dir, "--target", *PROGRAMS, "-j", jobs], "CMake build")
     _run([cmake, "--install", build_dir, "--prefix", stage, "--strip"], "CMake install")

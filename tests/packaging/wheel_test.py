@@ -59,6 +59,8 @@ def offline_env(work, **extra):
         PIP_NO_INDEX="1",
         PIP_DISABLE_PIP_VERSION_CHECK="1",
         PIP_CONFIG_FILE=os.devnull,
+        # The build backend is imported from the source tree: leave no __pycache__ there.
+        PYTHONDONTWRITEBYTECODE="1",
         PIPX_HOME=str(work / "pipx" / "home"),
         PIPX_BIN_DIR=str(work / "pipx" / "bin"),
     )
@@ -82,14 +84,11 @@ def step_build(args):
     (work / "home").mkdir(parents=True)
     env = offline_env(work)
     # Without --sdist/--wheel, build makes the sdist and then the wheel from the unpacked sdist.
-    run([sys.executable, "-m", "build", "--no-isolation", "--outdir", work / "dist", args.source], env)
+    build = [sys.executable, "-m", "build", "--no-isolation"]
+    run([*build, "--outdir", work / "dist", args.source], env)
     # Straight from the tree; its CMake folder goes below the work folder, not into the tree.
     tree_env = offline_env(work, Q9_WHEEL_BUILD_DIR=str(work / "tree-build"))
-    run(
-        [sys.executable, "-m", "build", "--no-isolation", "--wheel", "--outdir", work / "tree", "."],
-        tree_env,
-        cwd=args.source,
-    )
+    run([*build, "--wheel", "--outdir", work / "tree", "."], tree_env, cwd=args.source)
 
 
 # ---------------------------------------------------------------- contents
@@ -142,14 +141,16 @@ def step_contents(args):
             expect_equal((digest, size), ("", ""), "RECORD's own row")
         else:
             data = files[name][1]
-            expect_equal((digest, size), (record_hash(data), str(len(data))), f"RECORD row of {name}")
+            expected = (record_hash(data), str(len(data)))
+            expect_equal((digest, size), expected, f"RECORD row of {name}")
 
     unpacked = work / "unpacked"
     shutil.rmtree(unpacked, ignore_errors=True)
     unpacked.mkdir()
     for program in PROGRAMS:
         info, data = files[f"{base}.data/scripts/{program}"]
-        expect_equal(oct(info.external_attr >> 16), oct(0o100755), f"mode of {program} in the wheel")
+        mode = oct(info.external_attr >> 16)
+        expect_equal(mode, oct(0o100755), f"mode of {program} in the wheel")
         expect(data[:4] == b"\x7fELF", f"{program} in the wheel is not an ELF executable")
         path = unpacked / program
         path.write_bytes(data)
@@ -165,7 +166,8 @@ def step_contents(args):
     tree_files = wheel_files(tree_wheel)
     expect_equal(sorted(tree_files), expected_names, "files in the wheel built from the tree")
     for name in expected_names:
-        expect(tree_files[name][1] == files[name][1], f"{name} differs between the sdist and tree wheels")
+        same = tree_files[name][1] == files[name][1]
+        expect(same, f"{name} differs between the sdist and tree wheels")
     print(f"{wheel.name}: {wheel.stat().st_size} bytes")
 
 
@@ -189,7 +191,8 @@ def expect_config_only_run(result, folder, version, what):
     )
     written = config_files(folder)
     expect_equal(len(written), 12, f"number of files {what} wrote ({written})")
-    expect(all((Path(folder) / f).stat().st_size > 0 for f in written), f"{what} wrote an empty file")
+    empty = [f for f in written if (Path(folder) / f).stat().st_size == 0]
+    expect(not empty, f"{what} wrote empty files: {empty}")
 
 
 def fake_tool(folder, name, log):
@@ -209,13 +212,15 @@ def step_pipx(args):
 
     run([sys.executable, "-m", "pipx", "install", wheel], env)
     for program in PROGRAMS:
-        expect(os.access(bin_dir / program, os.X_OK), f"pipx put no runnable {program} in {bin_dir}")
+        runnable = os.access(bin_dir / program, os.X_OK)
+        expect(runnable, f"pipx put no runnable {program} in {bin_dir}")
 
     result = run([bin_dir / "q9", "version"], env)
     expect_equal(result.stdout, f"q9infra {version}\n", "q9 version")
 
     config = work / "config-only"
-    result = run([bin_dir / "q9-install", "--config-only"], dict(env, OPENCODE_CONFIG_DIR=str(config)))
+    config_env = dict(env, OPENCODE_CONFIG_DIR=str(config))
+    result = run([bin_dir / "q9-install", "--config-only"], config_env)
     expect_config_only_run(result, config, version, "q9-install --config-only")
 
     # The documented one-shot form, from a throwaway environment.
@@ -224,7 +229,8 @@ def step_pipx(args):
         [sys.executable, "-m", "pipx", "run", "--spec", wheel, "q9-install", "--config-only"],
         dict(env, OPENCODE_CONFIG_DIR=str(config)),
     )
-    expect_config_only_run(result, config, version, "pipx run --spec WHEEL q9-install --config-only")
+    what = "pipx run --spec WHEEL q9-install --config-only"
+    expect_config_only_run(result, config, version, what)
 
     # A full run: burrowby is present, and the q9 that pipx installed answers the probe, so
     # nothing is installed (pipx on PATH is a stand-in that must not be called).
@@ -248,7 +254,8 @@ def step_pipx(args):
         "full q9-install output",
     )
     expect_equal(result.stderr, "", "full q9-install standard error")
-    expect(not log.exists(), f"q9-install started a stand-in: {log.read_text() if log.exists() else ''}")
+    started = log.read_text() if log.exists() else ""
+    expect(not started, f"q9-install started a stand-in: {started}")
     expect_equal(len(config_files(config)), 12, "number of files the full run wrote")
 
 
