@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -119,12 +120,26 @@ FrontMatter front_matter(const std::string& text) {
       }
       fm.entries.emplace_back(key, value + "\n");
     } else if (rest.empty()) {
+      // Nested maps, two spaces a level; a key without a value opens the next level.
+      std::string path = key;
+      std::vector<size_t> opened = {key.size()};
       while (i + 1 < lines.size() && lines[i + 1].rfind("  ", 0) == 0) {
         const std::string& next = lines[++i];
-        size_t c = next.find(": ");
-        EXPECT_NE(c, std::string::npos) << "nested value missing: " << next;
-        if (c == std::string::npos) continue;
-        fm.entries.emplace_back(key + "." + next.substr(2, c - 2), scalar(next.substr(c + 2)));
+        size_t indent = next.find_first_not_of(' ');
+        size_t level = indent / 2;
+        EXPECT_TRUE(indent % 2 == 0 && level <= opened.size()) << "bad indent: " << next;
+        if (indent % 2 != 0 || level > opened.size()) continue;
+        opened.resize(level);
+        path.resize(opened.back());
+        size_t c = next.rfind(':');
+        std::string name = scalar(next.substr(indent, c - indent));
+        if (c + 1 == next.size()) {
+          path += "." + name;
+          opened.push_back(path.size());
+          continue;
+        }
+        EXPECT_EQ(next.compare(c, 2, ": "), 0) << "nested value missing: " << next;
+        fm.entries.emplace_back(path + "." + name, scalar(next.substr(c + 2)));
       }
     } else {
       fm.entries.emplace_back(key, scalar(rest));
@@ -241,9 +256,12 @@ TEST(Catalogue, MatchesTheSourceFilesByteForByte) {
 
 TEST(AgentFile, FrontMatterIsFixed) {
   FrontMatter fm = front_matter(payload(AGENT));
+  const std::string outside = "permission.external_directory.";
   EXPECT_EQ(fm.keys(),
-            (std::vector<std::string>{"description", "mode", "permission.edit", "permission.bash",
-                                      "permission.webfetch", "permission.websearch"}));
+            (std::vector<std::string>{
+                "description", "mode", "permission.edit", "permission.bash", "permission.webfetch",
+                "permission.websearch", outside + "/tmp/q9-*", outside + "~/Desktop/*",
+                outside + "~/Desktop/*/*", outside + "~/Desktop/q9-reports/*"}));
   EXPECT_EQ(
       fm.get("description"),
       "Varnook Q9 - builds comprehensive corporate research reports (Company Dossiers) for "
@@ -254,6 +272,12 @@ TEST(AgentFile, FrontMatterIsFixed) {
   EXPECT_EQ(fm.get("mode"), "subagent");
   for (const char* tool : {"edit", "bash", "webfetch", "websearch"})
     EXPECT_EQ(fm.get(std::string("permission.") + tool), "allow") << tool;
+  // The work and save folders lie outside the workspace; creating the save folder
+  // touches ~/Desktop itself, and other folders below it stay behind a question.
+  EXPECT_EQ(fm.get(outside + "/tmp/q9-*"), "allow");
+  EXPECT_EQ(fm.get(outside + "~/Desktop/*"), "allow");
+  EXPECT_EQ(fm.get(outside + "~/Desktop/*/*"), "ask");
+  EXPECT_EQ(fm.get(outside + "~/Desktop/q9-reports/*"), "allow");
 }
 
 TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
@@ -313,7 +337,9 @@ TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
 
 TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
   FrontMatter fm = front_matter(payload(COMMAND));
-  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "agent"}));
+  EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "agent", "subtask"}));
+  // Run in the calling session, where the agent has the task tool for its sub-agents.
+  EXPECT_EQ(fm.get("subtask"), "false");
   EXPECT_EQ(fm.get("description"),
             "Research a company and build a corporate dossier report using Varnook Q9 Agent");
   EXPECT_EQ(fm.get("agent"), fs::path(AGENT).stem().string());
@@ -353,16 +379,19 @@ TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
   EXPECT_EQ(listed, contents);
 }
 
-// The agent and the command must name the same desktop folder.
+// The agent and the command must name the same desktop folder and file name, and the
+// folder must be the one the agent may write in.
 TEST(CommandFile, SavesWhereTheAgentSaves) {
   std::string agent = payload(AGENT), command = payload(COMMAND);
-  size_t file = agent.find("/<company>-report.html");
+  size_t file = agent.find("/<slug>-report.html");
   size_t start = agent.rfind("~/Desktop/", file);
   ASSERT_NE(file, std::string::npos);
   ASSERT_NE(start, std::string::npos);
   std::string folder = agent.substr(start, file + 1 - start);
   EXPECT_EQ(folder.find_first_of(" `\n"), std::string::npos) << folder;
-  EXPECT_NE(command.find(folder + "[ticker]-report.html"), std::string::npos) << folder;
+  EXPECT_NE(command.find(folder), std::string::npos) << folder;
+  EXPECT_NE(command.find("`<slug>-report.html`"), std::string::npos);
+  EXPECT_EQ(front_matter(agent).get("permission.external_directory." + folder + "*"), "allow");
 }
 
 TEST(SkillFile, FrontMatterSatisfiesTheHost) {
@@ -421,15 +450,36 @@ TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
   EXPECT_GE(checked, 9u);
 }
 
-// The host loads every Markdown file below agent/ as an agent definition, so the
-// source log the skill keeps there must be created with "disable: true", or
-// the first research run adds a stray agent "memory/sources" to the host.
-TEST(SkillFile, SourceLogIsNotLoadedAsAnAgent) {
+// The skill's source log lies beside the memory store, below the configuration folder
+// that OPENCODE_CONFIG_DIR names. The host loads every Markdown file below agent/ as an
+// agent definition, so the log must be created with "disable: true", or the first
+// research run adds a stray agent "memory/sources" to the host. The skill's own snippet
+// is run as the agent's shell would run it.
+TEST(SkillFile, SourceLogFollowsTheConfigFolderAndIsNotLoadedAsAnAgent) {
   std::string body = front_matter(payload(SKILL)).body;
-  size_t log = body.find("f=~/.config/opencode/agent/memory/sources.md\n");
-  ASSERT_NE(log, std::string::npos);
-  EXPECT_NE(body.find("printf -- '---\\ndisable: true\\n---\\n\\n' > \"$f\"", log),
-            std::string::npos);
+  size_t start = body.find("```bash\nd=${OPENCODE_CONFIG_DIR");
+  ASSERT_NE(start, std::string::npos);
+  start += 8;
+  const std::string snippet = body.substr(start, body.find("```", start) - start);
+  const fs::path dir = fs::temp_directory_path() / ("q9-sources-" + std::to_string(::getpid()));
+  const std::string home = (dir / "home").string();
+  const std::pair<std::string, fs::path> cases[] = {
+      {"", dir / "home/.config/opencode"},
+      {"'~/cfg'", dir / "home/cfg"},
+      {(dir / "cfg").string(), dir / "cfg"},
+  };
+  for (const auto& [config, expected] : cases) {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "home");
+    std::ofstream(dir / "log.sh") << snippet << snippet;  // twice: the header only once
+    std::string command = "env -i HOME=" + home + " OPENCODE_CONFIG_DIR=" + config + " /bin/bash " +
+                          (dir / "log.sh").string();
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::string log = files::read_file(expected / "agent/memory/sources.md");
+    EXPECT_EQ(log.rfind("---\ndisable: true\n---\n\n", 0), 0u) << expected;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6) << log;
+  }
+  fs::remove_all(dir);
 }
 
 TEST(Guides, OpenWithTheirHeadingAndNoFrontMatter) {

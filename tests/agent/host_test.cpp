@@ -3,10 +3,7 @@
 // the agent, the command and the skill with the fields the files declare. The host
 // accepts a broken front matter without a word, so the fields are checked, not the exit
 // status alone; the Broken* tests prove that the checks notice.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
@@ -24,47 +21,27 @@ using testing::read_text;
 using testing::TempDir;
 using testing::write_text;
 
-constexpr const char* kPackage = "opencode-ai@1.18.33";
 constexpr const char* kVersion = "1.18.33";
 
-fs::path cache_dir() {
-  std::string configured = Q9_HOST_CACHE;
-  if (!configured.empty()) return configured;
-  const char* home = std::getenv("HOME");
-  return fs::path(home ? home : Q9_BINARY_DIR) / ".cache/q9-host";
+const json::Value* member(const json::Value* v, std::string_view key) {
+  if (!v || !v->is_object()) return nullptr;
+  return v->as_object().find(key);
 }
 
-// The version of opencode-ai in the cache, or "" when there is none.
-std::string installed_version(const fs::path& cache) {
-  std::string manifest = read_text(cache / "node_modules/opencode-ai/package.json");
-  if (manifest.empty()) return "";
-  json::Value package = json::parse(manifest, "package.json");
-  const json::Value* version = package.as_object().find("version");
-  return version && version->is_string() ? version->as_string() : "";
+std::string string_of(const json::Value* v) {
+  return v && v->is_string() ? v->as_string() : "<absent>";
 }
 
-// The pinned host, installed into the cache folder unless it is there already. A lock
-// keeps test processes running at once from installing over each other.
-fs::path ensure_opencode() {
-  const fs::path cache = cache_dir();
-  fs::create_directories(cache);
-  int lock = ::open((cache / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0 || ::flock(lock, LOCK_EX) != 0)
-    throw std::runtime_error("cannot lock " + cache.string());
-  struct Unlock {
-    int fd;
-    ~Unlock() { ::close(fd); }
-  } unlock{lock};
+// The pinned host, as provision.sh leaves it in the cache folder.
+fs::path opencode_in_cache() {
+  const fs::path cache = Q9_HOST_CACHE;
   const fs::path bin = cache / "node_modules/.bin/opencode";
-  if (fs::exists(bin) && installed_version(cache) == kVersion) return bin;
-  auto npm = find_executable("npm");
-  if (!npm) throw std::runtime_error("npm is not on PATH");
-  RunResult r = run(*npm,
-                    {"npm", "install", "--no-save", "--no-audit", "--no-fund", "--prefix",
-                     cache.string(), kPackage},
-                    600s);
-  if (r.status != 0)
-    throw std::runtime_error("npm install " + std::string(kPackage) + " failed:\n" + r.err);
+  std::string manifest = read_text(cache / "node_modules/opencode-ai/package.json");
+  json::Value package = manifest.empty() ? json::Value() : json::parse(manifest, "package.json");
+  if (!fs::exists(bin) || string_of(member(&package, "version")) != kVersion) {
+    throw std::runtime_error("opencode-ai@" + std::string(kVersion) + " is not in " +
+                             cache.string() + "; run tests/agent/provision.sh " + cache.string());
+  }
   return bin;
 }
 
@@ -72,7 +49,7 @@ fs::path ensure_opencode() {
 // directory all fresh.
 struct Host {
   TempDir tmp;
-  fs::path opencode = ensure_opencode();
+  fs::path opencode = opencode_in_cache();
   fs::path cfg = tmp / "cfg";
 
   RunResult run_env(const fs::path& program, std::vector<std::string> args,
@@ -121,15 +98,6 @@ struct Host {
     return copy;
   }
 };
-
-const json::Value* member(const json::Value* v, std::string_view key) {
-  if (!v || !v->is_object()) return nullptr;
-  return v->as_object().find(key);
-}
-
-std::string string_of(const json::Value* v) {
-  return v && v->is_string() ? v->as_string() : "<absent>";
-}
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -183,10 +151,20 @@ std::vector<std::string> config_problems(const std::string& text) {
           "dossier, or generate equity research.",
       "agent description: " + string_of(member(agent, "description")));
   const json::Value* permission = member(agent, "permission");
-  expect(permission && permission->is_object() && permission->as_object().size() == 4,
-         "agent permission is not four entries");
+  expect(permission && permission->is_object() && permission->as_object().size() == 5,
+         "agent permission is not five entries");
   for (const char* tool : {"edit", "bash", "webfetch", "websearch"}) {
     expect(string_of(member(permission, tool)) == "allow", std::string("agent permission ") + tool);
+  }
+  const json::Value* outside = member(permission, "external_directory");
+  expect(outside && outside->is_object() && outside->as_object().size() == 4,
+         "agent external_directory is not four entries");
+  for (const auto& [pattern, action] :
+       std::vector<std::pair<std::string, std::string>>{{"/tmp/q9-*", "allow"},
+                                                        {"~/Desktop/*", "allow"},
+                                                        {"~/Desktop/*/*", "ask"},
+                                                        {"~/Desktop/q9-reports/*", "allow"}}) {
+    expect(string_of(member(outside, pattern)) == action, "agent external_directory " + pattern);
   }
   const std::string prompt = string_of(member(agent, "prompt"));
   expect(prompt.starts_with("You are Varnook Q9 Agent."), "agent prompt does not open the body");
@@ -199,6 +177,8 @@ std::vector<std::string> config_problems(const std::string& text) {
   expect(command != nullptr, "no command varnook-q9");
   expect(string_of(member(command, "agent")) == "varnook-q9-agent",
          "command agent: " + string_of(member(command, "agent")));
+  const json::Value* subtask = member(command, "subtask");
+  expect(subtask && subtask->is_bool() && !subtask->as_bool(), "command subtask is not false");
   expect(string_of(member(command, "description")) ==
              "Research a company and build a corporate dossier report using Varnook Q9 Agent",
          "command description: " + string_of(member(command, "description")));

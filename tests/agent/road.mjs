@@ -1,0 +1,180 @@
+// The road of one dossier inside the real opencode host, as q9-install --config-only
+// leaves it: `opencode run --command varnook-q9 <company>`, headless, with a scripted
+// model that plays a careful agent and three stream sub-agents. No permission is
+// overridden and nothing is auto-approved; a run is judged by what the host sent the
+// model, the tool results in it, the host's log and the files, never by its exit status.
+//
+// Usage: node road.mjs --case road|mend --q9 Q9 --q9-install Q9_INSTALL --cache DIR [--out DIR]
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { test } from 'node:test';
+import { STREAMS, dossierScripts, record, slug } from './lib/agent.mjs';
+import { Case, opencodeIn } from './lib/host.mjs';
+import { ScriptedModel, say } from './lib/model.mjs';
+
+function parseArgs(argv) {
+  const args = {};
+  for (let i = 0; i < argv.length; i += 2) {
+    if (!argv[i].startsWith('--') || i + 1 >= argv.length) throw new Error(`bad argument ${argv[i]}`);
+    args[argv[i].slice(2)] = argv[i + 1];
+  }
+  for (const need of ['case', 'q9', 'q9-install', 'cache']) if (!args[need]) throw new Error(`--${need} is required`);
+  return args;
+}
+
+const args = parseArgs(process.argv.slice(2));
+const AGENT_FILE = 'agent/varnook-q9-agent.md';
+const COMMAND_FILE = 'command/varnook-q9.md';
+
+// The text after a file's front matter.
+function body(file) {
+  const text = fs.readFileSync(file, 'utf8');
+  return text.slice(text.indexOf('\n---\n', 3) + 5);
+}
+
+// Tells the sessions apart: the title generator, the agent (its text is the system
+// prompt) and the sub-agents (their brief opens with the stream's name).
+function identify(turn) {
+  if (turn.system.startsWith('You are a title generator')) return 'title';
+  if (turn.system.includes('You are Varnook Q9 Agent.')) return 'agent';
+  const stream = Object.keys(STREAMS).find((s) => turn.firstUser.startsWith(`Stream: ${s}\n`));
+  return stream ? `stream:${stream}` : null;
+}
+
+// Runs one dossier of `company`; returns what the checks need.
+async function drive(company, options) {
+  const c = new Case({ name: args.case, q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache) });
+  const work = `/tmp/q9-${slug(company)}`;
+  fs.rmSync(work, { recursive: true, force: true });
+  c.install();
+  const model = new ScriptedModel({
+    identify,
+    scripts: { title: () => say(`${company} dossier`), ...dossierScripts(c, company, options) },
+  });
+  c.configure(await model.listen());
+  const started = Date.now();
+  let run;
+  try {
+    run = await c.run(['run', '--command', 'varnook-q9', company], 100000);
+  } finally {
+    await model.close();
+  }
+  const seconds = (Date.now() - started) / 1000;
+  if (args.out) {
+    const dir = path.join(args.out, args.case);
+    fs.rmSync(dir, { recursive: true, force: true });
+    fs.mkdirSync(dir, { recursive: true });
+    fs.writeFileSync(path.join(dir, 'requests.json'), JSON.stringify(model.requests, null, 1));
+    fs.writeFileSync(path.join(dir, 'host.log'), run.log);
+  }
+  return { c, model, run, seconds, work };
+}
+
+// What the host offered and sent, for the record of the run.
+function describe(model, seconds) {
+  const first = (session) => model.of(session)[0]?.body;
+  const tools = (b) => (b?.tools ?? []).map((t) => t.function.name).join(', ');
+  const agent = first('agent');
+  const sub = first(model.sessions('stream:')[0]);
+  const system = agent?.messages.find((m) => m.role === 'system')?.content ?? '';
+  console.log(`# run time: ${seconds.toFixed(1)} s; requests: ${model.requests.length}; sessions: ${model.sessions().join(' | ')}`);
+  console.log(`# agent system prompt opens: ${JSON.stringify(system.slice(0, 120))}`);
+  console.log(`# tools offered to the agent: ${tools(agent)}`);
+  console.log(`# tools offered to a sub-agent: ${tools(sub)}`);
+}
+
+async function checkRoad(company, options = {}) {
+  const { c, model, run, seconds, work } = await drive(company, options);
+  try {
+    describe(model, seconds);
+    assert.deepEqual(model.problems, [], `the scripted model stopped:\n${model.problems.join('\n')}\nlog tail:\n${run.log.slice(-3000)}`);
+    assert.doesNotMatch(run.log, /auto-rejecting|rejected permission/i, 'a permission was refused');
+
+    // The agent ran in the command's session with its text as the system prompt and the
+    // command template expanded with the company.
+    const agent = model.of('agent');
+    assert.ok(agent.length > 0, 'the agent never spoke');
+    const system = agent[0].body.messages.find((m) => m.role === 'system').content;
+    assert.ok(system.startsWith(body(path.join(c.cfg, AGENT_FILE)).trim()), 'the system prompt is not the agent text');
+    const expanded = body(path.join(c.cfg, COMMAND_FILE)).replaceAll('$ARGUMENTS', `"${company}"`).trim();
+    const firstUser = agent[0].body.messages.find((m) => m.role === 'user').content;
+    assert.equal(typeof firstUser === 'string' ? firstUser.trim() : firstUser, expanded);
+    assert.match(system, new RegExp(`<name>q9-research</name>[^]*<location>${c.cfg}/skills/q9-research/SKILL.md</location>`),
+                 'the skill is not listed');
+    for (const name of ['task', 'skill', 'bash', 'write']) {
+      assert.ok(agent[0].body.tools.some((t) => t.function.name === name), `the agent was not offered ${name}`);
+    }
+
+    // Three sub-agents, each its own session, all of them finished.
+    const streams = model.sessions('stream:');
+    assert.deepEqual(streams.sort(), Object.keys(STREAMS).map((s) => `stream:${s}`).sort());
+    for (const s of streams) assert.equal(model.of(s).at(-1).step, 2, `${s} did not finish`);
+
+    // Every sub-agent's facts are in the store, and so is the report.
+    const recall = JSON.parse(c.q9('memory', 'recall', company).out);
+    assert.equal(recall.fact_count, 6);
+    for (const { section, facts } of Object.values(STREAMS)) {
+      assert.deepEqual(recall.facts[section].map((f) => f.claim ?? f.text).sort(), facts.map((f) => f[0]).sort(), section);
+    }
+    const dossier = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
+    assert.equal(recall.reports.length, 1);
+    assert.equal(recall.reports[0].path, dossier);
+
+    // The dossier is in the save folder and passes the gate.
+    const gate = c.q9('validate', dossier);
+    assert.equal(gate.status, 0, gate.out);
+    assert.match(gate.out, /GATE 4 PASSED/);
+    return { c, model, run };
+  } finally {
+    c.remove();
+    fs.rmSync(work, { recursive: true, force: true });
+  }
+}
+
+if (args.case === 'road') {
+  test('the agent runs the whole road of one dossier with three parallel streams', async () => {
+    await checkRoad('Acme Holdings');
+  });
+
+  // The agent text names the marks the gate allows and the pictographs it refuses; the
+  // gate is the judge of both lists.
+  test('the marks the agent text allows pass the gate, the ones it warns of fail', () => {
+    const c = new Case({ name: 'marks', q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache) });
+    try {
+      c.install();
+      const text = body(path.join(c.cfg, AGENT_FILE));
+      // The marks after `after`, up to the end of its sentence or parenthesis.
+      const list = (after) => {
+        const at = text.indexOf(after);
+        assert.ok(at >= 0, `the agent text lacks "${after}"`);
+        return text.slice(at + after.length).split(/[.)\n]/)[0].match(/[^\s,:A-Za-z]/gu);
+      };
+      const gate = (marks) => {
+        const file = path.join(c.root, 'marks.json');
+        fs.writeFileSync(file, JSON.stringify(record('Acme Holdings', `<p>${marks.join(' ')}</p>`)));
+        return c.q9('report', file, '--out', path.join(c.root, 'marks.html')).out;
+      };
+      const allowed = list('The only marks allowed are ');
+      assert.ok(allowed.length >= 5, allowed.join(' '));
+      assert.match(gate(allowed), /\| gate: PASS\n$/);
+      for (const mark of list('check marks and warning signs too (')) {
+        assert.match(gate([mark]), /\| gate: FAIL\n  - emoji present: /, mark);
+      }
+    } finally {
+      c.remove();
+    }
+  });
+} else if (args.case === 'mend') {
+  test('a dossier that fails the gate is mended from the error lines and rendered again', async () => {
+    const flaw = ' Screen result: \u2713 clear';
+    const { model } = await checkRoad('Borealis Freight', { flaw });
+    const renders = model.of('agent').flatMap((r) => r.body.messages)
+      .filter((m) => m.role === 'tool' && /^wrote .*\| gate: (PASS|FAIL)/.test(m.content));
+    // The host resends the conversation, so count the distinct render results.
+    const distinct = [...new Set(renders.map((m) => m.tool_call_id))];
+    assert.equal(distinct.length, 2, 'one failed render, one passing render');
+  });
+} else {
+  throw new Error(`unknown case ${args.case}`);
+}
