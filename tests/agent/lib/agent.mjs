@@ -145,10 +145,12 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
       return render();
     }],
     ['mkdir -p', (r) => {
-      check(r.output.startsWith(`wrote ${out} (`), `render result: ${r.output}`);
+      // The same render to a scratch file prints the same line but for the path.
+      const scratch = `${c.root}/scratch.html`;
+      const direct = c.q9('report', data, '--out', scratch).out.replace(`wrote ${scratch} (`, `wrote ${out} (`);
+      check(r.output === direct, `the host returned ${JSON.stringify(r.output)}, q9 prints ${JSON.stringify(direct)}`);
       const failed = r.output.split('\n')[0].endsWith('| gate: FAIL');
-      check(!failed || r.output.includes('\n  - emoji present: '), `the gate failed for another reason: ${r.output}`);
-      check(failed || r.output.endsWith('| gate: PASS\n'), `render result: ${r.output}`);
+      check(!failed || (flaw && r.output.includes('\n  - emoji present: ')), `render result: ${r.output}`);
       return validate();
     }],
     ['q9 validate', (r) => {
