@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <regex>
 #include <thread>
 
 #include "install/spawn.hpp"
@@ -345,10 +344,13 @@ TEST(Installer, SlowStepShowsAStatusLineOnATerminalOnly) {
       << screen;
   // Drawn after two seconds, redrawn each second, then blanked out before the step's line.
   const std::string status = screen.substr(head.size(), screen.size() - head.size() - tail.size());
-  const std::regex drawn(
-      "\r\\.\\. installing burrowby \\(0:02\\)(\r\\.\\. installing burrowby \\(0:0[3-9]\\))*"
-      "\r {29}\r");
-  EXPECT_TRUE(std::regex_match(status, drawn)) << status;
+  const std::string DRAWN = "\r.. installing burrowby (0:0";
+  std::string expected;
+  for (size_t at = 0, second = 2; (at = status.find(DRAWN, at)) != std::string::npos; ++at) {
+    expected += DRAWN + std::to_string(second++) + ")";
+  }
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(status, expected + "\r" + std::string(29, ' ') + "\r");
 
   Machine::Result r = m.install({}, m.cfg());
   EXPECT_EQ(r.out, head + tail);
