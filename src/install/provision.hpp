@@ -25,7 +25,7 @@ struct Limits {
   std::chrono::milliseconds persistent{std::chrono::seconds(1800)};  // pipx install varnook-q9
 };
 
-// Told again and again, at least every 50 ms while a child runs, which step the child
+// Told again and again while a child runs (no more than about 50 ms apart) which step it
 // serves: "installing burrowby", "checking q9" or "installing varnook-q9". The installer
 // command draws its status line from it.
 using StepWatch = std::function<void(std::string_view step)>;
