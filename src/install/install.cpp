@@ -9,6 +9,7 @@
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
+#include "install/status_line.hpp"
 
 namespace q9::install {
 namespace fs = std::filesystem;
@@ -107,7 +108,11 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
     return 0;
   }
 
-  std::string_view state = ensure_burrowby(limits);
+  StatusLine status(io.err_is_terminal ? &io.err : nullptr);
+  const StepWatch watch = [&status](std::string_view step) { status.waiting(step); };
+
+  std::string_view state = ensure_burrowby(limits, watch);
+  status.clear();
   if (state == PRESENT) {
     _say(io, "burrowby present");
   } else if (state == INSTALLED) {
@@ -118,10 +123,12 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
 
   if (auto q9 = find_executable("q9")) {
     // A q9 that does not answer is left alone: no line, no persistent install.
-    std::string version = probe_q9(*q9, limits);
+    std::string version = probe_q9(*q9, limits, watch);
+    status.clear();
     if (!version.empty()) _say(io, "q9 ready: " + version);
   } else {
-    state = ensure_persistent_install(limits);
+    state = ensure_persistent_install(limits, watch);
+    status.clear();
     if (state == INSTALLED) {
       _say(io, "installed varnook-q9 persistently (q9, q9-install, burrowby)");
     } else if (state == FAILED) {

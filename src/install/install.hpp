@@ -22,10 +22,12 @@ inline constexpr std::string_view OPENCODE_HINT =
 // The configuration directory of the host (OPENCODE_CONFIG_DIR, else ~/.config/opencode).
 using q9::config_dir;
 
-// Where the command's lines go: progress to `out`, warnings to `err`.
+// Where the command's lines go: progress to `out`, warnings to `err`. When `err` is a
+// terminal, a provisioning step that takes long shows a status line there meanwhile.
 struct Io {
   std::ostream& out;
   std::ostream& err;
+  bool err_is_terminal = false;
 };
 
 // "== msg" on io.out, flushed so progress shows before a long child process.

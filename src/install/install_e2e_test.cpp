@@ -1,13 +1,21 @@
 // End-to-end runs of the q9-install program with fake pipx, python3, q9 and burrowby on a
 // PATH of their own, and a fresh home and configuration directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <map>
 #include <thread>
 
 #include "install/spawn.hpp"
 #include "install/test_support.hpp"
+
+extern char** environ;
 
 namespace q9::install {
 namespace {
@@ -53,11 +61,12 @@ struct Machine {
     int status;
     std::string out, err, started;
   };
-  // Runs the installer with only the given environment. `config_dir` nullopt leaves
-  // OPENCODE_CONFIG_DIR unset.
-  Result install(const std::vector<std::string>& args,
-                 std::optional<std::string> config_dir = std::nullopt,
-                 const std::string& cwd = "") {
+  // The command line that runs the installer with only the given environment (`env`
+  // adds "NAME=value" entries). `config_dir` nullopt leaves OPENCODE_CONFIG_DIR unset.
+  std::vector<std::string> command(const std::vector<std::string>& args,
+                                   std::optional<std::string> config_dir,
+                                   const std::string& cwd = "",
+                                   const std::vector<std::string>& env = {}) const {
     std::vector<std::string> argv = {"env",
                                      "-i",
                                      "--chdir=" + (cwd.empty() ? tmp.path().string() : cwd),
@@ -65,10 +74,62 @@ struct Machine {
                                      "HOME=" + (tmp / "home").string(),
                                      "Q9_FAKE_LOG=" + (tmp / "log").string()};
     if (config_dir) argv.push_back("OPENCODE_CONFIG_DIR=" + *config_dir);
+    argv.insert(argv.end(), env.begin(), env.end());
     argv.push_back(Q9_BINARY_DIR "/src/install/q9-install");
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run("/usr/bin/env", argv, 60s);
+    return argv;
+  }
+  // Runs the installer with its output on pipes.
+  Result install(const std::vector<std::string>& args,
+                 std::optional<std::string> config_dir = std::nullopt, const std::string& cwd = "",
+                 const std::vector<std::string>& env = {}) {
+    RunResult r = run("/usr/bin/env", command(args, config_dir, cwd, env), 60s);
     return {r.status, r.out, r.err, read_text(tmp / "log")};
+  }
+  // Runs the installer with standard output and error on one pseudo-terminal, as in a
+  // terminal window, and returns what it wrote there (output post-processing off, so
+  // lines end in "\n").
+  std::string install_on_terminal(const std::vector<std::string>& args,
+                                  std::optional<std::string> config_dir) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    const std::string slave = ::ptsname(master);
+    int term = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    ::tcgetattr(term, &mode);
+    mode.c_oflag &= ~OPOST;
+    ::tcsetattr(term, TCSANOW, &mode);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, term, 1);
+    posix_spawn_file_actions_adddup2(&actions, term, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    const std::vector<std::string> argv = command(args, config_dir);
+    std::vector<char*> ptrs;
+    for (const std::string& a : argv) ptrs.push_back(const_cast<char*>(a.c_str()));
+    ptrs.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = ::posix_spawn(&pid, "/usr/bin/env", &actions, nullptr, ptrs.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(term);
+    std::string screen;
+    char buf[4096];
+    // Reading ends with EIO once no process holds the terminal open.
+    while (rc == 0) {
+      ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) {
+        screen.append(buf, n);
+      } else if (n == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    ::close(master);
+    if (rc == 0) ::waitpid(pid, nullptr, 0);
+    return screen;
   }
 };
 
@@ -237,21 +298,63 @@ TEST(Installer, RelativeTargetIsShownAsGivenAndResolvedAgainstTheWorkingDirector
 }
 
 TEST(Installer, TerminatingTheInstallerStopsTheChildItWaitsFor) {
-  for (int sig : {SIGTERM, SIGINT}) {
-    const std::string pipx =
-        "echo $PPID > \"$Q9_FAKE_LOG.parent\"; echo $$ > \"$Q9_FAKE_LOG.child\"; exec sleep 30";
-    Machine m({{"pipx", pipx}});
-    Machine::Result r{};
-    std::thread installer([&] { r = m.install({}, m.cfg()); });
-    const std::string child = testing::wait_for_line(m.tmp / "log.child");
-    const std::string parent = testing::wait_for_line(m.tmp / "log.parent");
-    ASSERT_FALSE(parent.empty());
-    ::kill(std::stoi(parent), sig);
-    installer.join();
-    EXPECT_EQ(r.status, -sig);
-    for (int i = 0; i < 200 && testing::alive(child); ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(testing::alive(child)) << "pipx outlived the installer (signal " << sig << ")";
+  // The signal comes while pipx runs, or in the moment between the start of pipx and the
+  // installer's note of it, which used to end the installer alone.
+  const std::string PIPX_WAITS =
+      "echo $PPID > \"$Q9_FAKE_LOG.parent\"; echo $$ > \"$Q9_FAKE_LOG.child\"; exec sleep 30";
+  for (bool as_it_starts : {false, true}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+      const std::string what = std::string(as_it_starts ? "as pipx starts" : "while pipx runs") +
+                               ", signal " + std::to_string(sig);
+      Machine m({{"pipx", PIPX_WAITS}});
+      std::vector<std::string> env;
+      if (as_it_starts) {
+        env = {"LD_PRELOAD=" Q9_SIGNAL_AFTER_SPAWN, "ASAN_OPTIONS=verify_asan_link_order=0",
+               "Q9_SPAWNED_LOG=" + (m.tmp / "log.spawned").string(),
+               "Q9_SIGNAL_AFTER_SPAWN=" + std::to_string(sig)};
+      }
+      Machine::Result r{};
+      std::thread installer([&] { r = m.install({}, m.cfg(), "", env); });
+      std::string child;
+      if (as_it_starts) {
+        child = testing::wait_for_line(m.tmp / "log.spawned");
+      } else {
+        child = testing::wait_for_line(m.tmp / "log.child");
+        const std::string parent = testing::wait_for_line(m.tmp / "log.parent");
+        if (!parent.empty()) ::kill(std::stoi(parent), sig);
+      }
+      installer.join();
+      ASSERT_FALSE(child.empty()) << what;
+      EXPECT_EQ(r.status, -sig) << what;
+      for (int i = 0; i < 200 && testing::alive(child); ++i) std::this_thread::sleep_for(10ms);
+      EXPECT_FALSE(testing::alive(child)) << "pipx outlived the installer, " << what;
+      if (testing::alive(child)) ::kill(std::stoi(child), SIGKILL);
+    }
   }
+}
+
+TEST(Installer, SlowStepShowsAStatusLineOnATerminalOnly) {
+  const std::string PIPX_SLOW_ON_BURROWBY = "if [ \"$2\" = burrowby ]; then sleep 3.2; fi";
+  Machine m({{"pipx", PIPX_SLOW_ON_BURROWBY}});
+  const std::string head = BANNER + "== config target: " + m.cfg() + "\n" + WROTE;
+  const std::string tail = "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE;
+  const std::string screen = m.install_on_terminal({}, m.cfg());
+  ASSERT_TRUE(screen.starts_with(head) && screen.ends_with(tail) &&
+              screen.size() >= head.size() + tail.size())
+      << screen;
+  // Drawn after two seconds, redrawn each second, then blanked out before the step's line.
+  const std::string status = screen.substr(head.size(), screen.size() - head.size() - tail.size());
+  const std::string DRAWN = "\r.. installing burrowby (0:0";
+  std::string expected;
+  for (size_t at = 0, second = 2; (at = status.find(DRAWN, at)) != std::string::npos; ++at) {
+    expected += DRAWN + std::to_string(second++) + ")";
+  }
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(status, expected + "\r" + std::string(29, ' ') + "\r");
+
+  Machine::Result r = m.install({}, m.cfg());
+  EXPECT_EQ(r.out, head + tail);
+  EXPECT_EQ(r.err, "");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
+#include "install/status_line.hpp"
 #include "install/test_support.hpp"
 
 namespace q9::install {
@@ -70,6 +71,43 @@ TEST(PathText, DropsEmptyAndDotComponents) {
       {"~user/x", "~user/x"},
   };
   for (const Case& c : cases) EXPECT_EQ(path_text(c.in), c.out) << c.in;
+}
+
+TEST(StatusLine, DrawnAfterTwoSecondsRedrawnEachSecondAndErased) {
+  const auto at = [](double seconds) {
+    return StatusLine::Clock::time_point() +
+           std::chrono::duration_cast<StatusLine::Clock::duration>(
+               std::chrono::duration<double>(seconds));
+  };
+  const std::string BURROWBY = "installing burrowby", PROBE = "checking q9";
+  struct Call {
+    std::string step;  // "" for clear()
+    double at;
+    std::string drawn;
+  } calls[] = {
+      {BURROWBY, 10, ""},  // the step's time starts
+      {BURROWBY, 12, ""},
+      {BURROWBY, 12.01, "\r.. installing burrowby (0:02)"},
+      {BURROWBY, 12.9, ""},
+      {BURROWBY, 13, "\r.. installing burrowby (0:03)"},
+      {BURROWBY, 610.5, "\r.. installing burrowby (10:00)"},
+      {PROBE, 611, "\r" + std::string(30, ' ') + "\r"},  // another step, its own time
+      {PROBE, 613.5, "\r.. checking q9 (0:02)"},
+      {"", 614, "\r" + std::string(21, ' ') + "\r"},
+      {"", 615, ""},
+      {PROBE, 616, ""},  // after clear() the step starts anew
+  };
+  std::ostringstream term;
+  StatusLine line(&term);
+  for (const Call& c : calls) {
+    term.str("");
+    if (c.step.empty()) {
+      line.clear();
+    } else {
+      line.waiting(c.step, at(c.at));
+    }
+    EXPECT_EQ(term.str(), c.drawn) << c.step << " at " << c.at;
+  }
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // The q9-install program: a thin main over the installer command.
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <string>
@@ -9,7 +11,7 @@
 
 int main(int argc, char** argv) {
   q9::install::pass_signals_to_children();
-  q9::install::Io io{std::cout, std::cerr};
+  q9::install::Io io{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
   try {
     return q9::install::main(std::vector<std::string>(argv + 1, argv + argc), io);
   } catch (const std::exception& e) {

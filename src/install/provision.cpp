@@ -30,12 +30,24 @@ size_t space_suffix(std::string_view text) {
   return 0;
 }
 
+constexpr std::string_view INSTALLING_BURROWBY = "installing burrowby";
+constexpr std::string_view CHECKING_Q9 = "checking q9";
+constexpr std::string_view INSTALLING_Q9 = "installing varnook-q9";
+
+// run() with `watch` told of `step` while the child runs.
+RunResult run_step(const fs::path& program, const std::vector<std::string>& argv,
+                   std::chrono::milliseconds limit, std::string_view step, const StepWatch& watch) {
+  if (!watch) return run(program, argv, limit);
+  return run(program, argv, limit, [&] { watch(step); });
+}
+
 // Runs one installer; true when it started and exited with status 0. Start failures and
 // child-process errors (the time-out included) count as not succeeding.
 bool installer_succeeds(const fs::path& program, const std::vector<std::string>& argv,
-                        std::chrono::milliseconds limit) {
+                        std::chrono::milliseconds limit, std::string_view step,
+                        const StepWatch& watch) {
   try {
-    return run(program, argv, limit).status == 0;
+    return run_step(program, argv, limit, step, watch).status == 0;
   } catch (const std::system_error&) {
     return false;
   } catch (const ChildError&) {
@@ -51,10 +63,11 @@ std::string strip_space(std::string_view text) {
   return std::string(text);
 }
 
-std::string_view ensure_burrowby(const Limits& limits) {
+std::string_view ensure_burrowby(const Limits& limits, const StepWatch& watch) {
   if (find_executable("burrowby")) return PRESENT;
   if (auto pipx = find_executable("pipx")) {
-    if (installer_succeeds(*pipx, {"pipx", "install", "burrowby"}, limits.burrowby)) {
+    if (installer_succeeds(*pipx, {"pipx", "install", "burrowby"}, limits.burrowby,
+                           INSTALLING_BURROWBY, watch)) {
       return INSTALLED;
     }
   }
@@ -63,16 +76,17 @@ std::string_view ensure_burrowby(const Limits& limits) {
   if (auto python = find_executable("python3")) {
     if (installer_succeeds(*python,
                            {python->string(), "-m", "pip", "install", "--user", "-q", "burrowby"},
-                           limits.burrowby)) {
+                           limits.burrowby, INSTALLING_BURROWBY, watch)) {
       return INSTALLED;
     }
   }
   return FAILED;
 }
 
-std::string probe_q9(const fs::path& q9, const Limits& limits) {
+std::string probe_q9(const fs::path& q9, const Limits& limits, const StepWatch& watch) {
   try {
-    return strip_space(run(q9, {q9.string(), "version"}, limits.probe).out);
+    return strip_space(
+        run_step(q9, {q9.string(), "version"}, limits.probe, CHECKING_Q9, watch).out);
   } catch (const std::system_error&) {
     return {};
   } catch (const ChildError&) {
@@ -80,13 +94,14 @@ std::string probe_q9(const fs::path& q9, const Limits& limits) {
   }
 }
 
-std::string_view ensure_persistent_install(const Limits& limits) {
+std::string_view ensure_persistent_install(const Limits& limits, const StepWatch& watch) {
   if (auto q9 = find_executable("q9")) {
-    if (!probe_q9(*q9, limits).empty()) return PRESENT;
+    if (!probe_q9(*q9, limits, watch).empty()) return PRESENT;
   }
   auto pipx = find_executable("pipx");
   if (!pipx) return UNAVAILABLE;
-  return installer_succeeds(*pipx, {"pipx", "install", "--force", "varnook-q9"}, limits.persistent)
+  return installer_succeeds(*pipx, {"pipx", "install", "--force", "varnook-q9"}, limits.persistent,
+                            INSTALLING_Q9, watch)
              ? INSTALLED
              : FAILED;
 }

@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 namespace {
 
+constexpr int kPassedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The process group of the child being run, 0 when there is none.
 std::atomic<pid_t> g_child_group{0};
 static_assert(std::atomic<pid_t>::is_always_lock_free);
@@ -96,26 +98,70 @@ struct SpawnSetup {
   }
 };
 
+// Holds back the signals passed on to children from the calling thread for the scope; one
+// that arrives meanwhile is delivered as the scope ends. The group the handler reads is
+// changed only while they are held, so the handler never misses a child that was just
+// started nor kills a group whose leader was just reaped.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t passed;
+    sigemptyset(&passed);
+    for (int sig : kPassedSignals) sigaddset(&passed, sig);
+    ::pthread_sigmask(SIG_BLOCK, &passed, &old_);
+  }
+  ~HeldSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
 // Kills and reaps the child's group unless the child was reaped normally, so no path out
-// of run() (an exception included) leaves a process running.
+// of run() (an exception included) leaves a process running. Adopt and reap only while
+// the signals are held (adopt()'s caller holds them; the reaping functions do).
 struct ChildGuard {
-  pid_t pid;
-  bool reaped = false;
-  explicit ChildGuard(pid_t child) : pid(child) { g_child_group.store(child); }
+  pid_t pid = -1;
+  bool reaped = true;
   ~ChildGuard() {
     if (!reaped) stop();
   }
+  void adopt(pid_t child) {
+    pid = child;
+    reaped = false;
+    g_child_group.store(child);
+  }
   int stop() {
     ::kill(-pid, SIGKILL);
+    siginfo_t info{};
+    while (::waitid(P_PID, pid, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    return reap();
+  }
+  // The child's wait status once it has ended, reaped; nothing while it runs.
+  // `program` names the child in an error.
+  std::optional<int> try_reap(const fs::path& program) {
+    siginfo_t info{};
+    if (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) < 0) {
+      if (errno == EINTR) return std::nullopt;
+      throw ChildError("waiting for " + program.string() + ": " +
+                       std::generic_category().message(errno));
+    }
+    if (info.si_pid != pid) return std::nullopt;
+    return reap();
+  }
+
+ private:
+  // The child has ended (a zombie), so this does not block.
+  int reap() {
+    HeldSignals held;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    mark_reaped();
-    return status;
-  }
-  void mark_reaped() {
     reaped = true;
     g_child_group.store(0);
+    return status;
   }
 };
 
@@ -185,7 +231,7 @@ std::optional<fs::path> find_executable(std::string_view name) {
 }
 
 void pass_signals_to_children() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : kPassedSignals) {
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     struct sigaction sa {};
@@ -196,39 +242,36 @@ void pass_signals_to_children() {
 }
 
 RunResult run(const fs::path& program, const std::vector<std::string>& argv,
-              std::chrono::milliseconds limit) {
+              std::chrono::milliseconds limit, const std::function<void()>& waiting) {
   const auto deadline = Clock::now() + limit;
   Pipe out_pipe, err_pipe;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
-  pid_t pid = -1;
+  ChildGuard child;
   int rc;
   {
+    // A signal between the start of the child and the recording of its group would end
+    // this process and leave the child running; held, it arrives once the group is known.
+    HeldSignals held;
     SpawnSetup setup(out_pipe.fd[1], err_pipe.fd[1]);
+    pid_t pid = -1;
     rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, args.data(), environ);
+    if (rc == 0) child.adopt(pid);
   }
   out_pipe.close_write();
   err_pipe.close_write();
   if (rc != 0) throw std::system_error(rc, std::generic_category(), program.string());
 
-  ChildGuard child(pid);
   RunResult result;
   Stream streams[2] = {{out_pipe.fd[0], &result.out}, {err_pipe.fd[0], &result.err}};
   for (Stream& s : streams) ::fcntl(s.fd, F_SETFL, ::fcntl(s.fd, F_GETFL) | O_NONBLOCK);
 
   std::chrono::microseconds idle(50);
   for (;;) {
-    int status = 0;
-    pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r < 0 && errno != EINTR) {
-      throw ChildError("waiting for " + program.string() + ": " +
-                       std::generic_category().message(errno));
-    }
-    if (r == pid) {
-      child.mark_reaped();
-      result.status = decode_status(status);
+    if (std::optional<int> status = child.try_reap(program)) {
+      result.status = decode_status(*status);
       // Take what the child left in the pipes, but do not wait for processes it left
       // behind that still hold them; the bound stops a grandchild that keeps writing.
       for (Stream& s : streams) {
@@ -243,6 +286,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
       child.stop();
       throw TimeoutError(program.string() + " timed out after " + seconds_text(limit));
     }
+    if (waiting) waiting();
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
                 std::chrono::milliseconds(1);
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -50,15 +51,20 @@ std::optional<std::filesystem::path> find_executable(std::string_view name);
 // inherits the environment. Returns once the child has exited; output still held
 // open by processes it left behind is not waited for. When `limit` passes first, the
 // whole process group is killed, the child is reaped, and TimeoutError is thrown.
+// `waiting`, when given, is called again and again while the child runs, with no more than
+// about 50 ms between calls; what it throws ends the run, the child's group killed.
 // Throws std::system_error when the program cannot be started (missing, not
 // executable), ChildError for other failures of the child-process layer.
 RunResult run(const std::filesystem::path& program, const std::vector<std::string>& argv,
-              std::chrono::milliseconds limit);
+              std::chrono::milliseconds limit, const std::function<void()>& waiting = {});
 
 // A child runs in a process group of its own, so the terminal's Ctrl-C does not reach it.
 // For programs that run children: on SIGINT, SIGTERM or SIGHUP, pass the signal on to the
 // running child's group, then end this process by the same signal. Signals this process
-// ignores stay ignored.
+// ignores stay ignored. A signal that comes while run() starts or reaps a child is held
+// back until the child's group is recorded or forgotten, so it reaches every child that
+// was started. Holding works on the thread that calls run(); a program with more threads
+// must block these signals in the others.
 void pass_signals_to_children();
 
 }  // namespace q9::install

@@ -83,6 +83,13 @@ TEST(Run, ReportsStatusAndCollectsBothStreams) {
   }
 }
 
+TEST(Run, ChildStartsWithNoSignalBlocked) {
+  // Not through sh, which clears its mask itself; the runner holds signals back while it
+  // starts the child.
+  RunResult r = run("/bin/grep", {"grep", "^SigBlk", "/proc/self/status"}, 10s);
+  EXPECT_EQ(r.out, "SigBlk:\t0000000000000000\n");
+}
+
 TEST(Run, LargeOutputOnBothStreamsDoesNotDeadlock) {
   RunResult r =
       sh("head -c 10000000 /dev/zero; head -c 3000000 /dev/zero >&2; "
