@@ -5,9 +5,9 @@
 // status alone; the Broken* tests prove that the checks notice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
-#include <regex>
 
 #include "core/json.hpp"
 #include "install/spawn.hpp"
@@ -112,11 +112,19 @@ std::vector<std::string> agent_list_problems(const std::string& listing) {
   size_t at = listing.find("\n" + head);
   if (at == std::string::npos && !listing.starts_with(head)) return {"no line " + head};
   size_t start = listing.find('\n', at == std::string::npos ? 0 : at + 1) + 1;
-  static const std::regex next_agent("\n[^ \\]\\n][^\\n]* \\((primary|subagent|all)\\)\n");
-  std::smatch m;
-  std::string rest = listing.substr(start);
-  std::string block =
-      std::regex_search(rest, m, next_agent) ? rest.substr(0, m.position(0) + 1) : rest;
+  // The rules end where the next agent's line "<name> (<mode>)" begins.
+  size_t end = start;
+  while (end < listing.size()) {
+    size_t eol = listing.find('\n', end);
+    if (eol == std::string::npos) eol = listing.size();
+    std::string_view line(listing.data() + end, eol - end);
+    bool header =
+        !line.empty() && line[0] != ' ' && line[0] != ']' &&
+        (line.ends_with(" (primary)") || line.ends_with(" (subagent)") || line.ends_with(" (all)"));
+    if (header) break;
+    end = eol + 1;
+  }
+  std::string block = listing.substr(start, std::min(end, listing.size()) - start);
   json::Value rules = json::parse(block, "agent list");
   std::vector<std::string> problems;
   for (std::string tool : {"edit", "bash", "webfetch", "websearch"}) {
