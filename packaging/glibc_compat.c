@@ -70,9 +70,9 @@ static int _find_in_object(struct dl_phdr_info *info, size_t size, void *data) {
   request->result->dlfo_flags = 0;
   request->result->dlfo_map_start = (void *)low;
   request->result->dlfo_map_end = (void *)high;
-  request->result->dlfo_link_map = NULL; /* the unwinder reads only the frame header */
-  request->result->dlfo_eh_frame = (void *)eh_frame;
-  return eh_frame != NULL ? 1 : -1;
+  request->result->dlfo_link_map = NULL;             /* the unwinder reads only the frame header */
+  request->result->dlfo_eh_frame = (void *)eh_frame; /* NULL where the object has none */
+  return 1;
 }
 
 int _dl_find_object(void *pc, struct dl_find_object *result) {
