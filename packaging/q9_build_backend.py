@@ -8,10 +8,19 @@ The wheel carries the two executables as scripts (`<name>.data/scripts/`), which
 pipx put on the user's PATH. They are linked with the C++ runtime, SQLite and PCRE2
 statically, so the wheel is tagged for the platform but not for a Python version.
 
+Which platform: with the Debian 11 tree that packaging/make-sysroot makes, the programs are
+linked against its glibc 2.31 (packaging/manylinux-toolchain.cmake) and the wheel is tagged
+manylinux_2_28, the oldest glibc they need. Without it they are built for this machine and
+tagged with its glibc version (manylinux_2_36 on Debian 12), and the build says so in one line.
+Either way packaging/check_glibc.py must find the tag honest before the wheel is written.
+
 Settings (`--config-setting NAME=VALUE` or `-C NAME=VALUE`, or the environment):
-  build-dir  / Q9_WHEEL_BUILD_DIR   CMake build folder (default: build-wheel in the source tree)
+  build-dir  / Q9_WHEEL_BUILD_DIR   CMake build folder (default: build-wheel or
+                                    build-wheel-manylinux in the source tree)
   cmake-args / CMAKE_ARGS           extra CMake configure arguments, split like a shell line
-  plat-name  / Q9_WHEEL_PLAT        platform tag (default: this interpreter's, e.g. linux_x86_64)
+  plat-name  / Q9_WHEEL_PLAT        platform tag (default: chosen as above)
+  sysroot    / Q9_SYSROOT           the Debian 11 tree (default: ~/.cache/q9infra/debian11-<arch>
+                                    when present); "none" builds for this machine
   jobs       / CMAKE_BUILD_PARALLEL_LEVEL   parallel build jobs (default: the CPU count)
 """
 
@@ -20,6 +29,7 @@ import gzip
 import hashlib
 import io
 import os
+import platform
 import re
 import shlex
 import shutil
@@ -40,6 +50,8 @@ except ImportError:  # Python < 3.11: the same reader, packaged as tomli
     except ImportError:
         tomllib = None
 
+import check_glibc  # beside this file, on the backend path
+
 PROGRAMS = ("q9", "q9-install")
 # Release build of the two programs only, linked so that they need nothing but the C library.
 CMAKE_OPTIONS = (
@@ -54,6 +66,10 @@ CMAKE_OPTIONS = (
 # tests, benchmarks and fuzz targets (which the wheel build switches off).
 SDIST_PATHS = ("CMakeLists.txt", "README.md", "pyproject.toml", "packaging", "src")
 SDIST_SKIP = re.compile(r"(^|/)(__pycache__|\.[^/]*)$|\.py[co]$")
+# The oldest glibc a portable wheel's programs may need: the manylinux_2_28 platforms'.
+MANYLINUX_GLIBC = (2, 28)
+# Debian's names of the processors a Debian 11 tree can be made for.
+DEBIAN_ARCH = {"x86_64": "amd64", "aarch64": "arm64"}
 # 1980-01-01, the earliest time a zip entry can carry; used when SOURCE_DATE_EPOCH is unset.
 DEFAULT_EPOCH = 315532800
 
@@ -145,9 +161,60 @@ def _setting(config_settings, name, env):
     return value if value not in (None, "") else None
 
 
+def default_sysroot():
+    """Where packaging/make-sysroot puts the Debian 11 tree unless told otherwise."""
+    cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
+    machine = platform.machine()
+    return Path(cache) / "q9infra" / f"debian11-{DEBIAN_ARCH.get(machine, machine)}"
+
+
+def _is_sysroot(path):
+    return (path / ".q9-sysroot").is_file()
+
+
+def _sysroot(config_settings):
+    """The Debian 11 tree to link against, or None to build for this machine."""
+    value = _setting(config_settings, "sysroot", "Q9_SYSROOT")
+    if value == "none":
+        return None
+    if value is not None:
+        path = Path(value).expanduser().absolute()
+        if not _is_sysroot(path):
+            raise BuildError(f"sysroot {path}: not a tree made by packaging/make-sysroot")
+        return path
+    path = default_sysroot()
+    return path if _is_sysroot(path) else None
+
+
+def _machine_glibc():
+    """This machine's glibc version, e.g. (2, 36), or None on another C library."""
+    try:
+        name, _, version = os.confstr("CS_GNU_LIBC_VERSION").partition(" ")
+        return check_glibc.parse_version(version) if name == "glibc" else None
+    except (AttributeError, OSError, ValueError):
+        return None
+
+
+def wheel_platform(config_settings=None):
+    """(platform tag, Debian 11 tree or None, newest glibc version the programs may need)."""
+    sysroot = _sysroot(config_settings)
+    machine = platform.machine()
+    glibc = MANYLINUX_GLIBC if sysroot else _machine_glibc()
+    if glibc:
+        tag = f"manylinux_{glibc[0]}_{glibc[1]}_{machine}"
+    else:
+        tag = sysconfig.get_platform()
+    chosen = _setting(config_settings, "plat-name", "Q9_WHEEL_PLAT")
+    if chosen:
+        tag = chosen
+        # A manylinux tag given by hand is held to what it promises.
+        promised = re.match(r"manylinux_(\d+)_(\d+)_", chosen)
+        glibc = (int(promised[1]), int(promised[2])) if promised else None
+    return re.sub(r"[-.]", "_", tag), sysroot, glibc
+
+
 def _platform_tag(config_settings):
-    tag = _setting(config_settings, "plat-name", "Q9_WHEEL_PLAT") or sysconfig.get_platform()
-    return re.sub(r"[-.]", "_", tag)
+    return wheel_platform(config_settings)[0]
 
 
 # ---------------------------------------------------------------- archives
@@ -213,17 +280,46 @@ def _run(command, what):
         raise BuildError(f"{what} failed with status {result.returncode}")
 
 
+def _cache_entry(build_dir, name):
+    """The value of NAME in an existing CMake cache, or None."""
+    try:
+        text = (Path(build_dir) / "CMakeCache.txt").read_text(encoding="utf-8", errors="replace")
+    except OSError:
+        return None
+    match = re.search(rf"^{re.escape(name)}:[A-Z]+=(.*)$", text, re.M)
+    return match.group(1) if match else None
+
+
 def _build_programs(source, config_settings, stage):
-    """Builds the programs with CMake and installs them (stripped) into stage/bin."""
+    """Builds the programs with CMake, installs them (stripped) into stage/bin and checks them."""
     cmake = shutil.which("cmake")
     if cmake is None:
         raise BuildError("cmake not found on PATH; it is needed to build q9 and q9-install")
+    tag, sysroot, glibc = wheel_platform(config_settings)
     build_dir = _setting(config_settings, "build-dir", "Q9_WHEEL_BUILD_DIR")
-    build_dir = Path(build_dir) if build_dir else source / "build-wheel"
+    if build_dir:
+        build_dir = Path(build_dir)
+    else:
+        build_dir = source / ("build-wheel-manylinux" if sysroot else "build-wheel")
+    options = list(CMAKE_OPTIONS)
+    if sysroot:
+        toolchain = source / "packaging" / "manylinux-toolchain.cmake"
+        options += [f"-DCMAKE_TOOLCHAIN_FILE={toolchain}", f"-DQ9_SYSROOT={sysroot}"]
+    else:
+        print(
+            f"q9_build_backend: building for this machine ({tag}); for the portable "
+            f"manylinux_2_28 wheel, run packaging/make-sysroot once as root "
+            f"(it makes {default_sysroot()})",
+            file=sys.stderr,
+        )
+    # CMake keeps the toolchain a folder was first configured with: start afresh on a change.
+    if _cache_entry(build_dir, "Q9_SYSROOT") != (str(sysroot) if sysroot else None):
+        if (Path(build_dir) / "CMakeCache.txt").exists():
+            options.append("--fresh")
     extra = shlex.split(_setting(config_settings, "cmake-args", "CMAKE_ARGS") or "")
     jobs = _setting(config_settings, "jobs", "CMAKE_BUILD_PARALLEL_LEVEL")
     jobs = jobs or str(os.cpu_count() or 1)
-    _run([cmake, "-S", source, "-B", build_dir, *CMAKE_OPTIONS, *extra], "CMake configure")
+    _run([cmake, "-S", source, "-B", build_dir, *options, *extra], "CMake configure")
     _run([cmake, "--build", build_dir, "--target", *PROGRAMS, "-j", jobs], "CMake build")
     _run([cmake, "--install", build_dir, "--prefix", stage, "--strip"], "CMake install")
     programs = {}
@@ -231,8 +327,23 @@ def _build_programs(source, config_settings, stage):
         path = Path(stage) / "bin" / name
         if not path.is_file():
             raise BuildError(f"CMake install did not produce bin/{name}")
+        _check_program(path, name, tag, glibc)
         programs[name] = path.read_bytes()
     return programs
+
+
+def _check_program(path, name, tag, glibc):
+    """Refuses a program that needs more of the system than the wheel's tag promises."""
+    try:
+        problems, newest, libraries = check_glibc.check(path, glibc)
+    except check_glibc.CheckError as error:
+        raise BuildError(str(error)) from error
+    if problems:
+        first = problems[0].replace(str(path), name, 1)
+        more = f" (and {len(problems) - 1} more)" if len(problems) > 1 else ""
+        raise BuildError(f"{first}, so the wheel cannot be tagged {tag}{more}")
+    newest = f"GLIBC_{check_glibc.version_text(newest)}" if newest else "no glibc version"
+    print(f"q9_build_backend: {name} needs {newest}; {' '.join(libraries)}", file=sys.stderr)
 
 
 # ---------------------------------------------------------------- PEP 517 hooks

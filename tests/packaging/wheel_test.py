@@ -1,32 +1,71 @@
 """End-to-end checks of the varnook-q9 Python distribution, offline.
 
-  wheel_test.py --source DIR --work DIR --version X.Y.Z build|contents|pipx
+  wheel_test.py --source DIR --work DIR --version X.Y.Z build|contents|pipx|debian11
 
-build:    an sdist, the wheel built from that sdist, and the wheel built straight from the tree
-contents: the wheel's tags, RECORD and scripts; the programs need nothing but the C library
+build:    an sdist, the wheel built from that sdist, and the wheel built straight from the tree,
+          against the Debian 11 tree of packaging/make-sysroot when it is there
+contents: the wheel's tags, RECORD and scripts; the programs need nothing but the C library, and
+          no glibc newer than the tag says
 pipx:     installs the wheel with pipx into temporary folders and runs q9 and q9-install there
+debian11: installs the wheel in a Debian 11 chroot with that system's own pip, offline, and runs
+          the programs there (needs root and the Debian 11 tree; skipped without them outside CI)
 """
 
 import argparse
 import base64
 import hashlib
+import json
 import os
+import platform
 import re
 import shutil
 import subprocess
 import sys
-import sysconfig
 import zipfile
 from pathlib import Path
 
 PROGRAMS = ("q9", "q9-install")
-# Shared objects a program in the wheel may need: the C library and its parts.
-ALLOWED_NEEDED = re.compile(r"^(libc\.so\.6|libm\.so\.6|ld-linux[-\w.]*\.so\.\d+)$")
 HINT = "restart opencode, then run: /varnook-q9 <company>"
+# ctest's mark for a test that could not run here.
+SKIPPED = 77
+PORTABLE_TAG = "manylinux_2_28_x86_64"
 
 
 class Failure(Exception):
     pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def backend(source):
+    """The build backend and its glibc check, imported from the tree without writing bytecode."""
+    sys.dont_write_bytecode = True
+    if str(source / "packaging") not in sys.path:
+        sys.path.insert(0, str(source / "packaging"))
+    import check_glibc
+    import q9_build_backend
+
+    return q9_build_backend, check_glibc
+
+
+def sysroot(source):
+    """The Debian 11 tree the wheel is built against, or None; CI must have it."""
+    q9_build_backend, _ = backend(source)
+    value = os.environ.get("Q9_SYSROOT")
+    path = Path(value) if value else q9_build_backend.default_sysroot()
+    if (path / ".q9-sysroot").is_file():
+        return path
+    if os.environ.get("CI"):
+        raise Failure(f"no Debian 11 tree at {path}: run packaging/make-sysroot (.ci/run does)")
+    return None
+
+
+def machine_tag():
+    name, _, version = os.confstr("CS_GNU_LIBC_VERSION").partition(" ")
+    expect_equal(name, "glibc", "this machine's C library")
+    return f"manylinux_{version.replace('.', '_')}_{platform.machine()}"
 
 
 def expect(condition, message):
@@ -82,12 +121,29 @@ def step_build(args):
     work = args.work
     shutil.rmtree(work, ignore_errors=True)
     (work / "home").mkdir(parents=True)
-    env = offline_env(work)
+    tree = sysroot(args.source)
+    # HOME is a temporary one below, so the tree is named to the backend.
+    env = offline_env(work, Q9_SYSROOT=str(tree) if tree else "none")
+    if not tree:
+        print(f"no Debian 11 tree: building for this machine ({machine_tag()})")
+
+    # Without the tree the tag is this machine's glibc; a tree that is not one is refused.
+    q9_build_backend, _ = backend(args.source)
+    tag, chosen, _ = q9_build_backend.wheel_platform({"sysroot": "none"})
+    expect_equal((tag, chosen), (machine_tag(), None), "platform chosen without the tree")
+    missing = work / "no-tree"
+    try:
+        q9_build_backend.wheel_platform({"sysroot": str(missing)})
+        raise Failure(f"a sysroot that is no tree was accepted: {missing}")
+    except q9_build_backend.BuildError as error:
+        expected = f"sysroot {missing}: not a tree made by packaging/make-sysroot"
+        expect_equal(str(error), expected, "error for a sysroot that is no tree")
+
     # Without --sdist/--wheel, build makes the sdist and then the wheel from the unpacked sdist.
     build = [sys.executable, "-m", "build", "--no-isolation"]
     run([*build, "--outdir", work / "dist", args.source], env)
     # Straight from the tree; its CMake folder goes below the work folder, not into the tree.
-    tree_env = offline_env(work, Q9_WHEEL_BUILD_DIR=str(work / "tree-build"))
+    tree_env = dict(env, Q9_WHEEL_BUILD_DIR=str(work / "tree-build"))
     run([*build, "--wheel", "--outdir", work / "tree", "."], tree_env, cwd=args.source)
 
 
@@ -103,19 +159,17 @@ def wheel_files(path):
         return {info.filename: (info, whl.read(info)) for info in whl.infolist()}
 
 
-def needed_libraries(path):
-    dynamic = run(["readelf", "-d", path]).stdout
-    return re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic)
-
-
 def step_contents(args):
     work, version = args.work, args.version
     wheel = the_one(work / "dist", "*.whl")
     the_one(work / "dist", f"varnook_q9-{version}.tar.gz")
-    platform = re.sub(r"[-.]", "_", sysconfig.get_platform())
-    tag = f"py3-none-{platform}"
+    portable = sysroot(args.source) is not None
+    platform_tag = PORTABLE_TAG if portable else machine_tag()
+    tag = f"py3-none-{platform_tag}"
     expect_equal(wheel.name, f"varnook_q9-{version}-{tag}.whl", "wheel file name")
-    expect(not platform.endswith("any"), f"wheel tagged for any platform: {wheel.name}")
+    # The newest glibc the programs may need: the one the tag names.
+    glibc = tuple(int(n) for n in re.match(r"manylinux_(\d+)_(\d+)_", platform_tag).groups())
+    _, check_glibc = backend(args.source)
 
     base = f"varnook_q9-{version}"
     files = wheel_files(wheel)
@@ -154,11 +208,11 @@ def step_contents(args):
         expect(data[:4] == b"\x7fELF", f"{program} in the wheel is not an ELF executable")
         path = unpacked / program
         path.write_bytes(data)
-        needed = needed_libraries(path)
+        problems, newest, needed = check_glibc.check(path, glibc)
         expect("libc.so.6" in needed, f"{program}: readelf shows no libc.so.6 among {needed}")
-        extra = [lib for lib in needed if not ALLOWED_NEEDED.match(lib)]
-        expect(not extra, f"{program} needs shared libraries beyond the C library: {extra}")
-        print(f"{program}: {len(data)} bytes, needs {', '.join(needed)}")
+        expect(not problems, "\n".join(problems))
+        newest = check_glibc.version_text(newest)
+        print(f"{program}: {len(data)} bytes, needs GLIBC_{newest}, {', '.join(needed)}")
 
     # The sdist builds the same wheel as the tree does, down to the programs' bytes.
     tree_wheel = the_one(work / "tree", "*.whl")
@@ -178,12 +232,12 @@ def config_files(folder):
     return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*") if p.is_file())
 
 
-def expect_config_only_run(result, folder, version, what):
+def expect_config_only_run(result, folder, version, what, shown=None):
     expect_equal(
         result.stdout.splitlines(),
         [
             f"== Varnook Q9 installer (q9infra {version})",
-            f"== config target: {folder}",
+            f"== config target: {shown or folder}",
             "== wrote 12 config files (agent, command, skill)",
             f"== done - {HINT}",
         ],
@@ -259,15 +313,103 @@ def step_pipx(args):
     expect_equal(len(config_files(config)), 12, "number of files the full run wrote")
 
 
+# ---------------------------------------------------------------- Debian 11
+
+
+def step_debian11(args):
+    """The wheel on an older system: Debian 11 (glibc 2.31) installs it with its own pip 20.3,
+    offline, into a fresh virtual environment, and the programs run there."""
+    tree = sysroot(args.source)
+    if tree is None:
+        raise Skipped("no Debian 11 tree: run packaging/make-sysroot as root")
+    if os.geteuid() != 0:
+        if os.environ.get("CI"):
+            raise Failure("the Debian 11 chroot needs root")
+        raise Skipped("the Debian 11 chroot needs root")
+    work, version = args.work / "debian11", args.version
+    wheel = the_one(args.work / "dist", "*.whl")
+    expect(PORTABLE_TAG in wheel.name, f"{wheel.name} is not the portable wheel")
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    root = work / "root"
+    # A copy, so that nothing done inside reaches the cached tree.
+    run(["cp", "-a", tree, root])
+    inside = root / "tmp" / "q9"
+    inside.mkdir()
+    shutil.copy(wheel, inside)
+    shutil.copy(args.source / "examples" / "northwind-dossier.json", inside)
+    base_env = [
+        "PATH=/opt/q9/bin:/usr/bin:/bin",
+        "HOME=/root",
+        "LANG=C.UTF-8",
+        "PIP_NO_INDEX=1",
+        "PIP_DISABLE_PIP_VERSION_CHECK=1",
+        "OPENCODE_CONFIG_DIR=/tmp/q9/config",
+    ]
+
+    def chroot(*command, status=0):
+        result = subprocess.run(
+            ["chroot", root, "/usr/bin/env", "-i", *base_env, *command],
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
+        expect(
+            result.returncode == status,
+            f"in Debian 11: {' '.join(command)} exited {result.returncode}, not {status}\n"
+            f"--- stdout\n{result.stdout[-4000:]}\n--- stderr\n{result.stderr[-4000:]}",
+        )
+        return result
+
+    chroot("python3", "-m", "venv", "/opt/q9")
+    chroot("pip", "install", f"/tmp/q9/{wheel.name}")
+    expect_equal(chroot("q9", "version").stdout, f"q9infra {version}\n", "q9 version")
+    doctrine = json.loads(chroot("q9", "doctrine").stdout)
+    expect("tiers" in doctrine, f"q9 doctrine gave no tiers: {sorted(doctrine)}")
+
+    out = "/tmp/q9/northwind-dossier.html"
+    result = chroot("q9", "report", "/tmp/q9/northwind-dossier.json", "--out", out)
+    expect(result.stdout.endswith("| gate: PASS\n"), f"q9 report: {result.stdout!r}")
+    golden = (args.source / "examples" / "northwind-dossier.html").read_bytes()
+    expect(
+        (inside / "northwind-dossier.html").read_bytes() == golden,
+        "the dossier written in Debian 11 differs from examples/northwind-dossier.html",
+    )
+    expect("GATE 4 PASSED" in chroot("q9", "validate", out).stdout, "q9 validate did not pass")
+    # An error is thrown and caught inside q9: unwinding must work on the older C library.
+    result = chroot("q9", "report", "/tmp/q9/missing.json", status=1)
+    expect_equal(
+        result.stderr, "q9: error: /tmp/q9/missing.json: No such file or directory\n", "q9 error"
+    )
+
+    claim = "Runs 14 cold stores"
+    chroot("q9", "record", "fact", "Northwind", "operations", claim, "--source", "annual report")
+    recall = json.loads(chroot("q9", "memory", "recall", "Northwind").stdout)
+    expect_equal(recall["fact_count"], 1, "facts recalled in Debian 11")
+    expect(claim in json.dumps(recall), f"the recorded fact was not recalled: {recall}")
+
+    config = root / "tmp" / "q9" / "config"
+    shutil.rmtree(config)
+    result = chroot("q9-install", "--config-only")
+    what = "q9-install --config-only in Debian 11"
+    expect_config_only_run(result, config, version, what, shown="/tmp/q9/config")
+    shutil.rmtree(work)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--source", type=Path, required=True)
     parser.add_argument("--work", type=Path, required=True)
     parser.add_argument("--version", required=True)
-    parser.add_argument("step", choices=("build", "contents", "pipx"))
+    parser.add_argument("step", choices=("build", "contents", "pipx", "debian11"))
     args = parser.parse_args()
+    steps = {"build": step_build, "contents": step_contents, "pipx": step_pipx}
+    steps["debian11"] = step_debian11
     try:
-        {"build": step_build, "contents": step_contents, "pipx": step_pipx}[args.step](args)
+        steps[args.step](args)
+    except Skipped as reason:
+        print(f"skipped: {reason}")
+        return SKIPPED
     except Failure as failure:
         print(f"FAIL: {failure}", file=sys.stderr)
         return 1
