@@ -1,13 +1,12 @@
 // Tests of the memory store: keys, dates, merging, recall and bad input.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <sqlite3.h>
+#include <stdlib.h>
 
 #include <fstream>
 
 #include "core/files.hpp"
-#include "memory/store.hpp"
+#include "memory/sqlite_store.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -41,7 +40,7 @@ TEST(CalendarDate, AcceptsOnlyRealDays) {
 }
 
 TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   EXPECT_EQ(s.record_fact("Acme Corp", "people", "CEO is X", "registry", "2024-05-01"),
             "fact for Acme Corp [people] (2024-05-01)");
   EXPECT_EQ(s.record_fact(" acme  CORP ", "people", "CEO is X", "registry", "2024-05-01"),
@@ -63,7 +62,7 @@ TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
 }
 
 TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   s.record_report("Acme", "v3.html", 3);
   s.record_report("Acme", "v1.html", 1);
   s.record_negative("Acme", "no court records");
@@ -74,7 +73,9 @@ TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
   const json::Array& reports = o.find("reports")->as_array();
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(*reports[0].as_object().find("version"), json::Value(1));
-  EXPECT_EQ(*reports[1].as_object().find("path"), json::Value("v3.html"));
+  // Stored absolute, so a run started in another folder finds the dossier.
+  EXPECT_EQ(*reports[1].as_object().find("path"),
+            json::Value((fs::current_path() / "v3.html").string()));
   EXPECT_EQ(o.find("negatives")->as_array().size(), 1u);
   EXPECT_EQ(*o.find("contradictions")->as_array()[0].as_object().find("topic"),
             json::Value("revenue"));
@@ -82,7 +83,7 @@ TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
 }
 
 TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   const json::Object o = s.recall("Nobody Ltd").as_object();
   EXPECT_EQ(*o.find("fact_count"), json::Value(0));
   EXPECT_TRUE(o.find("last_updated")->is_null());
@@ -94,7 +95,7 @@ TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
 }
 
 TEST_F(StoreTest, RefusesBadInputAndStoresNothing) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   EXPECT_THROW(s.record_fact("Acme", "general", "c", "", "2024-02-30"), MemoryError);
   EXPECT_THROW(s.record_report("Acme", "r.html", 0), MemoryError);
   EXPECT_THROW(s.record_negative("  ", "n"), MemoryError);
@@ -104,14 +105,14 @@ TEST_F(StoreTest, RefusesBadInputAndStoresNothing) {
 TEST_F(StoreTest, LeavesAFileThatIsNotADatabaseUntouched) {
   const std::string junk(4096, 'x');
   files::write_file_atomic(dir_ / "memory.db", junk);
-  EXPECT_THROW(Store{dir_}, MemoryError);
+  EXPECT_THROW(SqliteStore(dir_).init(), MemoryError);
   EXPECT_EQ(files::read_file(dir_ / "memory.db"), junk);
 }
 
 TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
   files::write_file_atomic(dir_ / "plain", "a file where a folder belongs");
   try {
-    Store s(dir_ / "plain" / "memory");
+    SqliteStore(dir_ / "plain" / "memory").init();
     ADD_FAILURE() << "opened";
   } catch (const MemoryError& e) {
     EXPECT_NE(std::string(e.what()).find("cannot create memory store folder"), std::string::npos);
@@ -136,7 +137,7 @@ TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
-  Store s(dir_);
+  SqliteStore s(dir_);
   s.record_fact("ACME", "general", "new", "s", "2021-01-01");
   const json::Object o = s.recall("acme").as_object();
   EXPECT_EQ(*o.find("fact_count"), json::Value(2));
