@@ -29,6 +29,7 @@ constexpr int CONNECTION_OK = 0;
 constexpr int PGRES_COMMAND_OK = 1;
 constexpr int PGRES_TUPLES_OK = 2;
 constexpr int PG_DIAG_SQLSTATE = 'C';
+constexpr int PG_DIAG_MESSAGE_PRIMARY = 'M';
 
 // The functions the store uses, as (result, name, parameters); enumerations are int.
 #define Q9_LIBPQ_FUNCTIONS(X)                                                                    \

@@ -155,7 +155,11 @@ class PgStore::Result {
     const char* s = pq_.PQresultErrorField(r_, pq::PG_DIAG_SQLSTATE);
     return s ? s : "";
   }
-  const char* error() const { return pq_.PQresultErrorMessage(r_); }
+  // The server's primary message, without the statement excerpt that follows it.
+  const char* error() const {
+    const char* primary = pq_.PQresultErrorField(r_, pq::PG_DIAG_MESSAGE_PRIMARY);
+    return primary ? primary : pq_.PQresultErrorMessage(r_);
+  }
 
  private:
   const pq::Api& pq_;

@@ -117,11 +117,16 @@ void _rekey(sqlite3* db, const fs::path& path) {
     }
   }
   for (auto [from, into] : merges) {
-    Stmt move(db, path, "UPDATE OR IGNORE records SET entity_id = ?1 WHERE entity_id = ?2");
+    // Of two equal records the one recorded first stays.
+    Stmt dedupe(db, path,
+                "DELETE FROM records WHERE entity_id IN (?1, ?2) AND EXISTS (SELECT 1 FROM"
+                " records o WHERE o.entity_id IN (?1, ?2) AND o.id < records.id AND"
+                " o.kind = records.kind AND o.section = records.section AND o.text = records.text"
+                " AND o.source = records.source AND o.fact_date = records.fact_date AND"
+                " o.version = records.version)");
+    dedupe.bind(1, from).bind(2, into).step();
+    Stmt move(db, path, "UPDATE records SET entity_id = ?1 WHERE entity_id = ?2");
     move.bind(1, into).bind(2, from).step();
-    // What could not move is an exact duplicate of a record the survivor has.
-    Stmt drop(db, path, "DELETE FROM records WHERE entity_id = ?1");
-    drop.bind(1, from).step();
     Stmt gone(db, path, "DELETE FROM entities WHERE id = ?1");
     gone.bind(1, from).step();
   }

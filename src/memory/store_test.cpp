@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <functional>
+#include <regex>
 
 #include "core/files.hpp"
 #include "memory/sqlite_store.hpp"
@@ -24,10 +26,29 @@ class StoreTest : public ::testing::Test {
 };
 
 TEST(EntityKey, FoldsCaseAndWhiteSpace) {
-  EXPECT_EQ(entity_key("Acme Corp"), "acme corp");
-  EXPECT_EQ(entity_key(" acme \t corp\n"), "acme corp");
-  EXPECT_THROW(entity_key(""), MemoryError);
-  EXPECT_THROW(entity_key(" \t "), MemoryError);
+  struct {
+    const char* name;
+    const char* key;
+  } rows[] = {
+      {"Acme Corp", "acme corp"},
+      {" acme \t corp\n", "acme corp"},
+      {"MÜLLER AG", "müller ag"},
+      {"Mu\u0308ller AG", "müller ag"},                   // decomposed ü
+      {"Stra\u00dfe\u00a0GmbH", "strasse gmbh"},          // ß folds to ss, no-break space
+      {"\uff21\uff23\uff2d\uff25\u3000Ltd", "acme ltd"},  // full-width letters, ideographic space
+      {"\ufb01rst\u200b Co", "first co"},                 // ligature; zero-width space dropped
+      {"\u2028ΣΊΣΥΦΟΣ\u2029", "σίσυφοσ"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(entity_key(row.name), row.key) << row.name;
+  for (const char* blank : {"", " \t ", "\u00a0\u200b\u3000"}) {
+    EXPECT_THROW(entity_key(blank), MemoryError) << blank;
+  }
+  try {
+    entity_key("Acme\xff");
+    ADD_FAILURE() << "accepted";
+  } catch (const MemoryError& e) {
+    EXPECT_STREQ(e.what(), "entity name is not valid UTF-8 (byte 5)");
+  }
 }
 
 TEST(CalendarDate, AcceptsOnlyRealDays) {
@@ -57,6 +78,10 @@ TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
   ASSERT_EQ(facts.size(), 2u);
   EXPECT_EQ(facts.begin()->first, "people");
   EXPECT_EQ(facts.find("people")->as_array().size(), 2u);
+  const std::string recorded =
+      facts.find("people")->as_array()[0].as_object().find("recorded")->as_string();
+  EXPECT_TRUE(std::regex_match(recorded, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\+00:00)")))
+      << recorded;
   ASSERT_EQ(s.all_entities().size(), 1u);
   EXPECT_EQ(s.all_entities()[0].stem, "Acme Corp");
 }
@@ -94,11 +119,34 @@ TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
   EXPECT_EQ(*sum.find("records"), json::Value(1));
 }
 
-TEST_F(StoreTest, RefusesBadInputAndStoresNothing) {
+TEST_F(StoreTest, RefusesBadInputAndCreatesNothing) {
   SqliteStore s(dir_);
-  EXPECT_THROW(s.record_fact("Acme", "general", "c", "", "2024-02-30"), MemoryError);
-  EXPECT_THROW(s.record_report("Acme", "r.html", 0), MemoryError);
-  EXPECT_THROW(s.record_negative("  ", "n"), MemoryError);
+  const std::string nul("a\0b", 3);
+  struct {
+    std::function<void()> call;
+    const char* error;
+  } rows[] = {
+      {[&] { s.record_fact("Acme", "general", "c", "", "2024-02-30"); },
+       "fact date '2024-02-30' is not a calendar date in the form YYYY-MM-DD"},
+      {[&] { s.record_report("Acme", "r.html", 0); }, "report version must be 1 or more, not 0"},
+      {[&] { s.record_report("Acme", "", 1); }, "report path is empty"},
+      {[&] { s.record_negative("  ", "n"); }, "entity name is empty"},
+      {[&] { s.record_fact("Acme", "general", "caf\xc3", "", std::nullopt); },
+       "claim is not valid UTF-8 (byte 4)"},
+      {[&] { s.record_fact("Acme", "general", "c", "\xed\xa0\x80", std::nullopt); },
+       "source is not valid UTF-8 (byte 1)"},
+      {[&] { s.record_contradiction("Acme", nul, "t"); }, "topic contains a NUL character"},
+      {[&] { s.recall("\xc0\xaf"); }, "entity name is not valid UTF-8 (byte 1)"},
+  };
+  for (const auto& row : rows) {
+    try {
+      row.call();
+      ADD_FAILURE() << "accepted: " << row.error;
+    } catch (const MemoryError& e) {
+      EXPECT_STREQ(e.what(), row.error);
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "memory.db"));
   EXPECT_TRUE(s.all_entities().empty());
 }
 
@@ -146,6 +194,48 @@ TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
   ASSERT_EQ(general.size(), 2u);
   EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
   EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
+}
+
+// Schema 2 keyed ASCII case only: three spellings of one company were three entities.
+TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
+                   " name TEXT NOT NULL);"
+                   "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
+                   " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
+                   " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
+                   " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
+                   " kind, section, text, source, fact_date, version));"
+                   "CREATE INDEX records_by_entity ON records (entity_id, id);"
+                   "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
+                   " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
+                   " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff');"
+                   "INSERT INTO records VALUES"
+                   " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
+                   " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
+                   " (3, 3, 'fact', 'general', 'founded 1901', 'b', '2020-01-01', 0, 't3'),"
+                   " (4, 4, 'negative', '', 'nothing', '', '2020-01-02', 0, 't4'),"
+                   " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
+                   " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6');"
+                   "PRAGMA user_version=2;",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+  SqliteStore s(dir_);
+  ASSERT_EQ(s.all_entities().size(), 3u);  // Beta, Müller, the one whose name is not UTF-8
+  const json::Object o = s.recall("müller ag").as_object();
+  EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
+  const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
+  ASSERT_EQ(general.size(), 2u);  // the exact duplicate went, the other source stayed
+  EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
+  EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
+  EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
+  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(5));
+  EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
+            "fact for MUELLER AG [");  // ue is not ü
 }
 
 }  // namespace
