@@ -12,11 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <map>
 #include <random>
 #include <system_error>
+
+#include "core/utf8.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -88,30 +91,49 @@ auto write_transaction(sqlite3* db, const fs::path& path, F&& body) {
   }
 }
 
+// A display name that gives a key: bytes that are not UTF-8 become U+FFFD, and a name that
+// is blank once normalised (zero-width characters only, say) is spelled out as code points.
+// Older stores took both.
+std::string _keyable_name(const std::string& name) {
+  std::string out;
+  for (size_t i = 0; i < name.size();) {
+    const char32_t c = utf8::decode(name, i);
+    utf8::append(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
+  }
+  try {
+    entity_key(out);
+    return out;
+  } catch (const MemoryError&) {
+    std::string spelled;
+    for (size_t i = 0; i < out.size();) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "%sU+%04X", spelled.empty() ? "" : " ",
+                    static_cast<unsigned>(utf8::decode(out, i)));
+      spelled += buf;
+    }
+    return spelled.empty() ? "U+0000" : spelled;
+  }
+}
+
 // 2 -> 3: entities keyed by Unicode NFKC case folding instead of ASCII case. Entities whose
 // keys now coincide become one: it keeps the display name first recorded (the lowest id)
-// and every record, less exact duplicates. A name that gives no key (not UTF-8, or blank
-// once normalised) keeps its old one.
+// and every record, less exact duplicates.
 void _rekey(sqlite3* db, const fs::path& path) {
-  struct Old {
+  struct Kept {
     int64_t id;
-    std::string key;
+    std::string key, name;  // name: empty when unchanged
   };
-  std::vector<Old> entities;
+  std::vector<Kept> entities;
   std::map<std::string, int64_t> owner;             // new key -> surviving entity
   std::vector<std::pair<int64_t, int64_t>> merges;  // (entity, into)
   {
-    Stmt all(db, path, "SELECT id, key, name FROM entities ORDER BY id");
+    Stmt all(db, path, "SELECT id, name FROM entities ORDER BY id");
     while (all.step()) {
-      std::string key;
-      try {
-        key = entity_key(all.text(2));
-      } catch (const MemoryError&) {
-        key = all.text(1);
-      }
+      const std::string name = all.text(1), keyable = _keyable_name(name);
+      const std::string key = entity_key(keyable);
       auto [it, first] = owner.emplace(key, all.integer(0));
       if (first)
-        entities.push_back({all.integer(0), key});
+        entities.push_back({all.integer(0), key, keyable == name ? "" : keyable});
       else
         merges.emplace_back(all.integer(0), it->second);
     }
@@ -133,13 +155,18 @@ void _rekey(sqlite3* db, const fs::path& path) {
   // Through a key no entity can have, so no new key meets an old one on the way.
   Stmt park(db, path, "UPDATE entities SET key = char(1) || id WHERE id = ?1");
   Stmt set(db, path, "UPDATE entities SET key = ?2 WHERE id = ?1");
-  for (const Old& e : entities) {
+  Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
+  for (const Kept& e : entities) {
     park.bind(1, e.id).step();
     park.reset();
   }
-  for (const Old& e : entities) {
+  for (const Kept& e : entities) {
     set.bind(1, e.id).bind(2, e.key).step();
     set.reset();
+    if (!e.name.empty()) {
+      rename.bind(1, e.id).bind(2, e.name).step();
+      rename.reset();
+    }
   }
 }
 
