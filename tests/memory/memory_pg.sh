@@ -67,14 +67,19 @@ for n in 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 100; do
 done
 
 # Writers killed at random moments leave no partial record: every entity has its fact,
-# and every fact reported as recorded is there.
+# and every fact reported as recorded is there. The moments spread over one whole run.
 fresh
-: >"$work/reported"
+s=${EPOCHREALTIME/[.,]/}
+"$q9" record fact "Crash 0" general k0 >/dev/null || fail "record"
+span=$(( ${EPOCHREALTIME/[.,]/} - s + 1 ))  # microseconds
+echo "Crash 0" >"$work/reported"
+exec {nap}<> <(:)  # read -t on it sleeps without starting a process
 for i in $(seq 1 100); do
   # q9 itself is the background job, so the kill reaches it.
   "$q9" record fact "Crash $i" general "k$i" >/dev/null 2>&1 &
   pid=$!
-  sleep "0.0$((RANDOM % 3))$((RANDOM % 10))"
+  d=$(( (RANDOM * 32768 + RANDOM) % span ))
+  read -r -t "$((d / 1000000)).$(printf '%06d' $((d % 1000000)))" -u "$nap"
   kill -9 "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null && echo "Crash $i" >>"$work/reported"
 done
@@ -84,7 +89,7 @@ empty=$(grep -c 'facts=  0' "$work/list")
 while read -r name; do
   grep -q "^$name " "$work/list" || fail "reported $name lost after kills"
 done <"$work/reported"
-killed="$(wc -l <"$work/reported") finished / $(wc -l <"$work/list") stored of 100"
+killed="$(wc -l <"$work/reported") finished / $(wc -l <"$work/list") stored of 101"
 
 # Bad URIs, a closed port, a refused password: one line on standard error, exit 1, and
 # the password nowhere.
@@ -119,7 +124,8 @@ check_refused "postgresql://analyst:Wrong-pw-1234@/d1?host=$PG_DIR" \
 printf '*:*:*:analyst:Right-pw-7781\n' >"$work/pgpass"
 chmod 600 "$work/pgpass"
 # The rights the README lists are enough.
-pg_sql "GRANT SELECT, INSERT ON q9_entities, q9_records TO analyst; GRANT UPDATE ON q9_entities TO analyst" d1 ||
+pg_sql "GRANT SELECT ON q9_schema TO analyst; GRANT SELECT, INSERT ON q9_entities, q9_records TO analyst;
+  GRANT UPDATE ON q9_entities TO analyst" d1 ||
   fail "grant"
 out=$(export PGPASSFILE=$work/pgpass Q9_MEMORY_URL="postgresql://analyst@/d1?host=$PG_DIR"
   "$q9" record fact "Granted Co" general c && "$q9" memory recall 2>&1) || fail "password file: $out"
