@@ -110,14 +110,16 @@ class Options {
     return out;
   }
   std::string location() const {
-    std::string host = get("host") ? get("host") : get("hostaddr") ? get("hostaddr") : "";
-    host = host.find(':') != std::string::npos && host.find('/') == std::string::npos
-               ? "[" + host + "]"
-               : _percent_encode(host);
-    std::string out = "postgresql://" + host;
-    if (const char* port = get("port")) out += ":" + _percent_encode(port);
-    out += "/";
-    if (const char* db = get("dbname")) out += _percent_encode(db);
+    const std::string host = get("host") ? get("host") : get("hostaddr") ? get("hostaddr") : "";
+    std::string out = "postgresql://";
+    if (host.find(':') != std::string::npos && host.find('/') == std::string::npos) {
+      out.append("[").append(host).append("]");  // an IPv6 address
+    } else {
+      out.append(_percent_encode(host));
+    }
+    if (const char* port = get("port")) out.append(":").append(_percent_encode(port));
+    out.append("/");
+    if (const char* db = get("dbname")) out.append(_percent_encode(db));
     return out;
   }
 

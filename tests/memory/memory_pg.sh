@@ -149,6 +149,17 @@ wait "$locker" 2>/dev/null
 grep -q '^q9: error: memory store .*: canceling statement due to lock timeout$' "$work/err" ||
   fail "locked table: $(cat "$work/err")"
 
+# A server that stops answering ends in an error within seconds too.
+postmaster=$(head -n 1 "$PG_DIR/data/postmaster.pid")
+kill -STOP "$postmaster"
+start=$SECONDS
+"$q9" memory list >"$work/out" 2>"$work/err" && fail "listed from a stopped server"
+dead=$((SECONDS - start))
+kill -CONT "$postmaster"
+[ "$dead" -le 15 ] || fail "a stopped server held q9 for $dead s"
+grep -q '^q9: error: memory store postgresql://.*: timeout expired$' "$work/err" ||
+  fail "stopped server: $(cat "$work/err")"
+
 # A store written by a newer q9 is refused, not rewritten.
 pg_sql "UPDATE q9_schema SET version = 99" "d$db" || fail "bump schema"
 err=$("$q9" memory list 2>&1) && fail "read a newer schema"
@@ -169,5 +180,6 @@ fi
 
 echo "memory pg: 1200/1200 parallel facts, 50/50 same facts, first use in $rounds rounds," \
   "kills: $killed, bad URIs and logins refused without the password, lock timeout after ${took}s," \
+  "connect timeout after ${dead}s," \
   "missing libpq $nolib"
 echo "1 passed, 0 failed"

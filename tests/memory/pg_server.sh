@@ -36,6 +36,8 @@ pg_start() {
 
 pg_stop() {
   if [ -n "${PG_DIR:-}" ] && [ -d "$PG_DIR/data" ]; then
+    # A test may have stopped the server to play dead.
+    [ -f "$PG_DIR/data/postmaster.pid" ] && kill -CONT "$(head -n 1 "$PG_DIR/data/postmaster.pid")" 2>/dev/null
     "${PG_AS[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m immediate stop >/dev/null 2>&1
   fi
   [ -n "${PG_DIR:-}" ] && rm -rf "$PG_DIR"
