@@ -22,6 +22,22 @@ class StoreTest : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override { fs::remove_all(dir_); }
+  // A store as the first schema left it, then `sql`.
+  void old_store(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
+    const std::string all =
+        "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
+        " name TEXT NOT NULL);"
+        "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
+        " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
+        " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
+        " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
+        " kind, section, text, source, fact_date, version));" +
+        sql;
+    EXPECT_EQ(sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
   fs::path dir_;
 };
 
@@ -174,23 +190,11 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
 }
 
 TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
-                         " name TEXT NOT NULL);"
-                         "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
-                         " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
-                         " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
-                         " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
-                         " kind, section, text, source, fact_date, version));"
-                         "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
-                         "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's',"
-                         " '2020-01-01', 0, '2020-01-01T00:00:00');"
-                         "PRAGMA user_version=1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  old_store(
+      "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+      "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
+      " '2020-01-01T00:00:00');"
+      "PRAGMA user_version=1;");
   SqliteStore s(dir_);
   s.record_fact("ACME", "general", "new", "s", "2021-01-01");
   const json::Object o = s.recall("acme").as_object();
@@ -204,33 +208,20 @@ TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
 
 // Schema 2 keyed ASCII case only: three spellings of one company were three entities.
 TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(db,
-                   "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
-                   " name TEXT NOT NULL);"
-                   "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
-                   " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
-                   " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
-                   " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
-                   " kind, section, text, source, fact_date, version));"
-                   "CREATE INDEX records_by_entity ON records (entity_id, id);"
-                   "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
-                   " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
-                   " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b');"
-                   "INSERT INTO records VALUES"
-                   " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
-                   " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
-                   " (3, 3, 'fact', 'general', 'founded 1901', 'b', '2020-01-01', 0, 't3'),"
-                   " (4, 4, 'negative', '', 'nothing', '', '2020-01-02', 0, 't4'),"
-                   " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
-                   " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
-                   " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7');"
-                   "PRAGMA user_version=2;",
-                   nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  old_store(
+      "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
+      " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
+      " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b');"
+      "INSERT INTO records VALUES"
+      " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
+      " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
+      " (3, 3, 'fact', 'general', 'founded 1901', 'b', '2020-01-01', 0, 't3'),"
+      " (4, 4, 'negative', '', 'nothing', '', '2020-01-02', 0, 't4'),"
+      " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
+      " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
+      " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7');"
+      "CREATE INDEX records_by_entity ON records (entity_id, id);"
+      "PRAGMA user_version=2;");
   SqliteStore s(dir_);
   // Names older stores took but that give no key now are made readable, so that each
   // entity listed can be recalled.
