@@ -294,7 +294,8 @@ Store::Added PgStore::insert(const std::string& key, const std::string& name, co
   });
 }
 
-std::optional<Store::Entity> PgStore::load(const std::string& key) {
+std::optional<std::string> PgStore::load(const std::string& key,
+                                         const std::function<void(Row&)>& each) {
   // One statement, so one snapshot.
   Result r = _exec(
       "SELECT e.name, r.kind, r.section, r.text, r.source, r.fact_date, r.version, r.recorded_at"
@@ -302,19 +303,19 @@ std::optional<Store::Entity> PgStore::load(const std::string& key) {
       " WHERE e.key = $1 ORDER BY r.id",
       {key});
   if (r.rows() == 0) return std::nullopt;
-  Entity out{.name = r.text(0, 0), .rows = {}};
-  out.rows.reserve(static_cast<size_t>(r.rows()));
+  Row row;
   for (int i = 0; i < r.rows(); ++i) {
     if (r.null(i, 1)) continue;  // an entity without records
-    out.rows.push_back({.kind = r.text(i, 1),
-                        .section = r.text(i, 2),
-                        .text = r.text(i, 3),
-                        .source = r.text(i, 4),
-                        .date = r.text(i, 5),
-                        .recorded = r.text(i, 7),
-                        .version = r.integer(i, 6)});
+    row.kind = r.text(i, 1);
+    row.section = r.text(i, 2);
+    row.text = r.text(i, 3);
+    row.source = r.text(i, 4);
+    row.date = r.text(i, 5);
+    row.version = r.integer(i, 6);
+    row.recorded = r.text(i, 7);
+    each(row);
   }
-  return out;
+  return r.text(0, 0);
 }
 
 std::pair<int64_t, int64_t> PgStore::count() {

@@ -28,7 +28,8 @@ class PgStore : public Store {
  protected:
   void open() override;
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
-  std::optional<Entity> load(const std::string& key) override;
+  std::optional<std::string> load(const std::string& key,
+                                  const std::function<void(Row&)>& each) override;
   std::pair<int64_t, int64_t> count() override;
   std::vector<std::string> names() override;
 

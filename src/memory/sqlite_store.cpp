@@ -313,26 +313,29 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
   });
 }
 
-std::optional<Store::Entity> SqliteStore::load(const std::string& key) {
-  std::optional<Entity> out;
+std::optional<std::string> SqliteStore::load(const std::string& key,
+                                             const std::function<void(Row&)>& each) {
+  std::optional<std::string> name;
   // One read transaction, so the record is a consistent snapshot.
   exec(db_, path_, "BEGIN");
   try {
     Stmt find(db_, path_, "SELECT id, name FROM entities WHERE key = ?1");
     if (find.bind(1, key).step()) {
-      out.emplace().name = find.text(1);
+      name = find.text(1);
       Stmt rows(db_, path_,
                 "SELECT kind, section, text, source, fact_date, version, recorded_at FROM records"
                 " INDEXED BY records_by_entity WHERE entity_id = ?1 ORDER BY id");
       rows.bind(1, find.integer(0));
+      Row r;
       while (rows.step()) {
-        out->rows.push_back({.kind = rows.text(0),
-                             .section = rows.text(1),
-                             .text = rows.text(2),
-                             .source = rows.text(3),
-                             .date = rows.text(4),
-                             .recorded = rows.text(6),
-                             .version = rows.integer(5)});
+        r.kind = rows.text(0);
+        r.section = rows.text(1);
+        r.text = rows.text(2);
+        r.source = rows.text(3);
+        r.date = rows.text(4);
+        r.version = rows.integer(5);
+        r.recorded = rows.text(6);
+        each(r);
       }
     }
     exec(db_, path_, "COMMIT");
@@ -340,7 +343,7 @@ std::optional<Store::Entity> SqliteStore::load(const std::string& key) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
-  return out;
+  return name;
 }
 
 std::pair<int64_t, int64_t> SqliteStore::count() {

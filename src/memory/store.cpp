@@ -88,43 +88,41 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
   }
   const std::string key = entity_key(*entity);
   _ready();
-  std::optional<Entity> found = load(key);
   json::Object facts;
   json::Array negatives, contradictions;
   std::vector<std::pair<int64_t, json::Value>> reports;  // (version, record)
   long long fact_count = 0;
   std::string latest;
-  std::vector<Row> rows;
-  if (found) rows = std::move(found->rows);
-  for (Row& r : rows) {
+  const std::optional<std::string> name = load(key, [&](Row& r) {
     if (r.date > latest) latest = r.date;
     if (r.kind == "fact") {
       ++fact_count;
       json::Object f{{"claim", std::move(r.text)},
                      {"source", std::move(r.source)},
-                     {"date", r.date},
+                     {"date", std::move(r.date)},
                      {"recorded", std::move(r.recorded)}};
       if (json::Value* list = facts.find(r.section))
         list->as_array().push_back(std::move(f));
       else
         facts.set(r.section, json::Array{std::move(f)});
     } else if (r.kind == "negative") {
-      negatives.push_back(json::Object{{"note", std::move(r.text)}, {"date", r.date}});
+      negatives.push_back(json::Object{{"note", std::move(r.text)}, {"date", std::move(r.date)}});
     } else if (r.kind == "contradiction") {
-      contradictions.push_back(json::Object{
-          {"topic", std::move(r.section)}, {"text", std::move(r.text)}, {"date", r.date}});
+      contradictions.push_back(json::Object{{"topic", std::move(r.section)},
+                                            {"text", std::move(r.text)},
+                                            {"date", std::move(r.date)}});
     } else if (r.kind == "report") {
       reports.emplace_back(r.version, json::Object{{"path", std::move(r.text)},
                                                    {"version", static_cast<long long>(r.version)},
-                                                   {"date", r.date}});
+                                                   {"date", std::move(r.date)}});
     }
-  }
+  });
   // Reports by version, newest last; one version recorded twice keeps its recording order.
   std::stable_sort(reports.begin(), reports.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   json::Array report_list;
   for (auto& r : reports) report_list.push_back(std::move(r.second));
-  return json::Object{{"entity", found ? found->name : *entity},
+  return json::Object{{"entity", name ? *name : *entity},
                       {"fact_count", fact_count},
                       {"last_updated", latest.empty() ? json::Value() : json::Value(latest)},
                       {"facts", std::move(facts)},

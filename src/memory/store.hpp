@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,10 +57,6 @@ class Store {
     std::string kind{}, section{}, text{}, source{}, date{}, recorded{};
     int64_t version = 0;
   };
-  struct Entity {
-    std::string name;       // the display name first recorded
-    std::vector<Row> rows;  // in recording order
-  };
   struct Added {
     std::string name;  // the entity's display name
     bool stored;       // false when the same record was already there
@@ -70,8 +67,11 @@ class Store {
   // Adds `row` to the entity with `key`, creating it under `name` when new, in one
   // transaction; an equal record (all but `recorded`) already there is left alone.
   virtual Added insert(const std::string& key, const std::string& name, const Row& row) = 0;
-  // The entity with `key`, read in one snapshot, or nothing.
-  virtual std::optional<Entity> load(const std::string& key) = 0;
+  // Hands each record of the entity with `key` to `each`, in recording order and from one
+  // snapshot, and returns the entity's display name (first recorded); nothing when no
+  // entity has the key.
+  virtual std::optional<std::string> load(const std::string& key,
+                                          const std::function<void(Row&)>& each) = 0;
   // (entities, records)
   virtual std::pair<int64_t, int64_t> count() = 0;
   virtual std::vector<std::string> names() = 0;
