@@ -270,6 +270,7 @@ void PgStore::_migrate() {
                         ", newer than this q9 understands (" + std::to_string(SCHEMA_VERSION) +
                         ")");
     }
+    if (v == SCHEMA_VERSION) return 0;  // done while this one waited for the lock
     for (; v < SCHEMA_VERSION; ++v) {
       for (const char* sql : MIGRATIONS[static_cast<size_t>(v)]) _exec(sql);
     }
