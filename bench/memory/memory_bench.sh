@@ -1,40 +1,59 @@
 #!/usr/bin/env bash
-# Times whole q9 processes against the memory store: one `q9 record fact`, and
-# `q9 memory recall` of an entity with 10,000 facts. Usage: memory_bench.sh PATH/TO/q9 [RUNS]
-set -euo pipefail
+# Times whole q9 processes against the memory store, on SQLite and on a throwaway local
+# PostgreSQL server over its Unix socket: one `q9 record fact`, and `q9 memory recall` of
+# an entity with 10,000 facts. Usage: memory_bench.sh PATH/TO/q9 [RUNS]
+set -uo pipefail
 q9=$1
 runs=${2:-200}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export OPENCODE_CONFIG_DIR=$work/cfg
-"$q9" memory init >/dev/null
+recall_runs=$(( runs / 4 > 10 ? runs / 4 : 10 ))
+. "$(dirname "$0")/../../tests/memory/pg_server.sh"
 
-median_ms() {  # median wall time in ms of running "$@" $runs times (no clock process per run)
-  local t=() s e
-  for i in $(seq 1 "$runs"); do
+median_ms() {  # RUNS COMMAND...: median wall time in ms (no clock process per run)
+  local n=$1 t=() s e
+  shift
+  for i in $(seq 1 "$n"); do
     s=${EPOCHREALTIME/[.,]/}
-    "$@" "$i" >/dev/null
+    "$@" "$i" >/dev/null || exit 1
     e=${EPOCHREALTIME/[.,]/}
     t+=($((e - s)))
   done
   printf '%s\n' "${t[@]}" | sort -n | awk '{a[NR]=$1} END {printf "%.2f", a[int((NR+1)/2)]/1e3}'
 }
-
 record() { "$q9" record fact Bench general "claim $1" --source bench; }
-echo "q9 record fact (median of $runs): $(median_ms record) ms"
+recall() { "$q9" memory recall Big; }
+# 10,000 facts for one entity in the program's own tables, in 19 sections.
+FACTS="SELECT 'fact', 's' || (i % 19), 'fact ' || i, 'src', '2024-01-01', 0, '2024-01-01T00:00:00+00:00'"
 
-# 10,000 facts for one entity, inserted directly through the program's own schema.
+work=$(mktemp -d)
+export OPENCODE_CONFIG_DIR=$work/cfg
+unset Q9_MEMORY_URL
+"$q9" memory init >/dev/null
+echo "SQLite, q9 record fact (median of $runs): $(median_ms "$runs" record) ms"
 db=$work/cfg/agent/memory/memory.db
-sqlite=$(command -v sqlite3 || true)
-if [ -z "$sqlite" ]; then
-  for i in $(seq 1 10000); do "$q9" record fact Big "s$((i % 19))" "fact $i" --source src >/dev/null; done
-else
-  "$sqlite" "$db" "INSERT INTO entities(key, name) VALUES ('big', 'Big');
+if command -v sqlite3 >/dev/null; then
+  sqlite3 "$db" "INSERT INTO entities(key, name) VALUES ('big', 'Big');
     WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000)
     INSERT INTO records(entity_id, kind, section, text, source, fact_date, version, recorded_at)
-    SELECT (SELECT id FROM entities WHERE key = 'big'), 'fact', 's' || (i % 19), 'fact ' || i,
-           'src', '2024-01-01', 0, '2024-01-01T00:00:00' FROM n;"
+    SELECT (SELECT id FROM entities WHERE key = 'big'), ${FACTS#SELECT } FROM n;"
+else
+  for i in $(seq 1 10000); do "$q9" record fact Big "s$((i % 19))" "fact $i" --source src >/dev/null; done
 fi
-recall() { "$q9" memory recall Big; }
-runs=$(( runs / 4 > 10 ? runs / 4 : 10 ))
-echo "q9 memory recall, 10,000 facts (median of $runs): $(median_ms recall) ms"
+echo "SQLite, q9 memory recall, 10,000 facts (median of $recall_runs): $(median_ms "$recall_runs" recall) ms"
+rm -rf "$work"
+
+pg_start
+case $? in
+  0) ;;
+  77) echo "PostgreSQL: skipped, $PG_MISSING is not installed"; exit 0 ;;
+  *) exit 1 ;;
+esac
+pg_createdb bench >/dev/null
+export Q9_MEMORY_URL
+Q9_MEMORY_URL=$(pg_url bench)
+"$q9" memory init >/dev/null
+echo "PostgreSQL, q9 record fact (median of $runs): $(median_ms "$runs" record) ms"
+pg_sql "INSERT INTO q9_entities (key, name) VALUES ('big', 'Big');
+  INSERT INTO q9_records (entity_id, kind, section, text, source, fact_date, version, recorded_at)
+  SELECT (SELECT id FROM q9_entities WHERE key = 'big'), ${FACTS#SELECT }
+  FROM generate_series(1, 10000) i; ANALYZE;" bench
+echo "PostgreSQL, q9 memory recall, 10,000 facts (median of $recall_runs): $(median_ms "$recall_runs" recall) ms"

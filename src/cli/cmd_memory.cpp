@@ -36,14 +36,14 @@ int64_t report_version(const std::string& digits) {
 }  // namespace
 
 int _cmd_memory(const Args& args, Io& io) {
-  memory::Store store(memory::Store::default_dir());
+  auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    io.out << json::write(store.recall(args.entity), json::Encoding::Utf8) << "\n";
+    io.out << json::write(store->recall(args.entity), json::Encoding::Utf8) << "\n";
   } else if (args.memory_action == "init") {
-    io.out << "memory store ready: " << store.path().string() << "\n";
+    io.out << "memory store ready: " << store->init() << "\n";
   } else {  // list
-    for (const auto& item : store.all_entities()) {
-      json::Value rec = store.recall(item.stem);
+    for (const auto& item : store->all_entities()) {
+      json::Value rec = store->recall(item.stem);
       const json::Value* count = rec.as_object().find("fact_count");
       const json::Value* updated = rec.as_object().find("last_updated");
       io.out << pad_right(item.stem, 32) << " facts=" << pad_left(text::text_form(*count), 3)
@@ -56,23 +56,18 @@ int _cmd_memory(const Args& args, Io& io) {
 int _cmd_record(const Args& args, Io& io) {
   const std::string section = args.section && !args.section->empty() ? *args.section : "general";
   const std::string& entity = *args.entity;
-  // Check the input before touching the store, so nothing is created for a refused record.
-  if (args.kind == "report") (void)report_version(args.version);
-  memory::entity_key(entity);
-  if (args.kind == "fact" && args.date && !memory::is_calendar_date(*args.date)) {
-    throw memory::MemoryError("fact date '" + *args.date +
-                              "' is not a calendar date in the form YYYY-MM-DD");
-  }
-  memory::Store store(memory::Store::default_dir());
+  // The store checks the rest before it opens anything, so a refused record creates nothing.
+  const int64_t version = args.kind == "report" ? report_version(args.version) : 1;
+  auto store = memory::open_store();
   std::string result;
   if (args.kind == "fact") {
-    result = store.record_fact(entity, section, args.text, args.source, args.date);
+    result = store->record_fact(entity, section, args.text, args.source, args.date);
   } else if (args.kind == "negative") {
-    result = store.record_negative(entity, args.text);
+    result = store->record_negative(entity, args.text);
   } else if (args.kind == "contradiction") {
-    result = store.record_contradiction(entity, section, args.text);
+    result = store->record_contradiction(entity, section, args.text);
   } else {
-    result = store.record_report(entity, args.text, report_version(args.version));
+    result = store->record_report(entity, args.text, version);
   }
   io.out << "recorded -> " << result << "\n";
   return 0;

@@ -24,6 +24,7 @@ class CmdMemory : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("q9-cmd-memory-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     ::setenv("OPENCODE_CONFIG_DIR", dir_.c_str(), 1);
+    ::unsetenv("Q9_MEMORY_URL");
   }
   void TearDown() override {
     ::unsetenv("OPENCODE_CONFIG_DIR");
@@ -46,11 +47,13 @@ TEST_F(CmdMemory, RecordPassesTheSectionDefaultAndIgnoresForeignOptions) {
       {{"record", "fact", "acme", "claim"}, "recorded -> fact for acme [general] ("},
       {{"record", "fact", "acme", "people", "claim", "--source", "x", "--date", "2024-01-01"},
        "recorded -> fact for acme [people] (2024-01-01)\n"},
-      {{"record", "contradiction", "acme", "", "a vs b"}, "recorded -> contradiction for acme [general] ("},
+      {{"record", "contradiction", "acme", "", "a vs b"},
+       "recorded -> contradiction for acme [general] ("},
       {{"record", "negative", "acme", "ignored", "none found", "--source", "x", "--date", "bogus"},
        "recorded -> negative for acme ("},
       {{"record", "report", "acme", "out.html"}, "recorded -> report for acme v1 ("},
-      {{"record", "report", "acme", "out.html", "--version", "3"}, "recorded -> report for acme v3 ("},
+      {{"record", "report", "acme", "out.html", "--version", "3"},
+       "recorded -> report for acme v3 ("},
   };
   for (const auto& row : rows) {
     Outcome o = q9(row.argv);
@@ -83,6 +86,21 @@ TEST_F(CmdMemory, BadInputEndsWithOneLineAndStoresNothing) {
     EXPECT_EQ(o.err, row.err);
   }
   EXPECT_EQ(q9({"memory", "list"}).out, "");
+}
+
+// The variable may carry a password: it is never quoted, and no SQLite store is made instead.
+TEST_F(CmdMemory, AStoreUrlOfAnotherKindIsRefusedWithoutQuotingIt) {
+  ::setenv("Q9_MEMORY_URL", "mysql://me:Secret-pw@db/research", 1);
+  Outcome o = q9({"record", "fact", "acme", "c"});
+  ::unsetenv("Q9_MEMORY_URL");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "q9: error: Q9_MEMORY_URL must be empty (the SQLite store) or a postgresql:// or "
+            "postgres:// URI\n");
+  EXPECT_FALSE(fs::exists(dir_));
+  ::setenv("Q9_MEMORY_URL", "", 1);  // empty: the SQLite store
+  EXPECT_EQ(q9({"memory", "list"}).status, 0);
+  ::unsetenv("Q9_MEMORY_URL");
 }
 
 TEST_F(CmdMemory, InitAndRecallWithoutEntity) {

@@ -1,54 +1,39 @@
 // The entity memory store: sourced facts, negative findings, contradictions and finished
-// reports per company, kept in one SQLite database below the host's configuration directory.
+// reports per company. One interface, two backends: an SQLite file below the host's
+// configuration directory (the default), or a PostgreSQL database a team shares.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/json.hpp"
-
-struct sqlite3;
+#include "memory/input.hpp"
 
 namespace q9::memory {
-
-// A refused record or a store that cannot be opened; the message is a one-line diagnostic.
-class MemoryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The key under which an entity is stored: case-folded, white space collapsed and trimmed.
-// Throws MemoryError for a blank name.
-std::string entity_key(std::string_view name);
-
-// Whether `text` is a real calendar date written YYYY-MM-DD.
-bool is_calendar_date(std::string_view text);
-
-// Today's local date as YYYY-MM-DD.
-std::string today();
 
 struct EntityItem {
   std::string stem;  // the entity's display name
 };
 
+// The public operations check their input and build every answer here, so both backends
+// answer alike; a backend only stores and reads rows. Nothing is opened, created or
+// connected until an operation has accepted its input.
 class Store {
  public:
-  // Opens (creating when needed) the store in `dir`, usually default_dir().
-  explicit Store(const std::filesystem::path& dir);
-  ~Store();
+  virtual ~Store() = default;
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // config_dir()/agent/memory
-  static std::filesystem::path default_dir();
-
-  const std::filesystem::path& path() const { return path_; }
+  // Opens the store (creating or upgrading it when needed) and returns where it is.
+  std::string init();
+  // Where the store is, for people: a file path, or postgresql://host:port/database
+  // (never a user name or password).
+  virtual std::string location() const = 0;
 
   // Each returns a short text saying what was stored, or that it was already there.
   std::string record_fact(std::string_view entity, std::string_view section, std::string_view claim,
@@ -56,22 +41,52 @@ class Store {
   std::string record_negative(std::string_view entity, std::string_view note);
   std::string record_contradiction(std::string_view entity, std::string_view topic,
                                    std::string_view text);
+  // `path` is stored made absolute against the current folder.
   std::string record_report(std::string_view entity, std::string_view path, int64_t version);
 
   // What is known of one entity; with no entity, a summary of the whole store.
   json::Value recall(const std::optional<std::string>& entity);
-  // Every entity, ordered by key.
+  // Every entity, ordered by the bytes of its key.
   std::vector<EntityItem> all_entities();
 
- private:
-  struct Record {
-    std::string kind, section, text, source, date;
+ protected:
+  Store() = default;
+
+  // One stored record; `recorded` is the UTC time it was recorded.
+  struct Row {
+    std::string kind{}, section{}, text{}, source{}, date{}, recorded{};
     int64_t version = 0;
   };
-  std::string insert(std::string_view entity, const Record& r);
+  struct Added {
+    std::string name;  // the entity's display name
+    bool stored;       // false when the same record was already there
+  };
 
-  std::filesystem::path path_;
-  sqlite3* db_ = nullptr;
+  // Called once, before the first read or write.
+  virtual void open() = 0;
+  // Adds `row` to the entity with `key`, creating it under `name` when new, in one
+  // transaction; an equal record (all but `recorded`) already there is left alone.
+  virtual Added insert(const std::string& key, const std::string& name, const Row& row) = 0;
+  // Hands each record of the entity with `key` to `each`, in recording order and from one
+  // snapshot, and returns the entity's display name (first recorded); nothing when no
+  // entity has the key.
+  virtual std::optional<std::string> load(const std::string& key,
+                                          const std::function<void(Row&)>& each) = 0;
+  // (entities, records)
+  virtual std::pair<int64_t, int64_t> count() = 0;
+  virtual std::vector<std::string> names() = 0;
+
+ private:
+  void _ready();
+  std::string _add(std::string_view entity, Row row);
+  bool opened_ = false;
 };
+
+// The store the environment chooses: Q9_MEMORY_URL unset or empty gives the SQLite store in
+// config_dir()/agent/memory; a postgresql:// or postgres:// URI the PostgreSQL store (never
+// a fallback to SQLite). Connects to nothing yet. Throws MemoryError for any other value, a
+// malformed URI or a missing client library, without quoting the value (it may hold a
+// password).
+std::unique_ptr<Store> open_store();
 
 }  // namespace q9::memory

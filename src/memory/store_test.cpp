@@ -1,13 +1,14 @@
 // Tests of the memory store: keys, dates, merging, recall and bad input.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
-#include <sqlite3.h>
-
+#include <cctype>
 #include <fstream>
+#include <functional>
 
 #include "core/files.hpp"
-#include "memory/store.hpp"
+#include "memory/sqlite_store.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -21,14 +22,49 @@ class StoreTest : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override { fs::remove_all(dir_); }
+  // A store as the first schema left it, then `sql`.
+  void old_store(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
+    const std::string all =
+        "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
+        " name TEXT NOT NULL);"
+        "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
+        " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
+        " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
+        " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
+        " kind, section, text, source, fact_date, version));" +
+        sql;
+    EXPECT_EQ(sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
   fs::path dir_;
 };
 
 TEST(EntityKey, FoldsCaseAndWhiteSpace) {
-  EXPECT_EQ(entity_key("Acme Corp"), "acme corp");
-  EXPECT_EQ(entity_key(" acme \t corp\n"), "acme corp");
-  EXPECT_THROW(entity_key(""), MemoryError);
-  EXPECT_THROW(entity_key(" \t "), MemoryError);
+  struct {
+    const char* name;
+    const char* key;
+  } rows[] = {
+      {"Acme Corp", "acme corp"},
+      {" acme \t corp\n", "acme corp"},
+      {"MÜLLER AG", "müller ag"},
+      {"Mu\u0308ller AG", "müller ag"},                   // decomposed ü
+      {"Stra\u00dfe\u00a0GmbH", "strasse gmbh"},          // ß folds to ss, no-break space
+      {"\uff21\uff23\uff2d\uff25\u3000Ltd", "acme ltd"},  // full-width letters, ideographic space
+      {"\ufb01rst\u200b Co", "first co"},                 // ligature; zero-width space dropped
+      {"\u2028ΣΊΣΥΦΟΣ\u2029", "σίσυφοσ"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(entity_key(row.name), row.key) << row.name;
+  for (const char* blank : {"", " \t ", "\u00a0\u200b\u3000"}) {
+    EXPECT_THROW(entity_key(blank), MemoryError) << blank;
+  }
+  try {
+    entity_key("Acme\xff");
+    ADD_FAILURE() << "accepted";
+  } catch (const MemoryError& e) {
+    EXPECT_STREQ(e.what(), "entity name is not valid UTF-8 (byte 5)");
+  }
 }
 
 TEST(CalendarDate, AcceptsOnlyRealDays) {
@@ -41,7 +77,7 @@ TEST(CalendarDate, AcceptsOnlyRealDays) {
 }
 
 TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   EXPECT_EQ(s.record_fact("Acme Corp", "people", "CEO is X", "registry", "2024-05-01"),
             "fact for Acme Corp [people] (2024-05-01)");
   EXPECT_EQ(s.record_fact(" acme  CORP ", "people", "CEO is X", "registry", "2024-05-01"),
@@ -58,12 +94,22 @@ TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
   ASSERT_EQ(facts.size(), 2u);
   EXPECT_EQ(facts.begin()->first, "people");
   EXPECT_EQ(facts.find("people")->as_array().size(), 2u);
+  const std::string recorded =
+      facts.find("people")->as_array()[0].as_object().find("recorded")->as_string();
+  // UTC with its offset: 2024-05-01T09:30:00+00:00
+  const std::string shape = "dddd-dd-ddTdd:dd:dd+00:00";
+  bool utc = recorded.size() == shape.size();
+  for (size_t i = 0; utc && i < shape.size(); ++i) {
+    utc = shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(recorded[i])) != 0
+                          : recorded[i] == shape[i];
+  }
+  EXPECT_TRUE(utc) << recorded;
   ASSERT_EQ(s.all_entities().size(), 1u);
   EXPECT_EQ(s.all_entities()[0].stem, "Acme Corp");
 }
 
 TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   s.record_report("Acme", "v3.html", 3);
   s.record_report("Acme", "v1.html", 1);
   s.record_negative("Acme", "no court records");
@@ -74,7 +120,9 @@ TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
   const json::Array& reports = o.find("reports")->as_array();
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(*reports[0].as_object().find("version"), json::Value(1));
-  EXPECT_EQ(*reports[1].as_object().find("path"), json::Value("v3.html"));
+  // Stored absolute, so a run started in another folder finds the dossier.
+  EXPECT_EQ(*reports[1].as_object().find("path"),
+            json::Value((fs::current_path() / "v3.html").string()));
   EXPECT_EQ(o.find("negatives")->as_array().size(), 1u);
   EXPECT_EQ(*o.find("contradictions")->as_array()[0].as_object().find("topic"),
             json::Value("revenue"));
@@ -82,7 +130,7 @@ TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
 }
 
 TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
-  Store s(dir_);
+  SqliteStore s(dir_);
   const json::Object o = s.recall("Nobody Ltd").as_object();
   EXPECT_EQ(*o.find("fact_count"), json::Value(0));
   EXPECT_TRUE(o.find("last_updated")->is_null());
@@ -93,25 +141,48 @@ TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
   EXPECT_EQ(*sum.find("records"), json::Value(1));
 }
 
-TEST_F(StoreTest, RefusesBadInputAndStoresNothing) {
-  Store s(dir_);
-  EXPECT_THROW(s.record_fact("Acme", "general", "c", "", "2024-02-30"), MemoryError);
-  EXPECT_THROW(s.record_report("Acme", "r.html", 0), MemoryError);
-  EXPECT_THROW(s.record_negative("  ", "n"), MemoryError);
+TEST_F(StoreTest, RefusesBadInputAndCreatesNothing) {
+  SqliteStore s(dir_);
+  const std::string nul("a\0b", 3);
+  struct {
+    std::function<void()> call;
+    const char* error;
+  } rows[] = {
+      {[&] { s.record_fact("Acme", "general", "c", "", "2024-02-30"); },
+       "fact date '2024-02-30' is not a calendar date in the form YYYY-MM-DD"},
+      {[&] { s.record_report("Acme", "r.html", 0); }, "report version must be 1 or more, not 0"},
+      {[&] { s.record_report("Acme", "", 1); }, "report path is empty"},
+      {[&] { s.record_negative("  ", "n"); }, "entity name is empty"},
+      {[&] { s.record_fact("Acme", "general", "caf\xc3", "", std::nullopt); },
+       "claim is not valid UTF-8 (byte 4)"},
+      {[&] { s.record_fact("Acme", "general", "c", "\xed\xa0\x80", std::nullopt); },
+       "source is not valid UTF-8 (byte 1)"},
+      {[&] { s.record_contradiction("Acme", nul, "t"); }, "topic contains a NUL character"},
+      {[&] { s.recall("\xc0\xaf"); }, "entity name is not valid UTF-8 (byte 1)"},
+  };
+  for (const auto& row : rows) {
+    try {
+      row.call();
+      ADD_FAILURE() << "accepted: " << row.error;
+    } catch (const MemoryError& e) {
+      EXPECT_STREQ(e.what(), row.error);
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "memory.db"));
   EXPECT_TRUE(s.all_entities().empty());
 }
 
 TEST_F(StoreTest, LeavesAFileThatIsNotADatabaseUntouched) {
   const std::string junk(4096, 'x');
   files::write_file_atomic(dir_ / "memory.db", junk);
-  EXPECT_THROW(Store{dir_}, MemoryError);
+  EXPECT_THROW(SqliteStore(dir_).init(), MemoryError);
   EXPECT_EQ(files::read_file(dir_ / "memory.db"), junk);
 }
 
 TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
   files::write_file_atomic(dir_ / "plain", "a file where a folder belongs");
   try {
-    Store s(dir_ / "plain" / "memory");
+    SqliteStore(dir_ / "plain" / "memory").init();
     ADD_FAILURE() << "opened";
   } catch (const MemoryError& e) {
     EXPECT_NE(std::string(e.what()).find("cannot create memory store folder"), std::string::npos);
@@ -119,24 +190,12 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
 }
 
 TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE,"
-                         " name TEXT NOT NULL);"
-                         "CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL"
-                         " REFERENCES entities(id), kind TEXT NOT NULL, section TEXT NOT NULL,"
-                         " text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL,"
-                         " version INTEGER NOT NULL, recorded_at TEXT NOT NULL, UNIQUE (entity_id,"
-                         " kind, section, text, source, fact_date, version));"
-                         "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
-                         "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's',"
-                         " '2020-01-01', 0, '2020-01-01T00:00:00');"
-                         "PRAGMA user_version=1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
-  Store s(dir_);
+  old_store(
+      "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+      "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
+      " '2020-01-01T00:00:00');"
+      "PRAGMA user_version=1;");
+  SqliteStore s(dir_);
   s.record_fact("ACME", "general", "new", "s", "2021-01-01");
   const json::Object o = s.recall("acme").as_object();
   EXPECT_EQ(*o.find("fact_count"), json::Value(2));
@@ -145,6 +204,43 @@ TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
   ASSERT_EQ(general.size(), 2u);
   EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
   EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
+}
+
+// Schema 2 keyed ASCII case only: three spellings of one company were three entities.
+TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
+  old_store(
+      "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
+      " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
+      " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b');"
+      "INSERT INTO records VALUES"
+      " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
+      " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
+      " (3, 3, 'fact', 'general', 'founded 1901', 'b', '2020-01-01', 0, 't3'),"
+      " (4, 4, 'negative', '', 'nothing', '', '2020-01-02', 0, 't4'),"
+      " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
+      " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
+      " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7');"
+      "CREATE INDEX records_by_entity ON records (entity_id, id);"
+      "PRAGMA user_version=2;");
+  SqliteStore s(dir_);
+  // Names older stores took but that give no key now are made readable, so that each
+  // entity listed can be recalled.
+  std::vector<std::string> names;
+  for (const EntityItem& e : s.all_entities()) {
+    names.push_back(e.stem);
+    EXPECT_EQ(s.recall(e.stem).as_object().find("entity")->as_string(), e.stem);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Beta", "MÜLLER AG", "U+200B", "X\ufffd"}));
+  const json::Object o = s.recall("müller ag").as_object();
+  EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
+  const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
+  ASSERT_EQ(general.size(), 2u);  // the exact duplicate went, the other source stayed
+  EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
+  EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
+  EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
+  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(6));
+  EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
+            "fact for MUELLER AG [");  // ue is not ü
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# End-to-end checks of q9 memory and q9 record with the real program: the list layout,
-# six parallel writers, and writers killed at random moments.
+# End-to-end checks of q9 memory and q9 record with the real program on the SQLite store:
+# the list layout, six parallel writers, writers killed at random moments, and six
+# processes making the first use of a new store.
 set -u
 q9=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export OPENCODE_CONFIG_DIR=$work/cfg
+unset Q9_MEMORY_URL
 fail() { echo "FAIL: $*"; exit 1; }
 
 # The list line: name padded to 32 code points, count right-aligned to 3.
@@ -31,14 +33,21 @@ cat "$work"/err.* 2>/dev/null | grep -q . && fail "parallel writers reported err
 count=$("$q9" memory recall parallel | grep -c '"claim"')
 [ "$count" = 1200 ] || fail "parallel: $count facts instead of 1200"
 
-# Writers killed at random moments: the store stays readable and nothing reported is lost.
-: >"$work/reported"
+# Writers killed at random moments (spread over one whole run): the store stays readable
+# and nothing reported is lost.
+s=${EPOCHREALTIME/[.,]/}
+"$q9" record fact Crash general k0 >/dev/null || fail "record"
+span=$(( ${EPOCHREALTIME/[.,]/} - s + 1 ))  # microseconds
+echo k0 >"$work/reported"
+exec {nap}<> <(:)  # read -t on it sleeps without starting a process
 for i in $(seq 1 150); do
-  ( out=$("$q9" record fact Crash general "k$i" 2>/dev/null) && [ -n "$out" ] && echo "k$i" >>"$work/reported" ) &
+  # q9 itself is the background job, so the kill reaches it.
+  "$q9" record fact Crash general "k$i" >/dev/null 2>&1 &
   pid=$!
-  sleep "0.00$((RANDOM % 4))"
+  d=$(( (RANDOM * 32768 + RANDOM) % span ))
+  read -r -t "$((d / 1000000)).$(printf '%06d' $((d % 1000000)))" -u "$nap"
   kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null && echo "k$i" >>"$work/reported"
 done
 recall=$("$q9" memory recall crash) || fail "store unreadable after kills"
 reported=0
@@ -47,5 +56,22 @@ while read -r claim; do
   printf '%s\n' "$recall" | grep -q "\"claim\": \"$claim\"" || fail "reported $claim lost after kills"
 done <"$work/reported"
 stored=$(printf '%s\n' "$recall" | grep -c '"claim"')
-echo "memory e2e: list layout, 1200/1200 parallel facts, $reported reported / $stored stored after kills"
+# First use of a store that does not exist yet by six processes at once, on 50 new stores:
+# four record, one lists, one recalls.
+for r in $(seq 1 50); do
+  export OPENCODE_CONFIG_DIR=$work/first$r
+  for w in 1 2 3 4 5 6; do
+    case $w in
+      5) set -- memory list ;;
+      6) set -- memory recall "First 1" ;;
+      *) set -- record fact "First $w" general c ;;
+    esac
+    ( "$q9" "$@" >/dev/null 2>>"$work/first.err" || echo "exit $? for $*" >>"$work/first.err" ) &
+  done
+  wait
+  [ -s "$work/first.err" ] && fail "first use, round $r: $(head -3 "$work/first.err")"
+  [ "$("$q9" memory list | wc -l)" = 4 ] || fail "first use, round $r: facts lost"
+done
+echo "memory e2e: list layout, 1200/1200 parallel facts, $reported finished / $stored stored of" \
+  "151 killed writers, first use by six processes in 50 rounds"
 echo "1 passed, 0 failed"
