@@ -95,16 +95,19 @@ killed="$(wc -l <"$work/reported") finished / $(wc -l <"$work/list") stored of 1
 # the password nowhere.
 pg_sql "CREATE ROLE analyst LOGIN PASSWORD 'Right-pw-7781'" || fail "create role"
 check_refused() {  # URI, expected start of the message, secret...
-  local uri=$1 want=$2
+  local uri=$1 want=$2 command
   shift 2
-  Q9_MEMORY_URL=$uri "$q9" record fact Acme general c >"$work/out" 2>"$work/err"
-  local status=$?
-  [ $status = 1 ] || fail "$uri: exit $status"
-  [ ! -s "$work/out" ] || fail "$uri: printed $(cat "$work/out")"
-  [ "$(wc -l <"$work/err")" = 1 ] || fail "$uri: not one line: $(cat "$work/err")"
-  grep -q "^q9: error: $want" "$work/err" || fail "$uri: $(cat "$work/err")"
-  for secret in "$@"; do
-    grep -qF "$secret" "$work/err" && fail "$uri: the password shows: $(cat "$work/err")"
+  for command in "record fact Acme general c" "memory init" "memory list" "memory recall Acme"; do
+    # shellcheck disable=SC2086
+    Q9_MEMORY_URL=$uri "$q9" $command >"$work/out" 2>"$work/err"
+    local status=$?
+    [ $status = 1 ] || fail "$uri, $command: exit $status"
+    [ ! -s "$work/out" ] || fail "$uri, $command: printed $(cat "$work/out")"
+    [ "$(wc -l <"$work/err")" = 1 ] || fail "$uri, $command: not one line: $(cat "$work/err")"
+    grep -q "^q9: error: $want" "$work/err" || fail "$uri, $command: $(cat "$work/err")"
+    for secret in "$@"; do
+      grep -qF "$secret" "$work/err" && fail "$uri: the password shows: $(cat "$work/err")"
+    done
   done
   return 0
 }
