@@ -387,6 +387,14 @@ def step_debian11(args):
     recall = json.loads(chroot("q9", "memory", "recall", "Northwind").stdout)
     expect_equal(recall["fact_count"], 1, "facts recalled in Debian 11")
     expect(claim in json.dumps(recall), f"the recorded fact was not recalled: {recall}")
+    # The team store loads Debian 11's own libpq at run time; a closed port proves it loaded.
+    url = "postgresql://127.0.0.1:1/q9"
+    result = chroot(f"Q9_MEMORY_URL={url}", "q9", "memory", "list", status=1)
+    expect(
+        result.stderr.startswith(f"q9: error: memory store {url}: ")
+        and "Connection refused" in result.stderr,
+        f"q9 with the PostgreSQL store in Debian 11: {result.stderr!r}",
+    )
 
     config = root / "tmp" / "q9" / "config"
     shutil.rmtree(config)
