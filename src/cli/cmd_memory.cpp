@@ -35,25 +35,23 @@ int64_t report_version(const std::string& digits) {
 
 }  // namespace
 
-// The whole answer is built before any of it is printed, so a store that fails part way
-// leaves standard output empty rather than holding half an answer.
 int _cmd_memory(const Args& args, Io& io) {
   auto store = memory::open_store();
-  std::string answer;
   if (args.memory_action == "recall") {
-    answer = json::write(store->recall(args.entity), json::Encoding::Utf8) + "\n";
+    io.out << json::write(store->recall(args.entity), json::Encoding::Utf8) << "\n";
   } else if (args.memory_action == "init") {
-    answer = "memory store ready: " + store->init() + "\n";
+    // Ready only once init returns: a store that fails prints no half line.
+    const std::string where = store->init();
+    io.out << "memory store ready: " << where << "\n";
   } else {  // list
     for (const auto& item : store->all_entities()) {
       json::Value rec = store->recall(item.stem);
       const json::Value* count = rec.as_object().find("fact_count");
       const json::Value* updated = rec.as_object().find("last_updated");
-      answer += pad_right(item.stem, 32) + " facts=" + pad_left(text::text_form(*count), 3) +
-                "  updated=" + text::text_form(*updated) + "\n";
+      io.out << pad_right(item.stem, 32) << " facts=" << pad_left(text::text_form(*count), 3)
+             << "  updated=" << text::text_form(*updated) << "\n";
     }
   }
-  io.out << answer;
   return 0;
 }
 
