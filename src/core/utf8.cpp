@@ -1,6 +1,10 @@
 // UTF-8 validation, decoding and encoding.
 #include "core/utf8.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace q9::utf8 {
 
 std::optional<size_t> find_invalid(std::string_view s) {
@@ -8,6 +12,18 @@ std::optional<size_t> find_invalid(std::string_view s) {
   const size_t n = s.size();
   size_t i = 0;
   while (i < n) {
+    // Runs of ASCII, eight bytes at a time, up to the first byte with its high bit set.
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      word &= 0x8080808080808080ULL;
+      if (word != 0) {
+        if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(word) / 8;
+        break;
+      }
+      i += 8;
+    }
+    if (i >= n) break;
     unsigned char c = p[i];
     if (c < 0x80) {
       ++i;
