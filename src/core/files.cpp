@@ -2,11 +2,14 @@
 #include "core/files.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "core/utf8.hpp"
 
@@ -36,6 +39,66 @@ fs::path resolve_links(fs::path path) {
     path = target.is_absolute() ? target : path.parent_path() / target;
   }
   fail(path, ELOOP);
+}
+
+// Blocks SIGPIPE in this thread while it lives, so that a reader of a FIFO going away
+// shows as the write error EPIPE instead of ending the process; a SIGPIPE raised
+// meanwhile is taken off again.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigpipeBlocked() {
+    if (!was_pending_) {
+      const timespec now{};
+      while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t pipe_, old_;
+  bool was_pending_ = false;
+};
+
+// Writes all of `bytes`; the errno of a failed write, ENOSPC when the file takes no
+// more, or 0.
+int write_all(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return ENOSPC;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Writes straight into an existing device, FIFO or socket at `path`, as a shell's ">"
+// would: there is nothing to replace atomically, and renaming a file over the node
+// would destroy it.
+void write_into(const fs::path& path, std::string_view bytes) {
+  Fd f{::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)};
+  if (f.fd < 0) fail(path, errno);
+  SigpipeBlocked blocked;
+  if (int err = write_all(f.fd, bytes)) fail(path, err);
+  const int fd = f.fd;
+  f.fd = -1;
+  if (::close(fd) != 0 && errno != EINTR) fail(path, errno);
 }
 
 }  // namespace
@@ -70,6 +133,12 @@ std::string read_utf8_file(const fs::path& path) {
 }
 
 void write_file_atomic(const fs::path& requested, std::string_view bytes) {
+  // What is at the path, through any symbolic links (/dev/fd/N included).
+  struct stat target {};
+  if (::stat(requested.c_str(), &target) == 0) {
+    if (S_ISDIR(target.st_mode)) fail(requested, EISDIR);
+    if (!S_ISREG(target.st_mode)) return write_into(requested, bytes);
+  }
   const fs::path path = resolve_links(requested);
   fs::path dir = path.parent_path();
   if (dir.empty()) dir = ".";
@@ -96,17 +165,7 @@ void write_file_atomic(const fs::path& requested, std::string_view bytes) {
     mode = 0666 & ~mask;
   }
   if (::fchmod(fd, mode) != 0) abandon(errno);
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      abandon(errno);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  if (int err = write_all(fd, bytes)) abandon(err);
   if (::fsync(fd) != 0) abandon(errno);
   if (::close(fd) != 0) {
     int err = errno;

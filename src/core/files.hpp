@@ -25,7 +25,9 @@ std::string read_utf8_file(const std::filesystem::path& path);
 // Replaces the file at `path` with `bytes` so that readers see either the old or the
 // new content, never a part: writes a temporary file in the same directory, flushes
 // it and renames it into place. A symbolic link at `path` is followed, so the link
-// keeps pointing at the new file. The parent directory must exist. Throws FileError.
+// keeps pointing at the new file. The parent directory must exist. Onto a device, a
+// FIFO or a socket the bytes are written straight into it (opening a FIFO waits for a
+// reader); a failed or short write is an error there too. Throws FileError.
 void write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace q9::files
