@@ -1,5 +1,6 @@
-// validate_text on arbitrary bytes: it must never fail, and its verdict must agree
-// with its own findings; the one-pass scanner must find what the whole patterns find.
+// validate_text on arbitrary bytes: it must never fail, and its verdict must agree with
+// its own findings; the one-pass scanner must find what the whole patterns find.
+//   validate_fuzz -dict=fuzz/validate/validate.dict CORPUS
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -109,18 +109,25 @@ std::string read_file(const fs::path& path) {
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) fail(path, errno);
   if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
-  std::string bytes;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-  char buf[1 << 16];
+  // A regular file is read straight into a string of its size; what is beyond that
+  // size (a file that grew, a device, a pipe) comes in chunks.
+  std::string bytes(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0,
+                    '\0');
+  size_t used = 0;
+  char chunk[1 << 16];
   for (;;) {
-    ssize_t n = ::read(f.fd, buf, sizeof buf);
+    const bool direct = used < bytes.size();
+    const ssize_t n = direct ? ::read(f.fd, bytes.data() + used, bytes.size() - used)
+                             : ::read(f.fd, chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       fail(path, errno);
     }
     if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
+    if (!direct) bytes.append(chunk, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
+  bytes.resize(used);
   return bytes;
 }
 
