@@ -37,8 +37,11 @@ int _cmd_report(const Args& args, Io& io) {
     return 0;
   }
   const std::string& out = *args.out;
-  files::write_file_atomic(out, doc);
+  // The gate runs while the written document goes out to disk; the file is in place
+  // before the result line is printed.
+  files::AtomicWrite file(out, doc);
   const validate::Report result = validate::validate_text(doc, out);
+  file.commit();
   io.out << "wrote " << out << " (" << utf8::length(doc) / 1024
          << " KB) | gate: " << (result.ok ? "PASS" : "FAIL") << '\n';
   if (!result.ok) {

@@ -139,51 +139,78 @@ std::string read_utf8_file(const fs::path& path) {
   return bytes;
 }
 
-void write_file_atomic(const fs::path& requested, std::string_view bytes) {
+AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
+    : requested_(requested) {
   // What is at the path, through any symbolic links (/dev/fd/N included).
   struct stat target {};
   if (::stat(requested.c_str(), &target) == 0) {
     if (S_ISDIR(target.st_mode)) fail(requested, EISDIR);
-    if (!S_ISREG(target.st_mode)) return write_into(requested, bytes);
+    if (!S_ISREG(target.st_mode)) {
+      write_into(requested, bytes);
+      return;
+    }
   }
-  const fs::path path = resolve_links(requested);
-  fs::path dir = path.parent_path();
+  path_ = resolve_links(requested);
+  fs::path dir = path_.parent_path();
   if (dir.empty()) dir = ".";
   std::string name = ".";
-  name += path.filename().string();
+  name += path_.filename().string();
   name += ".tmp-XXXXXX";
   std::string tmpl = (dir / name).string();
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) fail(requested, errno);
-  const fs::path tmp = tmpl;
-  auto abandon = [&](int err) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    fail(requested, err);
-  };
+  fd_ = ::mkstemp(tmpl.data());
+  if (fd_ < 0) fail(requested, errno);
+  tmp_ = tmpl;
   // The new file gets the old file's mode, or the default mode for a new file.
   struct stat st {};
   mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(path_.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  if (::fchmod(fd, mode) != 0) abandon(errno);
-  if (int err = write_all(fd, bytes)) abandon(err);
-  if (::fsync(fd) != 0) abandon(errno);
+  if (::fchmod(fd_, mode) != 0) abandon(errno);
+  if (int err = write_all(fd_, bytes)) abandon(err);
+#ifdef SYNC_FILE_RANGE_WRITE
+  // Start writing the data out now, so that commit() finds less to wait for.
+  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+AtomicWrite::~AtomicWrite() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(tmp_.c_str());
+  }
+}
+
+void AtomicWrite::commit() {
+  if (fd_ < 0) return;  // written into a device, FIFO or socket, or committed already
+  if (::fsync(fd_) != 0) abandon(errno);
+  const int fd = fd_;
+  fd_ = -1;
   if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    fail(requested, err);
+    const int err = errno;
+    ::unlink(tmp_.c_str());
+    fail(requested_, err);
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    fail(requested, err);
+  if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp_.c_str());
+    fail(requested_, err);
   }
+}
+
+void AtomicWrite::abandon(int err) {
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(tmp_.c_str());
+  fail(requested_, err);
+}
+
+void write_file_atomic(const fs::path& path, std::string_view bytes) {
+  AtomicWrite(path, bytes).commit();
 }
 
 }  // namespace q9::files

@@ -40,6 +40,7 @@ TEST_F(FilesTest, ReplacesContentAndLeavesNoTemporaryFile) {
   fs::path p = dir_ / "out.html";
   write_file_atomic(p, "first version, longer");
   write_file_atomic(p, "second");
+  { AtomicWrite abandoned(p, "not committed"); }
   EXPECT_EQ(read_file(p), "second");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
