@@ -21,8 +21,12 @@ void check_written(std::ostream& out) {
 }  // namespace
 
 int _cmd_report(const Args& args, Io& io) {
-  const std::string text = files::read_utf8_file(args.data);
-  const json::Value data = json::parse(text, args.data);
+  json::Value data;
+  {
+    // Freed before the document is built, which can then take over its memory.
+    const std::string text = files::read_utf8_file(args.data);
+    data = json::parse(text, args.data);
+  }
   std::string doc;
   try {
     doc = report::render(data);

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -101,6 +103,22 @@ void write_into(const fs::path& path, std::string_view bytes) {
   if (::close(fd) != 0 && errno != EINTR) fail(path, errno);
 }
 
+// Maps the pages of a fresh buffer of some megabytes in one step: taking a fault per
+// page costs about as much as the rest of reading the file. Only a hint; kernels before
+// 5.14 ignore it.
+void prefault(char* p, size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  if (n < (256u << 10)) return;
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
 }  // namespace
 
 std::string read_file(const fs::path& path) {
@@ -111,8 +129,12 @@ std::string read_file(const fs::path& path) {
   if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
   // A regular file is read straight into a string of its size; what is beyond that
   // size (a file that grew, a device, a pipe) comes in chunks.
-  std::string bytes(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0,
-                    '\0');
+  std::string bytes;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    prefault(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<size_t>(st.st_size));
+  }
   size_t used = 0;
   char chunk[1 << 16];
   for (;;) {

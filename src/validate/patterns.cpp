@@ -7,7 +7,7 @@
 
 namespace q9::validate {
 
-Pattern::Pattern(const char* source, bool caseless) {
+Pattern::Pattern(const char* source, bool caseless, bool jit) {
   int err = 0;
   PCRE2_SIZE off = 0;
   uint32_t opts = PCRE2_UTF | PCRE2_UCP | (caseless ? PCRE2_CASELESS : 0);
@@ -19,7 +19,7 @@ Pattern::Pattern(const char* source, bool caseless) {
     throw std::logic_error(std::string("bad pattern ") + source + ": " +
                            reinterpret_cast<char*>(msg));
   }
-  pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // falls back to the interpreter if absent
+  if (jit) pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // the interpreter if JIT is absent
 }
 
 Pattern::~Pattern() { pcre2_code_free(code_); }
@@ -95,11 +95,11 @@ size_t Pattern::count(std::string_view text) const { return find_all(text).size(
 namespace {
 
 const Pattern& zeroish() {
-  static const Pattern p("^" Q9_WS "*(0|0px|0%|0em|0rem|0pt)\\b", true);
+  static const Pattern p("^" Q9_WS "*(0|0px|0%|0em|0rem|0pt)\\b", true, false);
   return p;
 }
 const Pattern& circular() {
-  static const Pattern p("^" Q9_WS "*(50%|100%|9999px)", true);
+  static const Pattern p("^" Q9_WS "*(50%|100%|9999px)", true, false);
   return p;
 }
 
@@ -130,7 +130,7 @@ bool is_word_at(std::string_view text, size_t i) {
   const auto c = static_cast<unsigned char>(text[i]);
   if (c < 0x80)
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_';
-  static const Pattern word("\\w", false);
+  static const Pattern word("\\w", false, false);
   Pattern::Match m;
   return word.find(text, i, m, true);
 }

@@ -18,10 +18,12 @@ namespace q9::validate {
   "[\\t\\n\\x0b\\f\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}" \
   "\\x{2029}\\x{202f}\\x{205f}\\x{3000}]"
 
-// A JIT-compiled PCRE2 pattern in UTF and UCP mode.
+// A PCRE2 pattern in UTF and UCP mode, JIT-compiled unless it is only ever matched
+// anchored at one place (JIT does not serve anchored matching, and compiling for it
+// costs more than a few short matches).
 class Pattern {
  public:
-  Pattern(const char* source, bool caseless);
+  Pattern(const char* source, bool caseless, bool jit = true);
   ~Pattern();
   Pattern(const Pattern&) = delete;
   Pattern& operator=(const Pattern&) = delete;

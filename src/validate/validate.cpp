@@ -3,7 +3,6 @@
 
 #include <string.h>
 
-#include <algorithm>
 #include <system_error>
 
 #include "core/files.hpp"
@@ -88,20 +87,19 @@ Report check(std::string_view text, std::filesystem::path path) {
   Scan found = scan(text);
 
   // Corners.
-  std::vector<std::string> rounded;
-  size_t circular = 0;
+  std::vector<std::string> rounded;  // the first three
+  size_t n_rounded = 0, circular = 0;
   for (std::string_view v : found.radius) {
     if (is_zeroish(v)) continue;
     if (is_circular(v)) {
       ++circular;
-    } else {
+    } else if (++n_rounded <= 3) {
       rounded.emplace_back(v);
     }
   }
-  if (!rounded.empty()) {
-    const size_t n = rounded.size();
-    rounded.resize(std::min<size_t>(n, 3));
-    r.errors.push_back("rounded corners (" + std::to_string(n) + "): " + text::list_text(rounded));
+  if (n_rounded > 0) {
+    r.errors.push_back("rounded corners (" + std::to_string(n_rounded) +
+                       "): " + text::list_text(rounded));
   }
   if (circular > 0) {
     r.warnings.push_back(std::to_string(circular) +
