@@ -1,7 +1,8 @@
 // Throughput of render() on report data with large section bodies, and how its cost
-// grows with the number and the size of sections. With --write-json FILE it also writes
-// the ~2 MB record, for timing the whole `q9 report FILE --out OUT` process
-// (bench/report/process_bench.sh).
+// grows with the number and the size of sections; then the in-process stages of
+// `q9 report` on the ~2 MB record: reading its JSON, rendering, the gate. With
+// --write-json FILE it only writes that record, for timing the whole
+// `q9 report FILE --out OUT` process (bench/report/process_bench.sh).
 //
 //   render_bench [--write-json FILE]
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "core/files.hpp"
 #include "core/json.hpp"
 #include "report/render.hpp"
+#include "validate/validate.hpp"
 
 namespace {
 
@@ -57,7 +59,10 @@ Value record(size_t sections, size_t body_bytes) {
                           {"pos", i % 2 == 0}});
   }
   Array sources;
-  for (int i = 0; i < 20; ++i) sources.push_back("Source " + std::to_string(i) + " & Co");
+  for (int i = 0; i < 20; ++i) {
+    std::string source = "Source " + std::to_string(i) + " & Co";
+    sources.emplace_back(std::move(source));
+  }
   return Object{{"company", "Benchmark & Sons PCL"},
                 {"industry", "Logistics"},
                 {"founded", 1996},
@@ -69,23 +74,37 @@ Value record(size_t sections, size_t body_bytes) {
                 {"generated", "2026-03-14"}};
 }
 
-// Best of several timed runs, in seconds per render, and the output size.
-std::pair<double, size_t> time_render(const Value& data) {
-  size_t size = q9::report::render(data).size();  // warm-up
+// Best of 7 rounds of at least 50 ms each, in seconds per call.
+template <typename F>
+double best_time(F f) {
+  f();  // warm-up
   double best = 1e9;
   for (int round = 0; round < 7; ++round) {
     int reps = 0;
     auto start = std::chrono::steady_clock::now();
     double elapsed = 0;
     do {
-      std::string doc = q9::report::render(data);
-      if (doc.size() != size) std::abort();
+      f();
       ++reps;
       elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     } while (elapsed < 0.05);
     best = std::min(best, elapsed / reps);
   }
-  return {best, size};
+  return best;
+}
+
+// Seconds per render, and the output size.
+std::pair<double, size_t> time_render(const Value& data) {
+  const size_t size = q9::report::render(data).size();
+  const double t = best_time([&] {
+    if (q9::report::render(data).size() != size) std::abort();
+  });
+  return {t, size};
+}
+
+void stage(const char* label, size_t bytes, double seconds) {
+  std::printf("%-28s %9.2f MB  %9.3f ms  %8.0f MB/s\n", label, bytes / 1e6, seconds * 1e3,
+              bytes / seconds / 1e6);
 }
 
 void row(const char* label, size_t sections, size_t body_bytes) {
@@ -111,5 +130,15 @@ int main(int argc, char** argv) {
   for (size_t b : {2500, 5000, 10000, 20000, 40000}) row("", 200, b);
   std::printf("-- number of sections (1 KB each)\n");
   for (size_t n : {500, 1000, 2000, 4000, 8000}) row("", n, 1000);
+
+  std::printf("-- q9 report stages on the ~2 MB record, in process\n");
+  const std::string json = q9::json::write(record(200, 10000), q9::json::Encoding::Utf8);
+  stage("json::parse", json.size(), best_time([&] {
+          if (!q9::json::parse(json, "big.json").is_object()) std::abort();
+        }));
+  const std::string doc = q9::report::render(q9::json::parse(json, "big.json"));
+  stage("validate_text", doc.size(), best_time([&] {
+          if (q9::validate::validate_text(doc, "big.html").stats.empty()) std::abort();
+        }));
   return 0;
 }

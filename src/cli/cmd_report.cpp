@@ -21,8 +21,12 @@ void check_written(std::ostream& out) {
 }  // namespace
 
 int _cmd_report(const Args& args, Io& io) {
-  const std::string text = files::read_utf8_file(args.data);
-  const json::Value data = json::parse(text, args.data);
+  json::Value data;
+  {
+    // Freed before the document is built, which can then take over its memory.
+    const std::string text = files::read_utf8_file(args.data);
+    data = json::parse(text, args.data);
+  }
   std::string doc;
   try {
     doc = report::render(data);
@@ -37,8 +41,11 @@ int _cmd_report(const Args& args, Io& io) {
     return 0;
   }
   const std::string& out = *args.out;
-  files::write_file_atomic(out, doc);
+  // The gate runs while the written document goes out to disk; the file is in place
+  // before the result line is printed.
+  files::AtomicWrite file(out, doc);
   const validate::Report result = validate::validate_text(doc, out);
+  file.commit();
   io.out << "wrote " << out << " (" << utf8::length(doc) / 1024
          << " KB) | gate: " << (result.ok ? "PASS" : "FAIL") << '\n';
   if (!result.ok) {

@@ -1,9 +1,12 @@
 // q9 report, in process through its handler and end to end through the q9 program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -221,6 +224,23 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
   r = q9("report " + good.string(), "/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "q9: error: standard output: write failed\n");
+
+  // --out onto device nodes writes into them and never replaces them.
+  const fs::path null = dir_.path() / "null", full = dir_.path() / "full";
+  if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    if (std::getenv("CI")) FAIL() << "mknod: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot make device nodes here (needs root): " << std::strerror(errno);
+  }
+  r = q9("report " + good.string() + " --out " + null.string());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "wrote " + null.string() + " (7 KB) | gate: PASS\n");
+  r = q9("report " + good.string() + " --out " + full.string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "q9: error: " + full.string() + ": No space left on device\n");
+  EXPECT_TRUE(fs::is_character_file(null));
+  EXPECT_TRUE(fs::is_character_file(full));
 }
 
 }  // namespace

@@ -2,11 +2,16 @@
 #include "core/files.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "core/utf8.hpp"
 
@@ -38,6 +43,82 @@ fs::path resolve_links(fs::path path) {
   fail(path, ELOOP);
 }
 
+// Blocks SIGPIPE in this thread while it lives, so that a reader of a FIFO going away
+// shows as the write error EPIPE instead of ending the process; a SIGPIPE raised
+// meanwhile is taken off again.
+class SigpipeBlocked {
+ public:
+  SigpipeBlocked() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigpipeBlocked() {
+    if (!was_pending_) {
+      const timespec now{};
+      while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeBlocked(const SigpipeBlocked&) = delete;
+  SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+ private:
+  sigset_t pipe_, old_;
+  bool was_pending_ = false;
+};
+
+// Writes all of `bytes`; the errno of a failed write, ENOSPC when the file takes no
+// more, or 0.
+int write_all(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return ENOSPC;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Writes straight into an existing device, FIFO or socket at `path`, as a shell's ">"
+// would: there is nothing to replace atomically, and renaming a file over the node
+// would destroy it.
+void write_into(const fs::path& path, std::string_view bytes) {
+  Fd f{::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)};
+  if (f.fd < 0) fail(path, errno);
+  SigpipeBlocked blocked;
+  if (int err = write_all(f.fd, bytes)) fail(path, err);
+  const int fd = f.fd;
+  f.fd = -1;
+  if (::close(fd) != 0 && errno != EINTR) fail(path, errno);
+}
+
+// Maps the pages of a fresh buffer of some megabytes in one step: taking a fault per
+// page costs about as much as the rest of reading the file. Only a hint; kernels before
+// 5.14 ignore it.
+void prefault(char* p, size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  if (n < (256u << 10)) return;
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
 }  // namespace
 
 std::string read_file(const fs::path& path) {
@@ -46,18 +127,29 @@ std::string read_file(const fs::path& path) {
   struct stat st {};
   if (::fstat(f.fd, &st) != 0) fail(path, errno);
   if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+  // A regular file is read straight into a string of its size; what is beyond that
+  // size (a file that grew, a device, a pipe) comes in chunks.
   std::string bytes;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-  char buf[1 << 16];
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    prefault(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<size_t>(st.st_size));
+  }
+  size_t used = 0;
+  char chunk[1 << 16];
   for (;;) {
-    ssize_t n = ::read(f.fd, buf, sizeof buf);
+    const bool direct = used < bytes.size();
+    const ssize_t n = direct ? ::read(f.fd, bytes.data() + used, bytes.size() - used)
+                             : ::read(f.fd, chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       fail(path, errno);
     }
     if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
+    if (!direct) bytes.append(chunk, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
+  bytes.resize(used);
   return bytes;
 }
 
@@ -69,55 +161,78 @@ std::string read_utf8_file(const fs::path& path) {
   return bytes;
 }
 
-void write_file_atomic(const fs::path& requested, std::string_view bytes) {
-  const fs::path path = resolve_links(requested);
-  fs::path dir = path.parent_path();
+AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
+    : requested_(requested) {
+  // What is at the path, through any symbolic links (/dev/fd/N included).
+  struct stat target {};
+  if (::stat(requested.c_str(), &target) == 0) {
+    if (S_ISDIR(target.st_mode)) fail(requested, EISDIR);
+    if (!S_ISREG(target.st_mode)) {
+      write_into(requested, bytes);
+      return;
+    }
+  }
+  path_ = resolve_links(requested);
+  fs::path dir = path_.parent_path();
   if (dir.empty()) dir = ".";
   std::string name = ".";
-  name += path.filename().string();
+  name += path_.filename().string();
   name += ".tmp-XXXXXX";
   std::string tmpl = (dir / name).string();
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) fail(requested, errno);
-  const fs::path tmp = tmpl;
-  auto abandon = [&](int err) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    fail(requested, err);
-  };
+  fd_ = ::mkstemp(tmpl.data());
+  if (fd_ < 0) fail(requested, errno);
+  tmp_ = tmpl;
   // The new file gets the old file's mode, or the default mode for a new file.
   struct stat st {};
   mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(path_.c_str(), &st) == 0) {
     mode = st.st_mode & 07777;
   } else {
     mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  if (::fchmod(fd, mode) != 0) abandon(errno);
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      abandon(errno);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
+  if (::fchmod(fd_, mode) != 0) abandon(errno);
+  if (int err = write_all(fd_, bytes)) abandon(err);
+#ifdef SYNC_FILE_RANGE_WRITE
+  // Start writing the data out now, so that commit() finds less to wait for.
+  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+AtomicWrite::~AtomicWrite() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(tmp_.c_str());
   }
-  if (::fsync(fd) != 0) abandon(errno);
+}
+
+void AtomicWrite::commit() {
+  if (fd_ < 0) return;  // written into a device, FIFO or socket, or committed already
+  if (::fsync(fd_) != 0) abandon(errno);
+  const int fd = fd_;
+  fd_ = -1;
   if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    fail(requested, err);
+    const int err = errno;
+    ::unlink(tmp_.c_str());
+    fail(requested_, err);
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    fail(requested, err);
+  if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp_.c_str());
+    fail(requested_, err);
   }
+}
+
+void AtomicWrite::abandon(int err) {
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(tmp_.c_str());
+  fail(requested_, err);
+}
+
+void write_file_atomic(const fs::path& path, std::string_view bytes) {
+  AtomicWrite(path, bytes).commit();
 }
 
 }  // namespace q9::files

@@ -25,7 +25,28 @@ std::string read_utf8_file(const std::filesystem::path& path);
 // Replaces the file at `path` with `bytes` so that readers see either the old or the
 // new content, never a part: writes a temporary file in the same directory, flushes
 // it and renames it into place. A symbolic link at `path` is followed, so the link
-// keeps pointing at the new file. The parent directory must exist. Throws FileError.
+// keeps pointing at the new file. The parent directory must exist. Onto a device, a
+// FIFO or a socket the bytes are written straight into it (opening a FIFO waits for a
+// reader); a failed or short write is an error there too. Throws FileError.
 void write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+
+// write_file_atomic() in two steps, so that other work can run while the data goes to
+// disk: the constructor writes the temporary file (or writes into the device, FIFO or
+// socket) and starts writing it out; commit() waits for the disk and renames the file
+// into place. Without a commit() the temporary file is removed. Both throw FileError.
+class AtomicWrite {
+ public:
+  AtomicWrite(const std::filesystem::path& path, std::string_view bytes);
+  ~AtomicWrite();
+  AtomicWrite(const AtomicWrite&) = delete;
+  AtomicWrite& operator=(const AtomicWrite&) = delete;
+  void commit();
+
+ private:
+  [[noreturn]] void abandon(int err);
+
+  std::filesystem::path requested_, path_, tmp_;
+  int fd_ = -1;  // the temporary file until commit()
+};
 
 }  // namespace q9::files

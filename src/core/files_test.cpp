@@ -1,11 +1,17 @@
 // Tests of whole-file reads and atomic replacement.
+#include "core/files.hpp"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
-
-#include "core/files.hpp"
+#include <thread>
 
 namespace q9::files {
 namespace fs = std::filesystem;
@@ -34,6 +40,7 @@ TEST_F(FilesTest, ReplacesContentAndLeavesNoTemporaryFile) {
   fs::path p = dir_ / "out.html";
   write_file_atomic(p, "first version, longer");
   write_file_atomic(p, "second");
+  { AtomicWrite abandoned(p, "not committed"); }
   EXPECT_EQ(read_file(p), "second");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
@@ -69,6 +76,52 @@ TEST_F(FilesTest, FailuresNameTheFileAndTheProblem) {
   std::ofstream(dir_ / "bad.html") << "ok\n\xC3(";
   EXPECT_EQ(message_of([&] { read_utf8_file(dir_ / "bad.html"); }),
             (dir_ / "bad.html").string() + ": invalid UTF-8 at byte 3");
+}
+
+// Device nodes, FIFOs and sockets at the path are written into, never replaced.
+TEST_F(FilesTest, WritesIntoSpecialFilesInsteadOfReplacingThem) {
+  if (::mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    if (std::getenv("CI")) FAIL() << "mknod: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot make device nodes here (needs root): " << std::strerror(errno);
+  }
+  ASSERT_EQ(::mknod((dir_ / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+  fs::create_symlink("null", dir_ / "link");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, (dir_ / "sock").c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  write_file_atomic(dir_ / "null", "dossier");
+  write_file_atomic(dir_ / "link", "dossier");
+  EXPECT_EQ(message_of([&] { write_file_atomic(dir_ / "full", "dossier"); }),
+            (dir_ / "full").string() + ": No space left on device");
+  EXPECT_EQ(message_of([&] { write_file_atomic(dir_ / "sock", "dossier"); }),
+            (dir_ / "sock").string() + ": No such device or address");
+  EXPECT_EQ(message_of([&] { write_file_atomic(dir_, "dossier"); }),
+            dir_.string() + ": Is a directory");
+  ::close(sock);
+  EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+  EXPECT_TRUE(fs::is_character_file(dir_ / "full"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+  EXPECT_TRUE(fs::is_socket(dir_ / "sock"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
+}
+
+TEST_F(FilesTest, WritesIntoAFifoAndReportsAReaderThatLeft) {
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big(1 << 20, 'x');  // more than a pipe holds
+  std::string got;
+  std::thread reader([&] { got = read_file(fifo); });
+  write_file_atomic(fifo, big);
+  reader.join();
+  EXPECT_EQ(got, big);
+
+  std::thread leaver([&] { ::close(::open(fifo.c_str(), O_RDONLY)); });
+  EXPECT_EQ(message_of([&] { write_file_atomic(fifo, big); }), fifo.string() + ": Broken pipe");
+  leaver.join();
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 // integers keep their exact digits; a repeated key keeps its first position and takes
 // the last value; a leading byte-order mark, raw control characters in strings and
 // escapes that leave a lone surrogate are errors; nesting is capped at 999 levels.
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "core/json.hpp"
@@ -16,6 +20,16 @@ namespace q9::json {
 namespace {
 
 constexpr int kMaxDepth = 999;
+
+// Flags the bytes of an eight-byte word that end a run of ordinary string text: '"',
+// '\\' and control characters. A byte is found by the borrow of subtracting 1 from its
+// difference with '"' or '\\', or 0x20 from itself; borrows only travel upwards, so the
+// lowest flagged byte is always a real one (higher ones may not be). Little-endian only.
+inline uint64_t run_enders(uint64_t w) {
+  constexpr uint64_t ONES = 0x0101010101010101ULL, HIGH = 0x8080808080808080ULL;
+  const uint64_t quote = w ^ (ONES * '"'), slash = w ^ (ONES * '\\');
+  return (((quote - ONES) & ~quote) | ((slash - ONES) & ~slash) | ((w - ONES * 0x20) & ~w)) & HIGH;
+}
 
 class Reader {
  public:
@@ -66,9 +80,12 @@ class Reader {
     if (i_ >= s_.size()) fail(i_, "expected a value");
     char c = s_[i_];
     switch (c) {
-      case '{': return read_object(depth + 1);
-      case '[': return read_array(depth + 1);
-      case '"': return Value(read_string());
+      case '{':
+        return read_object(depth + 1);
+      case '[':
+        return read_array(depth + 1);
+      case '"':
+        return Value(read_string());
       case 't':
         if (take("true")) return Value(true);
         break;
@@ -160,72 +177,95 @@ class Reader {
     for (int k = 0; k < 4; ++k) {
       char h = s_[i_ + k];
       v <<= 4;
-      if (h >= '0' && h <= '9') v |= h - '0';
-      else if (h >= 'a' && h <= 'f') v |= h - 'a' + 10;
-      else if (h >= 'A' && h <= 'F') v |= h - 'A' + 10;
-      else fail(at, "invalid \\u escape");
+      if (h >= '0' && h <= '9')
+        v |= h - '0';
+      else if (h >= 'a' && h <= 'f')
+        v |= h - 'a' + 10;
+      else if (h >= 'A' && h <= 'F')
+        v |= h - 'A' + 10;
+      else
+        fail(at, "invalid \\u escape");
     }
     i_ += 4;
     return v;
   }
 
+  // The string starting at the quote at i_. Most of a report record is long strings:
+  // their text is copied and searched eight bytes at a time into a scratch buffer as
+  // large as the document (escapes only get shorter, and bytes copied past the end of a
+  // run are overwritten), then taken from there in one piece.
   std::string read_string() {
     const size_t start = i_;
     ++i_;  // opening quote
-    std::string out;
+    if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(s_.size() + 8);
+    char* const buf = scratch_.get();
+    char* w = buf;
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.data());
+    const size_t n = s_.size();
     for (;;) {
-      // Copy the run of ordinary characters in one go.
-      size_t run = i_;
-      while (run < s_.size() && s_[run] != '"' && s_[run] != '\\' &&
-             static_cast<unsigned char>(s_[run]) >= 0x20)
-        ++run;
-      out.append(s_, i_, run - i_);
-      i_ = run;
-      if (i_ >= s_.size()) fail(start, "unterminated string");
-      char c = s_[i_];
-      if (c == '"') {
-        ++i_;
-        return out;
-      }
-      if (c != '\\') fail(i_, "control character in string");
-      const size_t esc = i_;
-      if (++i_ >= s_.size()) fail(start, "unterminated string");
-      char e = s_[i_++];
-      switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          char32_t cp = read_hex4(esc);
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
-            // A high surrogate must be followed by an escaped low surrogate.
-            if (s_.substr(i_, 2) == "\\u") {
-              size_t save = i_;
-              i_ += 2;
-              char32_t lo = read_hex4(save);
-              if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-              } else {
-                fail(esc, "lone surrogate in \\u escape");
-              }
-            } else {
-              fail(esc, "lone surrogate in \\u escape");
-            }
-          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            fail(esc, "lone surrogate in \\u escape");
+      if constexpr (std::endian::native == std::endian::little) {
+        for (; i_ + 8 <= n; i_ += 8, w += 8) {
+          uint64_t word;
+          std::memcpy(&word, p + i_, 8);
+          std::memcpy(w, &word, 8);
+          if (const uint64_t hit = run_enders(word)) {
+            const size_t k = static_cast<size_t>(std::countr_zero(hit)) / 8;
+            i_ += k;
+            w += k;
+            break;
           }
-          utf8::append(out, cp);
-          break;
         }
-        default:
-          fail(esc, "invalid escape");
       }
+      while (i_ < n && p[i_] != '"' && p[i_] != '\\' && p[i_] >= 0x20) *w++ = s_[i_++];
+      if (i_ >= n) fail(start, "unterminated string");
+      if (s_[i_] == '"') {
+        ++i_;
+        return std::string(buf, w);
+      }
+      if (s_[i_] != '\\') fail(i_, "control character in string");
+      w = utf8::encode(w, read_escape(start));
     }
+  }
+
+  // The escape at i_ (a backslash) of the string opened at `start`; moves past it.
+  char32_t read_escape(size_t start) {
+    const size_t esc = i_;
+    if (++i_ >= s_.size()) fail(start, "unterminated string");
+    switch (s_[i_++]) {
+      case '"':
+        return '"';
+      case '\\':
+        return '\\';
+      case '/':
+        return '/';
+      case 'b':
+        return '\b';
+      case 'f':
+        return '\f';
+      case 'n':
+        return '\n';
+      case 'r':
+        return '\r';
+      case 't':
+        return '\t';
+      case 'u':
+        break;
+      default:
+        fail(esc, "invalid escape");
+    }
+    char32_t cp = read_hex4(esc);
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      // A high surrogate must be followed by an escaped low surrogate.
+      if (s_.substr(i_, 2) != "\\u") fail(esc, "lone surrogate in \\u escape");
+      const size_t save = i_;
+      i_ += 2;
+      const char32_t lo = read_hex4(save);
+      if (lo < 0xDC00 || lo > 0xDFFF) fail(esc, "lone surrogate in \\u escape");
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+      fail(esc, "lone surrogate in \\u escape");
+    }
+    return cp;
   }
 
   Value read_number() {
@@ -274,6 +314,7 @@ class Reader {
   std::string_view s_;
   std::string_view source_;
   size_t i_ = 0;
+  std::unique_ptr<char[]> scratch_;  // decoded string text, see read_string()
 };
 
 }  // namespace

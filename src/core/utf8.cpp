@@ -1,6 +1,10 @@
 // UTF-8 validation, decoding and encoding.
 #include "core/utf8.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace q9::utf8 {
 
 std::optional<size_t> find_invalid(std::string_view s) {
@@ -8,6 +12,23 @@ std::optional<size_t> find_invalid(std::string_view s) {
   const size_t n = s.size();
   size_t i = 0;
   while (i < n) {
+    // Runs of ASCII, 32 bytes at a time, then 8, up to the first byte with its high bit set.
+    constexpr uint64_t HIGH = 0x8080808080808080ULL;
+    for (uint64_t w[4]; i + 32 <= n; i += 32) {
+      std::memcpy(w, p + i, 32);
+      if (((w[0] | w[1] | w[2] | w[3]) & HIGH) != 0) break;
+    }
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      word &= HIGH;
+      if (word != 0) {
+        if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(word) / 8;
+        break;
+      }
+      i += 8;
+    }
+    if (i >= n) break;
     unsigned char c = p[i];
     if (c < 0x80) {
       ++i;
@@ -60,28 +81,49 @@ char32_t decode(std::string_view s, size_t& i) {
   return cp;
 }
 
-void append(std::string& out, char32_t cp) {
+char* encode(char* w, char32_t cp) {
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    *w++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xC0 | (cp >> 6));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xE0 | (cp >> 12));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<char>(0xF0 | (cp >> 18));
+    *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return w;
+}
+
+void append(std::string& out, char32_t cp) {
+  char buf[4];
+  out.append(buf, encode(buf, cp));
 }
 
 size_t length(std::string_view s) {
-  size_t n = 0;
-  for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
+  // The bytes less the continuation bytes (10xxxxxx), counted eight at a time in byte
+  // lanes that are summed before any can pass 255.
+  constexpr uint64_t ONES = 0x0101010101010101ULL, LANES16 = 0x00FF00FF00FF00FFULL;
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  size_t continuation = 0, i = 0;
+  while (i + 8 <= n) {
+    uint64_t lanes = 0;
+    for (int k = 0; k < 255 && i + 8 <= n; ++k, i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      lanes += ((w & ~(w << 1)) >> 7) & ONES;
+    }
+    const uint64_t pairs = (lanes & LANES16) + ((lanes >> 8) & LANES16);
+    continuation += (pairs * 0x0001000100010001ULL) >> 48;
+  }
+  for (; i < n; ++i) continuation += (p[i] & 0xC0) == 0x80;
+  return n - continuation;
 }
 
 }  // namespace q9::utf8

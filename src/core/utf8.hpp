@@ -17,6 +17,9 @@ std::optional<size_t> find_invalid(std::string_view bytes);
 // surrogate (as surrogate-escaped text carries) yields that surrogate.
 char32_t decode(std::string_view s, size_t& i);
 
+// Writes the UTF-8 encoding of `cp` (1 to 4 bytes) at `w`; returns the end.
+char* encode(char* w, char32_t cp);
+
 // Appends the UTF-8 encoding of `cp`.
 void append(std::string& out, char32_t cp);
 

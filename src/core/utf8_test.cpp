@@ -1,7 +1,7 @@
 // Tests of UTF-8 validation and coding.
-#include <gtest/gtest.h>
-
 #include "core/utf8.hpp"
+
+#include <gtest/gtest.h>
 
 namespace q9::utf8 {
 namespace {
@@ -20,12 +20,17 @@ TEST(Utf8, FindsTheFirstMalformedByte) {
       {"\xF4\x90\x80\x80", 0},  // above U+10FFFF
       {"\xE2\x80", 0},          // truncated
       {"a\x80", 1},             // stray continuation
+      // Long ASCII runs are skipped a word at a time; the offset stays exact.
+      {"0123456789abcdef\xC3\xA9" + std::string(13, 'x') + "\xFF", 31},
+      {"01234567\xE2\x80\x94" + std::string(21, 'x') + "\xE2\x80", 32},
+      {std::string(40, 'a') + "\xC3", 40},
   };
   for (const auto& row : rows) EXPECT_EQ(find_invalid(row.bytes), row.at);
 }
 
 TEST(Utf8, EncodesAndDecodesEveryPlane) {
-  for (char32_t cp : {0x41u, 0xE9u, 0x7FFu, 0x800u, 0x2014u, 0xFFFFu, 0x10000u, 0x1F389u, 0x10FFFFu}) {
+  for (char32_t cp :
+       {0x41u, 0xE9u, 0x7FFu, 0x800u, 0x2014u, 0xFFFFu, 0x10000u, 0x1F389u, 0x10FFFFu}) {
     std::string s;
     append(s, cp);
     EXPECT_FALSE(find_invalid(s).has_value());
@@ -34,6 +39,12 @@ TEST(Utf8, EncodesAndDecodesEveryPlane) {
     EXPECT_EQ(i, s.size());
     EXPECT_EQ(length(s), 1u);
   }
+  std::string many;  // long enough for the word-wise count to add up its lanes
+  for (int i = 0; i < 300; ++i) {
+    for (char32_t cp : {0x41u, 0xE9u, 0x2014u, 0x1F389u, 0x10FFFFu}) append(many, cp);
+  }
+  EXPECT_EQ(length(many), 1500u);
+  EXPECT_EQ(length(many.substr(1, many.size() - 5)), 1498u);
 }
 
 TEST(Utf8, DecodesMalformedBytesOneAtATime) {

@@ -3,6 +3,12 @@
 #include "install/install.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
@@ -53,6 +59,32 @@ TEST(WriteAssets, FailureNamesThePathAndStopsThere) {
   }
   EXPECT_TRUE(std::filesystem::exists(tmp / "cfg/agent/varnook-q9-agent.md"));
   EXPECT_FALSE(std::filesystem::exists(tmp / "cfg/skills"));
+}
+
+// The configuration files share q9's writer: a file linked to a device stays linked.
+TEST(WriteAssets, WritesThroughALinkToADeviceAndKeepsIt) {
+  TempDir tmp;
+  const auto first = tmp / "cfg" / std::string(assets::ASSETS[0].path);
+  std::filesystem::create_directories(first.parent_path());
+  if (::mknod((tmp / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      ::mknod((tmp / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    if (std::getenv("CI")) FAIL() << "mknod: " << std::strerror(errno);
+    GTEST_SKIP() << "cannot make device nodes here (needs root): " << std::strerror(errno);
+  }
+  std::filesystem::create_symlink(tmp / "null", first);
+  EXPECT_EQ(write_assets(tmp / "cfg").size(), assets::ASSETS.size());
+  EXPECT_TRUE(std::filesystem::is_symlink(first));
+  EXPECT_TRUE(std::filesystem::is_character_file(first));
+
+  std::filesystem::remove(first);
+  std::filesystem::create_symlink(tmp / "full", first);
+  try {
+    write_assets(tmp / "cfg");
+    FAIL() << "no error";
+  } catch (const files::FileError& e) {
+    EXPECT_EQ(std::string(e.what()), first.string() + ": No space left on device");
+  }
+  EXPECT_TRUE(std::filesystem::is_character_file(tmp / "full"));
 }
 
 TEST(PathText, DropsEmptyAndDotComponents) {

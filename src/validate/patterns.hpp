@@ -1,5 +1,6 @@
-// The contract patterns, compiled once, and the scanners that count their matches in
-// time linear in the document. All functions take valid UTF-8.
+// The contract patterns as PCRE2 expressions: the few that the scanner still runs (on one
+// radius value, inside one tag, at one code point) and the whole patterns that tests and
+// the fuzz target cross-check the scanner against. All functions take valid UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +18,12 @@ namespace q9::validate {
   "[\\t\\n\\x0b\\f\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}" \
   "\\x{2029}\\x{202f}\\x{205f}\\x{3000}]"
 
-// A JIT-compiled PCRE2 pattern in UTF and UCP mode.
+// A PCRE2 pattern in UTF and UCP mode, JIT-compiled unless it is only ever matched
+// anchored at one place (JIT does not serve anchored matching, and compiling for it
+// costs more than a few short matches).
 class Pattern {
  public:
-  Pattern(const char* source, bool caseless);
+  Pattern(const char* source, bool caseless, bool jit = true);
   ~Pattern();
   Pattern(const Pattern&) = delete;
   Pattern& operator=(const Pattern&) = delete;
@@ -40,32 +43,31 @@ class Pattern {
   pcre2_code* code_ = nullptr;
 };
 
-// The value texts of every border-radius declaration, in document order.
-std::vector<std::string> radius_values(std::string_view text);
+// Tests at the start of one border-radius value.
 bool is_zeroish(std::string_view value);
 bool is_circular(std::string_view value);
-// Emoji code points (allowed marks dropped), distinct and ascending.
-std::vector<char32_t> emoji_found(std::string_view text);
-size_t count_resource_loads(std::string_view text);
-size_t count_css_links(std::string_view text);
-size_t count_svg_tags(std::string_view text);
-size_t count_sections(std::string_view text);
-std::vector<std::string> empty_section_ids(std::string_view text);
-// The same two over the heads found once by section_heads().
-std::vector<Pattern::Match> section_heads(std::string_view text);
-size_t count_sections(std::string_view text, const std::vector<Pattern::Match>& heads);
-std::vector<std::string> empty_section_ids(std::string_view text,
-                                           const std::vector<Pattern::Match>& heads);
-size_t count_lines(std::string_view text);
+// Whether the code point starting at text[i] is a word character (Unicode letter, digit
+// or underscore); false at the end of the text.
+bool is_word_at(std::string_view text, size_t i);
+// "\bsrc\s*=\s*[\"']https?://" and the same for "href", searched inside one tag.
+const Pattern& resource_attr();
+const Pattern& link_attr();
 
-// The whole patterns as single expressions, for cross-checking the scanners.
+// The whole patterns as single expressions, for cross-checking the scanner.
+inline constexpr const char* RADIUS_SOURCE = "border-radius" Q9_WS "*:" Q9_WS "*([^;}\"']+)";
+inline constexpr const char* EMOJI_SOURCE =
+    "[\\x{1F300}-\\x{1FAFF}\\x{1F000}-\\x{1F2FF}\\x{2600}-\\x{27BF}\\x{2B00}-\\x{2BFF}"
+    "\\x{1F1E6}-\\x{1F1FF}]";
 inline constexpr const char* RESOURCE_SOURCE =
     "<(script|img|iframe|source|video|audio|embed|object)\\b[^>]*\\bsrc" Q9_WS "*=" Q9_WS
     "*[\"']https?://";
 inline constexpr const char* CSSLINK_SOURCE =
     "<link\\b[^>]*\\bhref" Q9_WS "*=" Q9_WS "*[\"']https?://";
+inline constexpr const char* SVG_TAG_SOURCE = "<svg\\b";
 inline constexpr const char* SECTION_ID_SOURCE = "<section id=\"([^\"]+)\"";
 inline constexpr const char* EMPTY_SECTION_SOURCE =
     "<section id=\"([^\"]+)\"[^>]*>" Q9_WS "*</section>";
+inline constexpr const char* LINE_END_SOURCE =
+    "\\r\\n|[\\n\\x0b\\f\\r\\x1c-\\x1e\\x{85}\\x{2028}\\x{2029}]";
 
 }  // namespace q9::validate

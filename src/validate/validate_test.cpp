@@ -236,6 +236,8 @@ TEST_F(ValidateFile, ReadsWithLineEndingsTranslated) {
   EXPECT_EQ(r.stats.find("kb")->as_real(), (text.size() - 2) / 1024.0);
   EXPECT_EQ(r.stats.find("lines")->as_integer().digits,
             validate_text(doc("") + "x\ny\nz\n").stats.find("lines")->as_integer().digits);
+  // A trailing separator is dropped before the file is looked up, as in the name shown.
+  EXPECT_EQ(validate_file((dir_ / "d.html").native() + "/"), r);
 }
 
 TEST_F(ValidateFile, UnreadableThrows) {
