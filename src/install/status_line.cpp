@@ -26,16 +26,20 @@ void StatusLine::waiting(std::string_view step, Clock::time_point now) {
   if (ran <= DELAY) return;
   const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(ran).count();
   if (seconds == shown_) return;
-  std::string line = ".. " + step_ + " (" + minutes_text(seconds) + ")";
-  const size_t width = line.size();
-  if (width < width_) line += std::string(width_ - width, ' ');
-  put("\r" + line);
+  std::string line = "\r.. " + step_ + " (" + minutes_text(seconds) + ")";
+  const size_t width = line.size() - 1;
+  if (width < width_) line.append(width_ - width, ' ');
+  put(line);
   shown_ = seconds;
   width_ = std::max(width, width_);
 }
 
 void StatusLine::clear() {
-  if (term_ && shown_ >= 0) put("\r" + std::string(width_, ' ') + "\r");
+  if (term_ && shown_ >= 0) {
+    std::string blank(width_ + 2, ' ');
+    blank.front() = blank.back() = '\r';
+    put(blank);
+  }
   step_.clear();
   shown_ = -1;
   width_ = 0;
