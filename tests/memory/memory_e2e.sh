@@ -4,6 +4,7 @@
 # processes making the first use of a new store.
 set -u
 q9=$1
+. "$(dirname "$0")/kill_writers.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export OPENCODE_CONFIG_DIR=$work/cfg
@@ -35,25 +36,12 @@ count=$("$q9" memory recall parallel | grep -c '"claim"')
 
 # Writers killed at random moments (spread over one whole run): the store stays readable
 # and nothing reported is lost.
-s=${EPOCHREALTIME/[.,]/}
-"$q9" record fact Crash general k0 >/dev/null || fail "record"
-span=$(( ${EPOCHREALTIME/[.,]/} - s + 1 ))  # microseconds
-echo k0 >"$work/reported"
-exec {nap}<> <(:)  # read -t on it sleeps without starting a process
-for i in $(seq 1 150); do
-  # q9 itself is the background job, so the kill reaches it.
-  "$q9" record fact Crash general "k$i" >/dev/null 2>&1 &
-  pid=$!
-  d=$(( (RANDOM * 32768 + RANDOM) % span ))
-  read -r -t "$((d / 1000000)).$(printf '%06d' $((d % 1000000)))" -u "$nap"
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null && echo "k$i" >>"$work/reported"
-done
+kill_writers 150 Crash "$work/reported" || fail "record"
 recall=$("$q9" memory recall crash) || fail "store unreadable after kills"
 reported=0
-while read -r claim; do
+while read -r i; do
   reported=$((reported + 1))
-  printf '%s\n' "$recall" | grep -q "\"claim\": \"$claim\"" || fail "reported $claim lost after kills"
+  printf '%s\n' "$recall" | grep -q "\"claim\": \"k$i\"" || fail "reported k$i lost after kills"
 done <"$work/reported"
 stored=$(printf '%s\n' "$recall" | grep -c '"claim"')
 # First use of a store that does not exist yet by six processes at once, on 50 new stores:

@@ -5,6 +5,7 @@
 set -u
 q9=$1
 . "$(dirname "$0")/pg_server.sh"
+. "$(dirname "$0")/kill_writers.sh"
 pg_start_or_skip
 work=$PG_DIR/work
 mkdir -p "$work"
@@ -69,25 +70,12 @@ done
 # Writers killed at random moments leave no partial record: every entity has its fact,
 # and every fact reported as recorded is there. The moments spread over one whole run.
 fresh
-s=${EPOCHREALTIME/[.,]/}
-"$q9" record fact "Crash 0" general k0 >/dev/null || fail "record"
-span=$(( ${EPOCHREALTIME/[.,]/} - s + 1 ))  # microseconds
-echo "Crash 0" >"$work/reported"
-exec {nap}<> <(:)  # read -t on it sleeps without starting a process
-for i in $(seq 1 100); do
-  # q9 itself is the background job, so the kill reaches it.
-  "$q9" record fact "Crash $i" general "k$i" >/dev/null 2>&1 &
-  pid=$!
-  d=$(( (RANDOM * 32768 + RANDOM) % span ))
-  read -r -t "$((d / 1000000)).$(printf '%06d' $((d % 1000000)))" -u "$nap"
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null && echo "Crash $i" >>"$work/reported"
-done
+kill_writers 100 "Crash %d" "$work/reported" || fail "record"
 "$q9" memory list >"$work/list" || fail "store unreadable after kills"
 empty=$(grep -c 'facts=  0' "$work/list")
 [ "$empty" = 0 ] || fail "$empty entities without their fact after kills"
-while read -r name; do
-  grep -q "^$name " "$work/list" || fail "reported $name lost after kills"
+while read -r i; do
+  grep -q "^Crash $i " "$work/list" || fail "reported Crash $i lost after kills"
 done <"$work/reported"
 killed="$(wc -l <"$work/reported") finished / $(wc -l <"$work/list") stored of 101"
 
