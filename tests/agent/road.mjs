@@ -115,7 +115,7 @@ async function checkRoad(company, options = {}) {
     const recall = JSON.parse(c.q9('memory', 'recall', company).out);
     assert.equal(recall.fact_count, 6);
     for (const { section, facts } of Object.values(STREAMS)) {
-      assert.deepEqual(recall.facts[section].map((f) => f.claim ?? f.text).sort(), facts.map((f) => f[0]).sort(), section);
+      assert.deepEqual(recall.facts[section].map((f) => f.claim).sort(), facts.map((f) => f[0]).sort(), section);
     }
     const dossier = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
     assert.equal(recall.reports.length, 1);

@@ -50,7 +50,7 @@ export class Case {
     const rg = executableOnPath('rg');
     if (!rg) throw new Error('rg (Debian package ripgrep) is not on PATH; the host needs it for skills');
     this.env = {
-      PATH: [path.dirname(this.q9path), path.dirname(rg), path.dirname(process.execPath), '/usr/bin', '/bin'].join(':'),
+      PATH: [path.dirname(this.q9path), path.dirname(rg), '/usr/bin', '/bin'].join(':'),
       HOME: this.home,
       LANG: 'C.UTF-8',
       OPENCODE_CONFIG_DIR: this.cfg,
