@@ -76,6 +76,20 @@ TEST(CalendarDate, AcceptsOnlyRealDays) {
   EXPECT_TRUE(is_calendar_date(today()));
 }
 
+// A quoted "~/..." reaches q9 unexpanded; only "~" and "~/" mean the home directory.
+TEST(ReportPath, TildeIsTheHomeDirectory) {
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", "/home/ana/", 1);
+  const std::pair<const char*, fs::path> rows[] = {
+      {"~/Desktop/r.html", "/home/ana/Desktop/r.html"},
+      {"~", "/home/ana"},
+      {"~ana/r.html", fs::current_path() / "~ana/r.html"},
+      {"a/~/r.html", fs::current_path() / "a/~/r.html"},
+  };
+  for (const auto& [typed, stored] : rows) EXPECT_EQ(absolute_report_path(typed), stored) << typed;
+  ::setenv("HOME", home.c_str(), 1);
+}
+
 TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
   SqliteStore s(dir_);
   EXPECT_EQ(s.record_fact("Acme Corp", "people", "CEO is X", "registry", "2024-05-01"),
