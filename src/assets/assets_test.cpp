@@ -308,13 +308,6 @@ TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
     if (auto item = numbered_item(line)) numbered.push_back(std::to_string(item->first) + ".");
   EXPECT_EQ(numbered,
             (std::vector<std::string>{"1.", "2.", "3.", "4.", "5.", "6.", "7.", "8.", "9."}));
-  // The sub-agent's brief repeats the recording rules word for word.
-  for (const char* rule : {"Quoting: ", "Dates: ", "Verification: "}) {
-    size_t own = fm.body.find(std::string("\n") + rule), brief = fm.body.find(std::string("\n- ") + rule);
-    ASSERT_TRUE(own != std::string::npos && brief != std::string::npos) << rule;
-    EXPECT_EQ(fm.body.substr(own + 1, fm.body.find('\n', own + 1) - own - 1),
-              fm.body.substr(brief + 3, fm.body.find('\n', brief + 1) - brief - 3));
-  }
   for (const char* fact :
        {"q9-research", "UNVERIFIED", "OFAC/UN/UK/EU/ICIJ", "a zero-hit screen is a finding",
         "GATE 4 PASSED", "Powered by Varnook Q9 Agent", "Enterprise Research Report",
@@ -387,8 +380,7 @@ TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
 }
 
 // The agent and the command must name the same desktop folder and file name, and the
-// folder must be the one the agent may write in. The texts write it with $HOME, which
-// the shell expands inside quotes too; the permission patterns use the host's "~".
+// folder must be the one the agent may write in (as the host writes it, with "~").
 TEST(CommandFile, SavesWhereTheAgentSaves) {
   std::string agent = payload(AGENT), command = payload(COMMAND);
   size_t file = agent.find("/<slug>-report.html");

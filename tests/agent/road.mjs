@@ -1,6 +1,6 @@
 // The road of one dossier inside the real opencode host, as q9-install --config-only
 // leaves it: `opencode run --command varnook-q9 <company>`, headless, with a scripted
-// model that plays a careful agent and six stream sub-agents. No permission is
+// model that plays a careful agent and three stream sub-agents. No permission is
 // overridden and nothing is auto-approved; a run is judged by what the host sent the
 // model, the tool results in it, the host's log and the files, never by its exit status.
 //
@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
-import { STREAMS, dossierScripts, listServer, record, slug } from './lib/agent.mjs';
+import { STREAMS, dossierScripts, record, slug } from './lib/agent.mjs';
 import { Case, opencodeIn } from './lib/host.mjs';
 import { ScriptedModel, say } from './lib/model.mjs';
 
@@ -48,10 +48,9 @@ async function drive(company, options) {
   const work = `/tmp/q9-${slug(company)}`;
   fs.rmSync(work, { recursive: true, force: true });
   c.install();
-  const lists = await listServer();
   const model = new ScriptedModel({
     identify,
-    scripts: { title: () => say(`${company} dossier`), ...dossierScripts(c, company, { ...options, lists }) },
+    scripts: { title: () => say(`${company} dossier`), ...dossierScripts(c, company, options) },
   });
   c.configure(await model.listen());
   const started = Date.now();
@@ -60,7 +59,6 @@ async function drive(company, options) {
     run = await c.run(['run', '--command', 'varnook-q9', company], 100000);
   } finally {
     await model.close();
-    lists.close();
   }
   const seconds = (Date.now() - started) / 1000;
   if (args.out) {
@@ -113,18 +111,15 @@ async function checkRoad(company, options = {}) {
     assert.deepEqual(streams.sort(), Object.keys(STREAMS).map((s) => `stream:${s}`).sort());
     for (const s of streams) assert.equal(model.of(s).at(-1).step, 2, `${s} did not finish`);
 
-    // Every sub-agent's facts are in the store byte for byte, and so is the report. The
-    // one zero-hit list is a negative finding; the lists that failed to download are not.
+    // Every sub-agent's facts are in the store, and so is the report.
     const recall = JSON.parse(c.q9('memory', 'recall', company).out);
-    assert.equal(recall.fact_count, Object.values(STREAMS).flatMap((s) => s.facts).length);
+    assert.equal(recall.fact_count, 6);
     for (const { section, facts } of Object.values(STREAMS)) {
       assert.deepEqual(recall.facts[section].map((f) => f.claim).sort(), facts.map((f) => f[0]).sort(), section);
     }
-    assert.deepEqual(recall.negatives.map((n) => n.note.replace(/^.*: /, '')), [`no match on un.xml for ${company}, Lindqvist`]);
     const dossier = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
     assert.equal(recall.reports.length, 1);
     assert.equal(recall.reports[0].path, dossier);
-    assert.ok(fs.existsSync(dossier.replace(/html$/, 'json')), 'the data file is not kept beside the dossier');
 
     // The dossier is in the save folder and passes the gate.
     const gate = c.q9('validate', dossier);
@@ -138,7 +133,7 @@ async function checkRoad(company, options = {}) {
 }
 
 if (args.case === 'road') {
-  test('the agent runs the whole road of one dossier with six parallel streams', async () => {
+  test('the agent runs the whole road of one dossier with three parallel streams', async () => {
     await checkRoad('Acme Holdings');
   });
 

@@ -1,9 +1,7 @@
 // The scripted model's part: a careful agent that follows the installed agent text
 // step by step, and stream sub-agents that research and record at the same time.
-// Every command line it runs is taken from the text it was handed (the agent text, or
-// the brief it wrote for a sub-agent), filled in as the text says. Every q9 result the
-// host hands back is compared with what the command prints when the test runs it itself;
-// a difference stops the script and is reported as a problem.
+// Every q9 result the host hands back is compared with what the command prints when the
+// test runs it itself; a difference stops the script and is reported as a problem.
 import http from 'node:http';
 import { Barrier, bash, call, say, tool } from './model.mjs';
 
@@ -23,14 +21,10 @@ export const STREAMS = {
     facts: [['Cold-chain logistics is 61 percent of revenue', 'Acme Holdings annual report 2024', '2024-12-31'],
             ['A warehouse automation platform went live in three hubs', 'Trade press interview', '2025-02-20']],
   },
-  'Market & Competitors': { section: 'market', facts: [['Third-largest cold-chain carrier in the Benelux', 'Industry survey 2024', '2024-12-31']] },
-  'Regulatory & Compliance': { section: 'regulatory', facts: [['No pending court cases in the national register', 'Court register search', '2025-05-02']] },
-  'News, Sentiment & ESG': { section: 'sentiment', facts: [['Science-based emissions target approved', 'SBTi target dashboard', '2024-09-30']] },
 };
 
 // The sections of the dossier in doctrine order, without the two the renderer draws.
 const SECTIONS = [
-  ['summary', 'Executive Summary', 'At a glance'],
   ['history', 'History', 'From regional carrier to listed group'],
   ['ownership', 'Ownership & Structure', 'Shareholders and subsidiaries'],
   ['governance', 'Board & Governance', 'Directors and connected transactions'],
@@ -86,43 +80,21 @@ export function slug(company) {
 
 const quote = (text) => `"${text}"`;
 
-// The first ```bash block of `text` that opens with `start`.
-function block(text, start) {
-  const at = text.indexOf('```bash\n' + start);
-  check(at >= 0, `the agent text has no command block opening with ${start}`);
-  return text.slice(at + 8, text.indexOf('```', at + 8));
-}
-
-// The code span of `text` that opens with `start`.
-function span(text, start) {
-  const at = text.indexOf('`' + start);
-  check(at >= 0, `the text has no \`${start}...\``);
-  return text.slice(at + 1, text.indexOf('`', at + 1));
-}
-
-// `template` with each <name> replaced by values[name].
+// From a text: the ```bash block that opens with `start`; a template with its <name>s
+// filled in; a text in single quotes with each apostrophe written as the quoting rule says.
+const block = (text, start) => start + text.split('```bash\n' + start)[1].split('```')[0];
 const fill = (template, values) => Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
+const quoted = (rules, s) => s.replaceAll("'", () => rules.match(/apostrophe inside single quotes as `([^`]+)`/)[1]);
 
-// The text's rule for a text inside single quotes: how it writes an apostrophe.
-function quoter(text) {
-  const rule = text.match(/Write an apostrophe inside single quotes as `([^`]+)`/);
-  check(rule, 'the text gives no quoting rule');
-  return (s) => s.replaceAll("'", () => rule[1]);
-}
-
-// Stands in for the hosts of the sanctions lists: the OFAC SDN list (naming a director)
-// and the UN list (naming nobody) answer with a redirect and then the list; every other
-// address answers 404.
-export function listServer() {
-  const lists = { 'ofac-sdn.csv': '36,"LINDQVIST, Maria",individual,"SDGT",-0-\n',
-                  'un.xml': '<INDIVIDUAL><FIRST_NAME>JOHN</FIRST_NAME><SECOND_NAME>DOE</SECOND_NAME></INDIVIDUAL>\n' };
+// Stands in for the sanctions lists' hosts: OFAC SDN (naming a director) and UN (naming
+// nobody) answer with a redirect, then the list; any other address answers 404.
+function listServer() {
+  const lists = { 'ofac-sdn.csv': '36,"LINDQVIST, Maria",individual,"SDGT"\n', 'un.xml': '<FIRST_NAME>JOHN</FIRST_NAME>\n' };
   const server = http.createServer((req, res) => {
-    const moved = req.url.startsWith('/moved/') && lists[req.url.slice(7)];
     if (lists[req.url.slice(1)]) res.writeHead(302, { location: `/moved${req.url}` }).end();
-    else if (moved) res.writeHead(200).end(moved);
-    else res.writeHead(404).end('not found');
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+    else res.writeHead(lists[req.url.slice(7)] && req.url.startsWith('/moved/') ? 200 : 404).end(lists[req.url.slice(7)]);
+  }).unref();
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server.address().port)));
 }
 
 // Fails the script with `message` unless `ok`.
@@ -136,18 +108,13 @@ function sameAsQ9(c, result, ...args) {
         `q9 ${args.join(' ')}: the host returned ${JSON.stringify(result.output)}, q9 prints ${JSON.stringify(direct.out)}`);
 }
 
-// The brief a careful agent hands one stream's sub-agent: the agent text's template with
-// its first five lines filled in from the identity and the stream's row of the table.
+// The brief a careful agent hands one stream's sub-agent: the agent text's template, its
+// first five lines filled in from the identity and the stream's row of the table.
 function brief(text, company, stream) {
-  const at = text.indexOf('```text\nStream: ');
-  check(at >= 0, 'the agent text has no sub-agent brief');
-  const lines = text.slice(at + 8, text.indexOf('```', at + 8)).split('\n');
-  const row = text.split('\n').find((l) => l.startsWith(`| ${stream} |`))?.split(' | ');
-  check(row, `the agent text has no row for ${stream}`);
-  return [`Stream: ${stream}`,
-          `Company: ${company} N.V., registry id KvK 24123456, Netherlands, parent none; matched on address and founding year`,
-          `Record under: ${company}`, `Deliver: ${row[1]}`, `Section ids: ${row[2].replace(/ \|$/, '')}`,
-          ...lines.slice(5)].join('\n');
+  const row = text.split('\n').find((l) => l.startsWith(`| ${stream} |`)).split(' | ');
+  return [`Stream: ${stream}`, `Company: ${company} N.V., registry id KvK 24123456, Netherlands, parent none; matched on address and founding year`,
+          `Record under: ${company}`, `Deliver: ${row[1]}`, `Section ids: ${row[2].slice(0, -2)}`,
+          ...text.split('```text\n')[1].split('```')[0].split('\n').slice(5)].join('\n');
 }
 
 // Scripts for one dossier of `company` in case `c`. With `flaw`, the first render
@@ -155,18 +122,16 @@ function brief(text, company, stream) {
 //
 // The agent's next move depends only on the call it made last and what came back, as a
 // careful agent's would: each entry of `road` takes that result and returns the reply.
-export function dossierScripts(c, company, { flaw = '', lists } = {}) {
+export function dossierScripts(c, company, { flaw = '' } = {}) {
   const data = `/tmp/q9-${slug(company)}/data.json`;
+  const file = `~/Desktop/q9-reports/${slug(company)}-report.html`;
   const out = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
   const streams = Object.keys(STREAMS);
   const started = new Barrier(streams.length, 30000);
   const recording = new Barrier(streams.length, 30000);
-  const names = `'${company}' 'Lindqvist'`;
-  let text = ''; // the agent text, as the host handed it over
-  const line = (start, more = {}) => fill(span(text, start), { slug: slug(company), file: `${slug(company)}-report`,
-                                                              company: quoter(text)(company), n: '1', ...more });
-  const render = () => call(bash(line('mkdir -p "$HOME')));
-  const validate = () => call(bash(line('q9 validate "$HOME')));
+  const render = () => call(bash(`mkdir -p ~/Desktop/q9-reports && q9 report ${data} --out ${file}`));
+  const validate = () => call(bash(`q9 validate ${file}`));
+  let text = ''; // the agent text, as the host hands it over
 
   const road = [
     ['skill', (r) => {
@@ -187,38 +152,26 @@ export function dossierScripts(c, company, { flaw = '', lists } = {}) {
         tool('task', { description: `${stream.split(' ')[0]} research stream`, subagent_type: 'general',
                        prompt: brief(text, company, stream) })));
     }],
-    ['task', (r, all) => {
+    ['task', async (r, all) => {
       check(all.length === streams.length, `${all.length} task results`);
-      for (const task of all) check(/Recorded \d facts/.test(task.output), `a stream came back without its facts: ${task.output}`);
-      // The screen's downloads, each list's address pointed at the local stand-in.
-      const command = fill(block(text, 'mkdir -p /tmp/q9-<slug>/lists'), { slug: slug(company) })
-        .replace(/^get (\S+) '[^']+'/gm, `get $1 'http://127.0.0.1:${lists.address().port}/$1'`);
-      return call(tool('bash', { command, description: 'Downloads the sanctions lists', timeout: +text.match(/`timeout` set to (\d+)/)?.[1] }));
+      for (const task of all) check(task.output.includes('Recorded 2 facts'), `a stream came back without its facts: ${task.output}`);
+      // The sanctions screen: the text's downloads, each address pointed at the stand-in, then its search.
+      const command = fill(`${block(text, 'mkdir -p /tmp/q9-<slug>/lists')}${block(text, 'cd /tmp/q9-<slug>/lists')}`,
+        { slug: slug(company), names: `'${company}' 'Lindqvist'` }).replace(/^get (\S+) '[^']+'/gm, `get $1 'http://127.0.0.1:${await listServer()}/$1'`);
+      return call(tool('bash', { command, description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` set to (\d+)/)[1] }));
     }],
     ['mkdir -p /tmp/', (r) => {
-      for (const [list, result] of [['ofac-sdn.csv', 'downloaded'], ['un.xml', 'downloaded'], ['uk.csv', 'NOT SCREENED']]) {
-        check(new RegExp(`^${list}: ${result}`, 'm').test(r.output), `${list} did not give "${result}": ${r.output}`);
-      }
-      return call(bash(fill(block(text, 'cd /tmp/q9-<slug>/lists'), { slug: slug(company), names })));
-    }],
-    ['cd /tmp/', (r) => {
-      const hits = (list) => [...r.output.matchAll(new RegExp(`^${list} '[^']*': (\\d+) matching lines$`, 'gm'))].map((m) => +m[1]);
-      check(hits('ofac-sdn.csv').join() === '0,1' && hits('un.xml').join() === '0,0', `screen: ${r.output}`);
-      check(/^uk\.csv: NOT SCREENED$/m.test(r.output) && !hits('uk.csv').length, `a failed download was searched: ${r.output}`);
-      // The one list downloaded with no match is a zero-hit; the director's namesake is
-      // ruled out in the section, and the lists that failed are not screened.
-      return call(bash(line("q9 record negative '<company>' 'Sanctions", { 'YYYY-MM-DD': new Date().toISOString().slice(0, 10),
-                                                                          list: 'un.xml', 'names and tokens': quoter(text)(`${company}, Lindqvist`) })));
-    }],
-    ['q9 record negative', (r) => {
-      check(r.output.startsWith(`recorded -> negative for ${company}`), `negative: ${r.output}`);
+      // Redirect then list: a hit and a zero-hit. 404: not screened, and never searched.
+      const hits = (list) => [...r.output.matchAll(new RegExp(`^${list} '[^']*': (\\d+) matching lines$`, 'gm'))].map((m) => m[1]).join();
+      check(hits('ofac-sdn.csv') === '0,1' && hits('un.xml') === '0,0' && hits('uk.csv') === '', `screen: ${r.output}`);
+      check(/^uk\.csv: NOT SCREENED$/m.test(r.output), `screen: ${r.output}`);
       return call(tool('write', { filePath: data, content: JSON.stringify(record(company, flaw), null, 2) + '\n' }));
     }],
     ['write', (r) => {
       check(r.output.includes('Wrote file successfully'), `the data record was not written: ${r.output}`);
       return render();
     }],
-    ['mkdir -p "$HOME', (r) => {
+    ['mkdir -p', (r) => {
       // The same render to a scratch file prints the same line but for the path.
       const scratch = `${c.root}/scratch.html`;
       const direct = c.q9('report', data, '--out', scratch).out.replace(`wrote ${scratch} (`, `wrote ${out} (`);
@@ -234,7 +187,7 @@ export function dossierScripts(c, company, { flaw = '', lists } = {}) {
         return call(tool('read', { filePath: data }));
       }
       check(r.output.includes('GATE 4 PASSED'), `validate: ${r.output}`);
-      return call(bash(line('cp /tmp/q9-')));
+      return call(bash(`q9 record report ${quote(company)} ${file} --version 1`));
     }],
     ['read', (r) => {
       check(r.output.includes(flaw), 'the record read back lacks the flaw the gate named');
@@ -244,7 +197,7 @@ export function dossierScripts(c, company, { flaw = '', lists } = {}) {
       check(!/error/i.test(r.output), `edit: ${r.output}`);
       return render();
     }],
-    ['cp /tmp/q9-', (r) => {
+    ['q9 record report', (r) => {
       check(new RegExp(`^recorded -> report for ${company} v1 \\(\\d{4}-\\d\\d-\\d\\d\\)\\n$`).test(r.output),
             `record report: ${JSON.stringify(r.output)}`);
       return say(`Dossier saved to ${out}; GATE 4 PASSED.`);
@@ -268,29 +221,25 @@ export function dossierScripts(c, company, { flaw = '', lists } = {}) {
       return entry[1](last, results);
     },
 
-    // A sub-agent knows only its brief: its commands and quoting come from there.
     async stream(t) {
       const name = t.session.slice('stream:'.length);
       const s = STREAMS[name];
-      const q = quoter(t.firstUser);
       if (t.step === 0) {
         check(await started.arrive(name), 'the stream sub-agents did not start at the same time');
-        return call(bash(fill(span(t.firstUser, 'q9 streams'), { 'stream name': q(name) })));
+        return call(bash(`q9 streams ${quote(name)}`));
       }
       const [r] = t.results;
       if (t.step === 1) {
         sameAsQ9(c, r, 'streams', name);
-        check(t.firstUser.includes(`\nSection ids: `) && t.firstUser.split('\nSection ids: ')[1].split('\n')[0].includes(`\`${s.section}\``),
-              `the brief does not give ${s.section}`);
         check(await recording.arrive(name), 'the stream sub-agents did not record at the same time');
-        const template = t.firstUser.match(/^ *(q9 record fact .*)$/m)?.[1];
-        check(template, 'the brief has no q9 record fact line');
-        return call(bash(s.facts.map(([claim, src, date]) => fill(template,
+        // As the brief says: its record line, each text quoted by its rule.
+        const q = (x) => quoted(t.firstUser, x);
+        return call(bash(s.facts.map(([claim, src, date]) => fill(t.firstUser.match(/^ *(q9 record fact .*)$/m)[1],
           { company: q(company), section: s.section, claim: q(claim), src: q(src), 'YYYY-MM-DD': date })).join(' && ')));
       }
       const expected = s.facts.map(([, , date]) => `recorded -> fact for ${company} [${s.section}] (${date})\n`).join('');
       check(r.output === expected, `record: ${JSON.stringify(r.output)}`);
-      return say(`Recorded ${s.facts.length} facts for ${name}.`);
+      return say(`Recorded 2 facts for ${name}.`);
     },
   };
 }
