@@ -76,6 +76,16 @@ TEST(CalendarDate, AcceptsOnlyRealDays) {
   EXPECT_TRUE(is_calendar_date(today()));
 }
 
+// A quoted "~/..." reaches q9 unexpanded; only "~" and "~/" mean the home directory.
+TEST(ReportPath, TildeIsTheHomeDirectory) {
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", "/home/ana/", 1);
+  EXPECT_EQ(absolute_report_path("~/Desktop/r.html"), "/home/ana/Desktop/r.html");
+  EXPECT_EQ(absolute_report_path("~"), "/home/ana");
+  EXPECT_EQ(absolute_report_path("~ana/r.html"), (fs::current_path() / "~ana/r.html").string());
+  ::setenv("HOME", home.c_str(), 1);
+}
+
 TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
   SqliteStore s(dir_);
   EXPECT_EQ(s.record_fact("Acme Corp", "people", "CEO is X", "registry", "2024-05-01"),
