@@ -14,6 +14,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/utf8.hpp"
 #include "validate/patterns.hpp"
 
 namespace q9::validate {
@@ -139,22 +140,9 @@ class Scanner {
 
   // Bytes of the white-space code point at i, or 0.
   size_t space(size_t i) const {
-    const unsigned char c = at(i);
-    if ((c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20)) return 1;
-    const unsigned char c1 = at(i + 1), c2 = at(i + 2);
-    switch (c) {
-      case 0xC2:
-        return c1 == 0x85 || c1 == 0xA0 ? 2 : 0;  // U+0085, U+00A0
-      case 0xE1:
-        return c1 == 0x9A && c2 == 0x80 ? 3 : 0;  // U+1680
-      case 0xE2:                                  // U+2000..U+200A, U+2028, U+2029, U+202F; U+205F
-        if (c1 == 0x80) return c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF ? 3 : 0;
-        return c1 == 0x81 && c2 == 0x9F ? 3 : 0;
-      case 0xE3:
-        return c1 == 0x80 && c2 == 0x80 ? 3 : 0;  // U+3000
-      default:
-        return 0;
-    }
+    if (i >= n_) return 0;
+    size_t next = i;
+    return utf8::is_space(utf8::decode(t_, next)) ? next - i : 0;
   }
 
   size_t skip_space(size_t i) const {

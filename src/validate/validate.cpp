@@ -15,12 +15,6 @@
 namespace q9::validate {
 namespace {
 
-std::string utf8_of(char32_t cp) {
-  std::string s;
-  utf8::append(s, cp);
-  return s;
-}
-
 // Invalid bytes become U+FFFD, so that any byte string can be checked.
 std::string repaired(std::string_view text) {
   std::string out;
@@ -111,7 +105,7 @@ Report check(std::string_view text, std::filesystem::path path) {
   if (!found.emoji.empty()) {
     std::vector<std::string> shown;
     for (size_t i = 0; i < found.emoji.size() && i < 8; ++i) {
-      shown.push_back(utf8_of(found.emoji[i]));
+      utf8::append(shown.emplace_back(), found.emoji[i]);
     }
     r.errors.push_back("emoji present: " + text::list_text(shown));
   }
