@@ -1,4 +1,4 @@
-// Whole-file reads and atomic replacement of files.
+// Whole-file reads, atomic replacement of files, and path texts.
 #include "core/files.hpp"
 
 #include <fcntl.h>
@@ -233,6 +233,29 @@ void AtomicWrite::abandon(int err) {
 
 void write_file_atomic(const fs::path& path, std::string_view bytes) {
   AtomicWrite(path, bytes).commit();
+}
+
+std::string normal_path_text(std::string_view text) {
+  std::string root;
+  if (text.starts_with("//") && !text.starts_with("///")) {
+    root = "//";
+  } else if (text.starts_with("/")) {
+    root = "/";
+  }
+  std::string body;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = text.find('/', i);
+    if (j == std::string_view::npos) j = text.size();
+    std::string_view part = text.substr(i, j - i);
+    if (!part.empty() && part != ".") {
+      if (!body.empty()) body += '/';
+      body += part;
+    }
+    i = j + 1;
+  }
+  if (root.empty() && body.empty()) return ".";
+  return root + body;
 }
 
 }  // namespace q9::files

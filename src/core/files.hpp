@@ -1,4 +1,4 @@
-// Reading whole files and replacing files atomically.
+// Reading whole files, replacing files atomically, and the text of a path in messages.
 #pragma once
 
 #include <filesystem>
@@ -14,6 +14,11 @@ class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The normal form of a path text, as messages show paths: repeated "/" collapse, "."
+// components and a trailing "/" are dropped ("./out//acme.html" -> "out/acme.html");
+// ".." is kept, a leading "//" (exactly two) is kept, and an empty result is ".".
+std::string normal_path_text(std::string_view text);
 
 // The whole file as bytes. Throws FileError (a directory, a missing or unreadable file).
 std::string read_file(const std::filesystem::path& path);

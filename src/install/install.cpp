@@ -31,9 +31,10 @@ void make_dirs(const fs::path& dir) {
     struct stat st {};
     if (::stat(so_far.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) continue;
-      fail(path_text(so_far), ENOTDIR);
+      fail(files::normal_path_text(so_far.native()), ENOTDIR);
     }
-    fail(path_text(so_far), err);  // e.g. a dangling symbolic link: "File exists"
+    // E.g. a dangling symbolic link: "File exists".
+    fail(files::normal_path_text(so_far.native()), err);
   }
 }
 
@@ -49,29 +50,6 @@ void _warn(Io& io, std::string_view msg) {
   io.err.flush();
 }
 
-std::string path_text(const fs::path& path) {
-  const std::string& raw = path.native();
-  std::string text;
-  size_t i = 0;
-  if (raw.starts_with("//") && !raw.starts_with("///")) {
-    text = "//";
-    i = 2;
-  } else if (raw.starts_with("/")) {
-    text = "/";
-  }
-  while (i < raw.size()) {
-    size_t slash = raw.find('/', i);
-    if (slash == std::string::npos) slash = raw.size();
-    std::string_view part(raw.data() + i, slash - i);
-    if (!part.empty() && part != ".") {
-      if (!text.empty() && text.back() != '/') text += '/';
-      text += part;
-    }
-    i = slash + 1;
-  }
-  return text.empty() ? "." : text;
-}
-
 std::vector<std::string> write_assets(const fs::path& root) {
   std::vector<std::string> written;
   for (const assets::Asset& asset : assets::ASSETS) {
@@ -81,7 +59,7 @@ std::vector<std::string> write_assets(const fs::path& root) {
     if (!bytes)
       throw std::logic_error("embedded asset " + std::string(asset.path) + " is not base64");
     files::write_file_atomic(dest, *bytes);
-    written.push_back(path_text(dest));
+    written.push_back(files::normal_path_text(dest.native()));
   }
   return written;
 }
@@ -90,7 +68,7 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   const bool config_only = std::find(argv.begin(), argv.end(), "--config-only") != argv.end();
   const fs::path target = config_dir();
   _say(io, "Varnook Q9 installer (q9infra " + std::string(VERSION) + ")");
-  _say(io, "config target: " + path_text(target));
+  _say(io, "config target: " + files::normal_path_text(target.native()));
 
   std::vector<std::string> written;
   try {

@@ -32,10 +32,6 @@ void _say(Io& io, std::string_view msg);
 // "!! msg" on io.err.
 void _warn(Io& io, std::string_view msg);
 
-// The text of a path as the command prints it: repeated and trailing "/" and "."
-// components dropped ("//" at the very start kept), "." for an empty path.
-std::string path_text(const std::filesystem::path& path);
-
 // Writes every catalogue file below `root` (missing directories created, each file
 // replaced atomically) and returns the written paths in catalogue order. Prints
 // nothing. Throws files::FileError naming the path on the first failure; files written

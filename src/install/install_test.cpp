@@ -87,24 +87,6 @@ TEST(WriteAssets, WritesThroughALinkToADeviceAndKeepsIt) {
   EXPECT_TRUE(std::filesystem::is_character_file(tmp / "full"));
 }
 
-TEST(PathText, DropsEmptyAndDotComponents) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"/tmp/x/", "/tmp/x"},
-      {"/tmp//x/./y", "/tmp/x/y"},
-      {"rel/./a", "rel/a"},
-      {"./", "."},
-      {"", "."},
-      {"//net/x", "//net/x"},
-      {"///x", "/x"},
-      {"/", "/"},
-      {"a/../b", "a/../b"},
-      {"~user/x", "~user/x"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(path_text(c.in), c.out) << c.in;
-}
-
 TEST(StatusLine, DrawnAfterTwoSecondsRedrawnEachSecondAndErased) {
   const auto at = [](double seconds) {
     return StatusLine::Clock::time_point() +

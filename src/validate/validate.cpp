@@ -8,7 +8,6 @@
 #include "core/files.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
-#include "validate/path_text.hpp"
 #include "validate/patterns.hpp"
 #include "validate/scan.hpp"
 
@@ -170,13 +169,13 @@ Report check(std::string_view text, std::filesystem::path path) {
 }  // namespace
 
 Report validate_text(std::string_view text, const std::filesystem::path& path) {
-  std::filesystem::path p = normal_path_text(path.native());
+  std::filesystem::path p = files::normal_path_text(path.native());
   if (utf8::find_invalid(text)) return check(repaired(text), std::move(p));
   return check(text, std::move(p));
 }
 
 Report validate_file(const std::filesystem::path& path) {
-  std::filesystem::path p = normal_path_text(path.native());
+  std::filesystem::path p = files::normal_path_text(path.native());
   std::error_code ec;
   // Looked up in its normal form, the one it is reported under: "doc.html/" names the
   // file doc.html. Missing (a dangling link included) is a finding; any other failure
