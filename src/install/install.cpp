@@ -89,11 +89,11 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   StatusLine status(io.err_is_terminal ? &io.err : nullptr);
   const StepWatch watch = [&status](std::string_view step) { status.waiting(step); };
 
-  std::string_view state = ensure_burrowby(limits, watch);
+  Outcome state = ensure_burrowby(limits, watch);
   status.clear();
-  if (state == PRESENT) {
+  if (state == Outcome::Present) {
     _say(io, "burrowby present");
-  } else if (state == INSTALLED) {
+  } else if (state == Outcome::Installed) {
     _say(io, "installed burrowby");
   } else {
     _warn(io, "burrowby not installed - retry with: pipx install burrowby");
@@ -107,9 +107,9 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   } else {
     state = ensure_persistent_install(limits, watch);
     status.clear();
-    if (state == INSTALLED) {
+    if (state == Outcome::Installed) {
       _say(io, "installed varnook-q9 persistently (q9, q9-install, burrowby)");
-    } else if (state == FAILED) {
+    } else if (state == Outcome::Failed) {
       _warn(io, "could not install persistently - retry: pipx install varnook-q9");
     } else {
       _warn(io,
@@ -117,7 +117,7 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
     }
   }
 
-  if (state == FAILED) return 1;
+  if (state == Outcome::Failed) return 1;
   _say(io, "done - " + std::string(OPENCODE_HINT));
   return 0;
 }
