@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/fd.hpp"
+
 namespace q9::files {
 
 // A file-system failure; the message names the file and the problem,
@@ -51,7 +53,7 @@ class AtomicWrite {
   [[noreturn]] void abandon(int err);
 
   std::filesystem::path requested_, path_, tmp_;
-  int fd_ = -1;  // the temporary file until commit()
+  Fd fd_;  // the temporary file until commit()
 };
 
 }  // namespace q9::files

@@ -55,14 +55,19 @@ TEST_F(FilesTest, FollowsASymbolicLinkSoItKeepsPointingAtTheNewFile) {
   EXPECT_EQ(read_file(target), "new");
 }
 
-TEST_F(FilesTest, KeepsTheModeOfTheFileItReplaces) {
+TEST_F(FilesTest, NewFileTakesTheUmaskAndAReplacedFileKeepsItsMode) {
+  auto mode = [](const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
   fs::path p = dir_ / "script.sh";
+  const mode_t old_mask = ::umask(027);
   write_file_atomic(p, "a");
+  ::umask(old_mask);
+  EXPECT_EQ(mode(p), 0640u);
   ::chmod(p.c_str(), 0750);
   write_file_atomic(p, "b");
-  struct stat st {};
-  ASSERT_EQ(::stat(p.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(mode(p), 0750u);
 }
 
 TEST_F(FilesTest, FailuresNameTheFileAndTheProblem) {
