@@ -13,18 +13,14 @@
 #include <fstream>
 #include <thread>
 
+#include "testing/support.hpp"
+
 namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "q9-files-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string message_of(const std::function<void()>& f) {
     try {
       f();
@@ -33,7 +29,8 @@ class FilesTest : public ::testing::Test {
     }
     return "no error";
   }
-  fs::path dir_;
+  test::TempDir tmp_;
+  const fs::path& dir_ = tmp_.path();
 };
 
 TEST_F(FilesTest, ReplacesContentAndLeavesNoTemporaryFile) {

@@ -13,13 +13,13 @@
 #include "assets/assets.hpp"
 #include "core/files.hpp"
 #include "install/status_line.hpp"
-#include "install/test_support.hpp"
+#include "testing/support.hpp"
 
 namespace q9::install {
 namespace {
-using testing::read_text;
-using testing::TempDir;
-using testing::write_text;
+using test::read_text;
+using test::TempDir;
+using test::write_text;
 
 TEST(WriteAssets, WritesEveryFileInCatalogueOrder) {
   TempDir tmp;
