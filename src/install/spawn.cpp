@@ -300,12 +300,13 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
       return result;
     }
 
+    // Before the limit is checked, so that it sees every child that the check could end.
+    if (waiting) waiting();
     const auto now = Clock::now();
     if (now >= deadline) {
       child.stop();
       throw TimeoutError(program.string() + " timed out after " + seconds_text(limit));
     }
-    if (waiting) waiting();
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
                 std::chrono::milliseconds(1);
 
