@@ -33,7 +33,7 @@ struct Args {
   std::string source;
   std::optional<std::string> date;
   // --version: canonical decimal text of an integer of any size ("1" by default);
-  // the store decides which values it accepts.
+  // the record handler decides which values it accepts.
   std::string version = "1";
   // report
   std::string data;

@@ -158,7 +158,8 @@ Report check(std::string_view text, std::filesystem::path path) {
   }
   r.stats.set("sections", static_cast<long long>(found.sections));
 
-  // Size.
+  // Size: "kb" is UTF-8 bytes / 1024, unrounded, as the statistic is fixed; q9 report's
+  // result line counts characters instead.
   r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
   r.stats.set("lines", static_cast<long long>(found.lines));
 
