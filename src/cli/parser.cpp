@@ -37,16 +37,13 @@ struct Hit {
 // Arguments need not be UTF-8. In messages a byte that is not shows as \udcXX, as Python
 // shows the argument bytes it could not decode; the rest of `s` as itself.
 std::string shown(std::string_view s) {
-  static const char kHex[] = "0123456789abcdef";
   const std::string escaped = utf8::escape_stray_bytes(s);
   std::string out;
   for (size_t i = 0; i < escaped.size();) {
     const size_t start = i;
     const char32_t cp = utf8::decode(escaped, i);
     if (cp >= 0xDC80 && cp <= 0xDCFF) {
-      out += "\\udc";
-      out += kHex[(cp >> 4) & 0xf];
-      out += kHex[cp & 0xf];
+      text::append_hex_escape(out, "\\u", cp, 4);
     } else {
       out.append(escaped, start, i - start);
     }
