@@ -20,9 +20,7 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void fail(const fs::path& path, int err) {
-  throw FileError(path.string() + ": " + std::strerror(err));
-}
+[[noreturn]] void fail(const fs::path& path, int err) { throw FileError(path.string(), err); }
 
 // Follows a chain of symbolic links at `path` to the path they end at, which need not exist.
 fs::path resolve_links(fs::path path) {
@@ -128,6 +126,9 @@ Fd create_temp(const fs::path& dir, const std::string& prefix, const fs::path& r
 }
 
 }  // namespace
+
+FileError::FileError(const std::string& what, int err)
+    : std::runtime_error(what + ": " + std::strerror(err)) {}
 
 std::string read_file(const fs::path& path) {
   Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -15,6 +15,8 @@ namespace q9::files {
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  // "<what>: <the system's text for the errno value `err`>".
+  FileError(const std::string& what, int err);
 };
 
 // The normal form of a path text, as messages show paths: repeated "/" collapse, "."

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
@@ -14,10 +13,6 @@
 namespace q9::install {
 namespace fs = std::filesystem;
 namespace {
-
-[[noreturn]] void fail(const std::string& path, int err) {
-  throw files::FileError(path + ": " + std::strerror(err));
-}
 
 // Creates `dir` and its missing ancestors; an existing directory is fine. The error
 // names the first component that could not be made.
@@ -31,10 +26,10 @@ void make_dirs(const fs::path& dir) {
     struct stat st {};
     if (::stat(so_far.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) continue;
-      fail(files::normal_path_text(so_far.native()), ENOTDIR);
+      throw files::FileError(files::normal_path_text(so_far.native()), ENOTDIR);
     }
     // E.g. a dangling symbolic link: "File exists".
-    fail(files::normal_path_text(so_far.native()), err);
+    throw files::FileError(files::normal_path_text(so_far.native()), err);
   }
 }
 
