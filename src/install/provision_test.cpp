@@ -50,14 +50,16 @@ const char* const PIP_BURROWBY = "python3 -m pip install --user -q burrowby\n";
 const char* const PIPX_Q9 = "pipx install --force varnook-q9\n";
 const char* const PROBE = "q9 version\n";
 
+struct Case {
+  const char* what;
+  std::map<std::string, std::string> programs;  // on PATH: name and script
+  Outcome outcome;
+  std::string started;  // the log of the programs started
+  Limits limits = {};
+};
+
 TEST(EnsureBurrowby, Outcomes) {
-  struct Case {
-    const char* what;
-    std::map<std::string, std::string> programs;
-    Outcome outcome;
-    std::string started;
-    Limits limits = {};
-  } cases[] = {
+  const Case cases[] = {
       {"already on PATH", {{"burrowby", OK}, {"pipx", OK}, {"python3", OK}}, Outcome::Present, ""},
       {"pipx installs", {{"pipx", OK}, {"python3", OK}}, Outcome::Installed, PIPX_BURROWBY},
       {"no pipx: pip runs directly", {{"python3", OK}}, Outcome::Installed, PIP_BURROWBY},
@@ -89,13 +91,7 @@ TEST(EnsureBurrowby, InstallerThatCannotStartIsSkipped) {
 }
 
 TEST(EnsurePersistentInstall, Outcomes) {
-  struct Case {
-    const char* what;
-    std::map<std::string, std::string> programs;
-    Outcome outcome;
-    std::string started;
-    Limits limits = {};
-  } cases[] = {
+  const Case cases[] = {
       {"working q9", {{"q9", VERSION_LINE}, {"pipx", OK}}, Outcome::Present, PROBE},
       {"q9 fails but answers",
        {{"q9", VERSION_LINE + "; exit 3"}, {"pipx", OK}},
