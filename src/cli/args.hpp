@@ -1,17 +1,14 @@
 // The argument record that the parser fills in and the handlers read.
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 
+#include "core/io.hpp"
+
 namespace q9::cli {
 
-// The streams a command writes to; main passes std::cout and std::cerr, tests pass buffers.
-struct Io {
-  std::ostream& out;
-  std::ostream& err;
-};
+using q9::Io;
 
 struct Args;
 using Handler = int (*)(const Args& args, Io& io);
@@ -19,8 +16,8 @@ using Handler = int (*)(const Args& args, Io& io);
 // One record for every subcommand; only the chosen subcommand's fields are filled in,
 // the others keep their defaults. An absent value (nullopt) differs from an empty text.
 struct Args {
-  std::string cmd;          // the subcommand name
-  Handler func = nullptr;   // its handler
+  std::string cmd;         // the subcommand name
+  Handler func = nullptr;  // its handler
 
   // validate
   std::string path;
@@ -36,7 +33,7 @@ struct Args {
   std::string source;
   std::optional<std::string> date;
   // --version: canonical decimal text of an integer of any size ("1" by default);
-  // the store decides which values it accepts.
+  // the record handler decides which values it accepts.
   std::string version = "1";
   // report
   std::string data;

@@ -46,6 +46,8 @@ int _cmd_report(const Args& args, Io& io) {
   files::AtomicWrite file(out, doc);
   const validate::Report result = validate::validate_text(doc, out);
   file.commit();
+  // The size figure is characters (code points) / 1024, rounded down: the result line
+  // is fixed so. The gate's "kb" counts bytes instead.
   io.out << "wrote " << out << " (" << utf8::length(doc) / 1024
          << " KB) | gate: " << (result.ok ? "PASS" : "FAIL") << '\n';
   if (!result.ok) {

@@ -1,55 +1,22 @@
 // The q9 program as a user runs it: exit statuses and what goes to which stream.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "q9/version.hpp"
+#include "testing/support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-std::string shell_quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-Result q9(const std::vector<std::string>& args) {
-  const fs::path dir = fs::temp_directory_path();
-  const std::string tag = "q9-e2e-" + std::to_string(::getpid());
-  const fs::path out = dir / (tag + ".out"), err = dir / (tag + ".err");
-  std::string cmd = shell_quote(Q9_BINARY_DIR "/src/cli/q9");
-  for (const std::string& a : args) cmd += " " + shell_quote(a);
-  cmd += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
-  const int raw = std::system(cmd.c_str());
-  Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+q9::test::Ran q9(std::vector<std::string> args) {
+  args.insert(args.begin(), Q9_BINARY_DIR "/src/cli/q9");
+  return q9::test::run_program(args);
 }
 
 TEST(Q9ProgramTest, StatusesAndStreams) {
   const std::string top_usage =
       "usage: q9 [-h] {validate,memory,record,report,doctrine,streams,version} ...\n";
-  Result r = q9({"version"});
+  q9::test::Ran r = q9({"version"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "q9infra 1.1.1\n");
+  EXPECT_EQ(r.out, "q9infra " + std::string(q9::VERSION) + "\n");
   EXPECT_EQ(r.err, "");
 
   r = q9({});

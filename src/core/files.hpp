@@ -1,10 +1,12 @@
-// Reading whole files and replacing files atomically.
+// Reading whole files, replacing files atomically, and the text of a path in messages.
 #pragma once
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "core/fd.hpp"
 
 namespace q9::files {
 
@@ -13,7 +15,14 @@ namespace q9::files {
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  // "<what>: <the system's text for the errno value `err`>".
+  FileError(const std::string& what, int err);
 };
+
+// The normal form of a path text, as messages show paths: repeated "/" collapse, "."
+// components and a trailing "/" are dropped ("./out//acme.html" -> "out/acme.html");
+// ".." is kept, a leading "//" (exactly two) is kept, and an empty result is ".".
+std::string normal_path_text(std::string_view text);
 
 // The whole file as bytes. Throws FileError (a directory, a missing or unreadable file).
 std::string read_file(const std::filesystem::path& path);
@@ -46,7 +55,7 @@ class AtomicWrite {
   [[noreturn]] void abandon(int err);
 
   std::filesystem::path requested_, path_, tmp_;
-  int fd_ = -1;  // the temporary file until commit()
+  Fd fd_;  // the temporary file until commit()
 };
 
 }  // namespace q9::files

@@ -11,15 +11,7 @@
 namespace q9::json {
 namespace {
 
-constexpr char kHex[] = "0123456789abcdef";
-
-void append_u_escape(std::string& out, unsigned v) {
-  out += "\\u";
-  out += kHex[(v >> 12) & 0xF];
-  out += kHex[(v >> 8) & 0xF];
-  out += kHex[(v >> 4) & 0xF];
-  out += kHex[v & 0xF];
-}
+void append_u_escape(std::string& out, char32_t v) { text::append_hex_escape(out, "\\u", v, 4); }
 
 void write_string(std::string& out, std::string_view s, Encoding encoding) {
   out += '"';
