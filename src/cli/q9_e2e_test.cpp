@@ -30,13 +30,15 @@ std::string slurp(const fs::path& p) {
   return s.str();
 }
 
-Result q9(const std::vector<std::string>& args) {
+// Runs q9 with `args`; its standard output goes to `out_to` when given.
+Result q9(const std::vector<std::string>& args, const std::string& out_to = "") {
   const fs::path dir = fs::temp_directory_path();
   const std::string tag = "q9-e2e-" + std::to_string(::getpid());
   const fs::path out = dir / (tag + ".out"), err = dir / (tag + ".err");
   std::string cmd = shell_quote(Q9_BINARY_DIR "/src/cli/q9");
   for (const std::string& a : args) cmd += " " + shell_quote(a);
-  cmd += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
+  cmd += " >" + shell_quote(out_to.empty() ? out.string() : out_to) + " 2>" +
+         shell_quote(err.string()) + " </dev/null";
   const int raw = std::system(cmd.c_str());
   Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
   fs::remove(out);
@@ -80,6 +82,39 @@ TEST(Q9ProgramTest, StatusesAndStreams) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(r.err.starts_with("q9: error: /nonexistent/q9-data.json")) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// Output that does not reach standard output fails the command, said once; a reader that
+// went away (q9 ... | head) hears nothing.
+TEST(Q9ProgramTest, OutputThatCannotBeWrittenFails) {
+  const fs::path dir = fs::temp_directory_path() / ("q9-e2e-full-" + std::to_string(::getpid()));
+  ::setenv("OPENCODE_CONFIG_DIR", dir.c_str(), 1);
+  ::unsetenv("Q9_MEMORY_URL");
+  const std::string example = Q9_SOURCE_DIR "/examples/northwind-dossier";
+  const std::vector<std::string> commands[] = {
+      {"version"},
+      {"doctrine"},
+      {"streams", "web"},
+      {"validate", example + ".html"},
+      {"report", example + ".json", "--out", (dir / "out.html").string()},
+      {"record", "fact", "Acme", "claim"},
+      {"memory", "recall", "Acme"},
+      {"memory", "list"},
+      {"--help"},
+  };
+  fs::create_directories(dir);
+  for (const auto& args : commands) {
+    Result r = q9(args, "/dev/full");
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err, "q9: error: standard output: No space left on device\n") << args[0];
+  }
+  const std::string err = (dir / "err").string();
+  std::system(("(trap '' PIPE; sleep 0.3; " Q9_BINARY_DIR "/src/cli/q9 doctrine 2>" + err +
+               ") | true")
+                  .c_str());
+  EXPECT_EQ(slurp(err), "");
+  fs::remove_all(dir);
+  ::unsetenv("OPENCODE_CONFIG_DIR");
 }
 
 }  // namespace

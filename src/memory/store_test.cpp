@@ -1,13 +1,18 @@
 // Tests of the memory store: keys, dates, merging, recall and bad input.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <fstream>
 #include <functional>
 
 #include "core/files.hpp"
+#include "core/utf8.hpp"
 #include "memory/sqlite_store.hpp"
 
 namespace q9::memory {
@@ -38,8 +43,56 @@ class StoreTest : public ::testing::Test {
     EXPECT_EQ(sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
+  // Runs `sql` on memory.db in a child that ends without closing it, as a killed writer
+  // does: its WAL stays behind for the next opener to recover.
+  void die_after(const char* sql) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      sqlite3* db = nullptr;
+      sqlite3_open((dir_ / "memory.db").c_str(), &db);
+      ::_exit(sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_EQ(status, 0);
+  }
+  // Overwrites page `page` (counted from 1) of memory.db with junk.
+  void damage_page(int page) {
+    std::fstream f(dir_ / "memory.db", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp((page - 1) * 4096);
+    const std::string junk(4096, '\xa5');
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  }
+  // The message of the MemoryError `call` throws, or "" when it throws none.
+  static std::string error_of(const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const MemoryError& e) {
+      return e.what();
+    }
+    return "";
+  }
   fs::path dir_;
 };
+
+// The one-query list says what recall says of each entity.
+void expect_summaries_as_recalled(Store& s) {
+  for (const EntitySummary& e : s.summaries()) {
+    const json::Value r = s.recall(e.name);
+    EXPECT_EQ(*r.as_object().find("fact_count"), json::Value(e.fact_count)) << e.name;
+    EXPECT_EQ(*r.as_object().find("last_updated"),
+              e.last_updated ? json::Value(*e.last_updated) : json::Value())
+        << e.name;
+  }
+}
+
+// 2,000 records for "Acme" (some 80 pages), the store closed cleanly.
+constexpr const char* ACME_RECORDS =
+    "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+    " INSERT INTO records SELECT i, 1, 'fact', 'general', 'claim number ' || i, 's',"
+    " '2020-01-01', 0, 't' FROM n;"
+    "CREATE INDEX records_by_entity ON records (entity_id, id);";
 
 TEST(EntityKey, FoldsCaseAndWhiteSpace) {
   struct {
@@ -106,6 +159,7 @@ TEST_F(StoreTest, MergesNamesAndDoesNotDuplicateFacts) {
   EXPECT_TRUE(utc) << recorded;
   ASSERT_EQ(s.all_entities().size(), 1u);
   EXPECT_EQ(s.all_entities()[0].stem, "Acme Corp");
+  expect_summaries_as_recalled(s);
 }
 
 TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
@@ -127,6 +181,7 @@ TEST_F(StoreTest, KeepsEachKindApartAndReportsInVersionOrder) {
   EXPECT_EQ(*o.find("contradictions")->as_array()[0].as_object().find("topic"),
             json::Value("revenue"));
   EXPECT_EQ(*s.recall("beta").as_object().find("last_updated"), json::Value(today()));
+  expect_summaries_as_recalled(s);
 }
 
 TEST_F(StoreTest, UnknownEntityAndStoreSummary) {
@@ -189,12 +244,14 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
   }
 }
 
+// Version 0 with the tables there is a store rebuilt with sqlite3 .dump, which drops it.
 TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
+  for (const char* version : {"PRAGMA user_version=1;", ""}) {
+  fs::remove(dir_ / "memory.db");
   old_store(
-      "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+      std::string("INSERT INTO entities VALUES (1, 'acme', 'Acme');"
       "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
-      " '2020-01-01T00:00:00');"
-      "PRAGMA user_version=1;");
+      " '2020-01-01T00:00:00');") + version);
   SqliteStore s(dir_);
   s.record_fact("ACME", "general", "new", "s", "2021-01-01");
   const json::Object o = s.recall("acme").as_object();
@@ -204,6 +261,7 @@ TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
   ASSERT_EQ(general.size(), 2u);
   EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
   EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
+  }
 }
 
 // Schema 2 keyed ASCII case only: three spellings of one company were three entities.
@@ -211,7 +269,9 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   old_store(
       "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
       " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
-      " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b');"
+      " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b'),"
+      // U+0001 and the id of an entity re-keyed later: the old temporary key
+      " (7, char(1) || '8', char(1) || '8'), (8, char(27) || '[2j', char(27) || '[2J');"
       "INSERT INTO records VALUES"
       " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
       " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
@@ -219,7 +279,11 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (4, 4, 'negative', '', 'nothing', '', '2020-01-02', 0, 't4'),"
       " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
       " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
-      " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7');"
+      " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7'),"
+      // not UTF-8 in every column; the two become one once repaired
+      " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfd', '2020-01-05', 0, 't8\xff'),"
+      " (9, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfc', '2020-01-05', 0, 't9'),"
+      " (10, 8, 'negative', '', 'n', '', '2020-01-05', 0, 't10');"
       "CREATE INDEX records_by_entity ON records (entity_id, id);"
       "PRAGMA user_version=2;");
   SqliteStore s(dir_);
@@ -228,9 +292,18 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   std::vector<std::string> names;
   for (const EntityItem& e : s.all_entities()) {
     names.push_back(e.stem);
-    EXPECT_EQ(s.recall(e.stem).as_object().find("entity")->as_string(), e.stem);
+    const json::Value r = s.recall(e.stem);
+    EXPECT_EQ(r.as_object().find("entity")->as_string(), e.stem);
+    EXPECT_EQ(utf8::find_invalid(json::write(r, json::Encoding::Utf8)), std::nullopt) << e.stem;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"Beta", "MÜLLER AG", "U+200B", "X\ufffd"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"\x01" "8", "\x1b[2J", "Beta", "MÜLLER AG", "U+200B",
+                                             "X\ufffd"}));
+  const json::Value odd = s.recall("\x01" "8");
+  const json::Object& repaired = odd.as_object().find("facts")->as_object();
+  ASSERT_EQ(repaired.size(), 1u);
+  EXPECT_EQ(repaired.begin()->first, "sec\ufffd");
+  EXPECT_EQ(*repaired.begin()->second.as_array()[0].as_object().find("source"),
+            json::Value("src\ufffd"));
   const json::Object o = s.recall("müller ag").as_object();
   EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
   const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
@@ -238,9 +311,79 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
   EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
   EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
-  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(6));
+  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(8));
   EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
             "fact for MUELLER AG [");  // ue is not ü
+}
+
+TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
+  struct {
+    const char* what;
+    std::function<void()> setup;
+  } rows[] = {
+      {"an upgrade", [&] { old_store(std::string(ACME_RECORDS) + "PRAGMA user_version=2;"); }},
+      {"a recovered WAL",
+       [&] {
+         old_store(std::string(ACME_RECORDS) + "PRAGMA user_version=4; PRAGMA journal_mode=WAL;");
+         die_after("UPDATE entities SET name = 'ACME'");
+       }},
+  };
+  for (const auto& row : rows) {
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    row.setup();
+    damage_page(40);
+    const std::string p = (dir_ / "memory.db").string();
+    const std::string error =
+        error_of([&] { SqliteStore(dir_).record_negative("Acme", "none"); });
+    EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << row.what << error;
+    EXPECT_TRUE(error.ends_with("); recover what it holds with: sqlite3 " + p +
+                                " .recover | sqlite3 " + p + ".recovered, then move " + p +
+                                ".recovered into its place"))
+        << row.what << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST_F(StoreTest, ADanglingLinkGetsTheStoreAtItsTarget) {
+  fs::create_directory(dir_ / "synced");
+  fs::create_directory(dir_ / "memory");
+  fs::create_symlink("../synced/memory.db", dir_ / "memory" / "memory.db");
+  SqliteStore(dir_ / "memory").record_negative("Acme", "none");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "memory" / "memory.db"));
+  EXPECT_EQ(*SqliteStore(dir_ / "synced").recall(std::nullopt).as_object().find("records"),
+            json::Value(1));
+  fs::create_symlink("../nowhere/team.db", dir_ / "memory.db");
+  EXPECT_EQ(error_of([&] { SqliteStore(dir_).init(); }),
+            "memory store " + (dir_ / "memory.db").string() + " is a symbolic link to " +
+                (dir_ / "../nowhere/team.db").string() +
+                ", which does not exist and cannot be created");
+}
+
+// A first use that fails, or was killed, leaves nothing behind for long, and its messages
+// name the store, not the temporary file it was building.
+TEST_F(StoreTest, FirstUseNamesTheStoreAndLeavesNoTemporaryFiles) {
+  const std::string stale = ".memory.db.new-1-2", fresh = ".memory.db.new-3-4";
+  for (const std::string& name : {stale, stale + "-wal", fresh})
+    files::write_file_atomic(dir_ / name, "x");
+  for (const std::string& name : {stale, stale + "-wal"})
+    fs::last_write_time(dir_ / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  // A file-size limit fails the first write of the new database.
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = old;
+  small.rlim_cur = 1024;
+  ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const std::string error = error_of([&] { SqliteStore(dir_).init(); });
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_TRUE(error.starts_with("memory store " + (dir_ / "memory.db").string() + ": ")) << error;
+  SqliteStore(dir_).record_negative("Acme", "none");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir_)) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{fresh, "memory.db"}));
 }
 
 }  // namespace
