@@ -69,9 +69,9 @@ int _cmd_memory(const Args& args, Io& io) {
     io.out << "memory store ready: " << where << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
     for (const memory::EntitySummary& e : store->summaries()) {
-      io.out << pad_right(one_line(e.name), 32) << " facts="
-             << pad_left(std::to_string(e.fact_count), 3) << "  updated="
-             << (e.last_updated ? one_line(*e.last_updated) : "None") << "\n";
+      io.out << pad_right(one_line(e.name), 32)
+             << " facts=" << pad_left(std::to_string(e.fact_count), 3)
+             << "  updated=" << (e.last_updated ? one_line(*e.last_updated) : "None") << "\n";
     }
   }
   return 0;

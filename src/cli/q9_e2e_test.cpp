@@ -109,9 +109,9 @@ TEST(Q9ProgramTest, OutputThatCannotBeWrittenFails) {
     EXPECT_EQ(r.err, "q9: error: standard output: No space left on device\n") << args[0];
   }
   const std::string err = (dir / "err").string();
-  std::system(("(trap '' PIPE; sleep 0.3; " Q9_BINARY_DIR "/src/cli/q9 doctrine 2>" + err +
-               ") | true")
-                  .c_str());
+  std::system(
+      ("(trap '' PIPE; sleep 0.3; " Q9_BINARY_DIR "/src/cli/q9 doctrine 2>" + err + ") | true")
+          .c_str());
   EXPECT_EQ(slurp(err), "");
   fs::remove_all(dir);
   ::unsetenv("OPENCODE_CONFIG_DIR");

@@ -56,9 +56,9 @@ const std::vector<std::vector<const char*>> MIGRATIONS = {
 // transaction: the limits hold through a transaction pooler and never reach another
 // client's session. Limits the session has already (the URI's options, PGOPTIONS, the
 // role's settings) are kept.
-#define Q9_LIMITS                                                                          \
+#define Q9_LIMITS                                                                              \
   "SELECT set_config('lock_timeout', '5s', true) WHERE current_setting('lock_timeout') = '0';" \
-  " SELECT set_config('statement_timeout', '30s', true)"                                    \
+  " SELECT set_config('statement_timeout', '30s', true)"                                       \
   " WHERE current_setting('statement_timeout') = '0'"
 constexpr const char* BEGIN = "BEGIN; " Q9_LIMITS;
 // One implicit transaction: the limits, then the schema version.
@@ -252,8 +252,9 @@ void PgStore::open(bool) {
     // libpq does not say which certificates it trusted.
     if (message.find("certificate verify failed") != std::string::npos) {
       const char* root = actual ? actual.get("sslrootcert") : nullptr;
-      message += std::string(" (the server's certificate is not signed by a certificate in ") +
-                 (root ? root : "~/.postgresql/root.crt") + ")";
+      message = _one_line(message) +
+                " (the server's certificate is not signed by a certificate in " +
+                (root ? root : "~/.postgresql/root.crt") + ")";
     }
     _fail(message);
   }
@@ -363,8 +364,7 @@ std::optional<std::string> PgStore::load(const std::string& key,
 
 std::pair<int64_t, int64_t> PgStore::count() {
   Result r = _transaction([&] {
-    return _exec(
-        "SELECT (SELECT count(*) FROM q9_entities), (SELECT count(*) FROM q9_records)");
+    return _exec("SELECT (SELECT count(*) FROM q9_entities), (SELECT count(*) FROM q9_records)");
   });
   return {r.integer(0, 0), r.integer(0, 1)};
 }

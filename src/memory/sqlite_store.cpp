@@ -341,7 +341,8 @@ sqlite3* _connect(const std::string& file, int flags, const fs::path& path) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
-    if (const int e = db ? sqlite3_system_errno(db) : 0) msg += std::string(" (") + std::strerror(e) + ")";
+    if (const int e = db ? sqlite3_system_errno(db) : 0)
+      msg += std::string(" (") + std::strerror(e) + ")";
     sqlite3_close(db);
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
@@ -411,8 +412,8 @@ fs::path SqliteStore::_creation_target() const {
 // file, so what is linked is one whole database already in WAL mode.
 void SqliteStore::_create(const fs::path& at) {
   std::random_device rd;
-  const fs::path tmp = at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" +
-                                           std::to_string(rd()));
+  const fs::path tmp =
+      at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(rd()));
   try {
     sqlite3* db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
     try {
@@ -448,7 +449,8 @@ void SqliteStore::open(bool write) {
   }
   if (!fs::exists(path_, ec)) _create(_creation_target());
   const fs::path folder = fs::canonical(path_, ec).parent_path();
-  if (!write && !ec && (::access(path_.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0)) {
+  if (!write && !ec &&
+      (::access(path_.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0)) {
     _open_read_only();
     return;
   }

@@ -22,7 +22,7 @@ struct EntityItem {
 
 // One line of `q9 memory list`: what recall would say of the entity's facts and dates.
 struct EntitySummary {
-  std::string name;                          // the entity's display name
+  std::string name;  // the entity's display name
   int64_t fact_count = 0;
   std::optional<std::string> last_updated;  // the latest date of any record
 };

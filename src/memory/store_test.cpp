@@ -247,20 +247,22 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
 // Version 0 with the tables there is a store rebuilt with sqlite3 .dump, which drops it.
 TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
   for (const char* version : {"PRAGMA user_version=1;", ""}) {
-  fs::remove(dir_ / "memory.db");
-  old_store(
-      std::string("INSERT INTO entities VALUES (1, 'acme', 'Acme');"
-      "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
-      " '2020-01-01T00:00:00');") + version);
-  SqliteStore s(dir_);
-  s.record_fact("ACME", "general", "new", "s", "2021-01-01");
-  const json::Object o = s.recall("acme").as_object();
-  EXPECT_EQ(*o.find("fact_count"), json::Value(2));
-  EXPECT_EQ(*o.find("last_updated"), json::Value("2021-01-01"));
-  const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
-  ASSERT_EQ(general.size(), 2u);
-  EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
-  EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
+    fs::remove(dir_ / "memory.db");
+    old_store(
+        std::string(
+            "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+            "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
+            " '2020-01-01T00:00:00');") +
+        version);
+    SqliteStore s(dir_);
+    s.record_fact("ACME", "general", "new", "s", "2021-01-01");
+    const json::Object o = s.recall("acme").as_object();
+    EXPECT_EQ(*o.find("fact_count"), json::Value(2));
+    EXPECT_EQ(*o.find("last_updated"), json::Value("2021-01-01"));
+    const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
+    ASSERT_EQ(general.size(), 2u);
+    EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
+    EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
   }
 }
 
@@ -296,9 +298,12 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
     EXPECT_EQ(r.as_object().find("entity")->as_string(), e.stem);
     EXPECT_EQ(utf8::find_invalid(json::write(r, json::Encoding::Utf8)), std::nullopt) << e.stem;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"\x01" "8", "\x1b[2J", "Beta", "MÜLLER AG", "U+200B",
-                                             "X\ufffd"}));
-  const json::Value odd = s.recall("\x01" "8");
+  EXPECT_EQ(names, (std::vector<std::string>{"\x01"
+                                             "8",
+                                             "\x1b[2J", "Beta", "MÜLLER AG", "U+200B", "X\ufffd"}));
+  const json::Value odd = s.recall(
+      "\x01"
+      "8");
   const json::Object& repaired = odd.as_object().find("facts")->as_object();
   ASSERT_EQ(repaired.size(), 1u);
   EXPECT_EQ(repaired.begin()->first, "sec\ufffd");
@@ -334,8 +339,7 @@ TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
     row.setup();
     damage_page(40);
     const std::string p = (dir_ / "memory.db").string();
-    const std::string error =
-        error_of([&] { SqliteStore(dir_).record_negative("Acme", "none"); });
+    const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "none"); });
     EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << row.what << error;
     EXPECT_TRUE(error.ends_with("); recover what it holds with: sqlite3 " + p +
                                 " .recover | sqlite3 " + p + ".recovered, then move " + p +
