@@ -9,7 +9,6 @@
 // transaction, never as start-up options (which poolers refuse).
 #include "memory/pg_store.hpp"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -68,21 +67,6 @@ constexpr const char* CONNECT_TIMEOUT = "10";
 
 void _quiet(void*, const char*) {}
 
-std::string _percent_encode(std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 // libpq's messages run over several lines (one per address tried, hints indented).
 std::string _one_line(std::string_view text) {
   std::string out;
@@ -110,11 +94,11 @@ std::string _location(const char* host, const char* port, const char* db) {
   if (h.find(':') != std::string::npos && h.find('/') == std::string::npos) {
     out.append("[").append(h).append("]");  // an IPv6 address
   } else {
-    out.append(_percent_encode(h));
+    out.append(percent_encode(h));
   }
-  if (port && *port) out.append(":").append(_percent_encode(port));
+  if (port && *port) out.append(":").append(percent_encode(port));
   out.append("/");
-  if (db) out.append(_percent_encode(db));
+  if (db) out.append(percent_encode(db));
   return out;
 }
 

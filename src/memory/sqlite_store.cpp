@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -360,22 +359,6 @@ sqlite3* _connect(const std::string& file, int flags, const fs::path& path) {
   return db;
 }
 
-// `path` as a file: URI.
-std::string _file_uri(const fs::path& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out = "file:";
-  for (unsigned char c : path.string()) {
-    if (std::isalnum(c) || std::strchr("/-._~", c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 // Removes what first uses killed before they finished left in `dir`.
 void _remove_stale(const fs::path& dir) {
   std::error_code ec;
@@ -468,8 +451,8 @@ void SqliteStore::_open_read_only() {
   std::error_code ec;
   const bool wal = fs::exists(path_.string() + "-wal", ec);
   db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_)
-            : _connect(_file_uri(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
-                       path_);
+            : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
+                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
   if (const int v = _version(db_, path_); v != SCHEMA_VERSION) {
     throw MemoryError("memory store " + path_.string() + " has schema version " +
                       std::to_string(v) + " and needs an upgrade to " +
