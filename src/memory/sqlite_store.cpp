@@ -363,9 +363,11 @@ sqlite3* _connect(const std::string& file, int flags, const fs::path& path) {
 void _remove_stale(const fs::path& dir) {
   std::error_code ec;
   const auto old = fs::file_time_type::clock::now() - STALE_AFTER;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
-    if (e.path().filename().string().starts_with(NEW_PREFIX) && e.last_write_time(ec) < old && !ec)
-      fs::remove(e.path(), ec);
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code age;
+    if (it->path().filename().string().starts_with(NEW_PREFIX) &&
+        it->last_write_time(age) < old && !age)
+      fs::remove(it->path(), age);
   }
 }
 
