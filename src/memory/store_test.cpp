@@ -43,26 +43,6 @@ class StoreTest : public ::testing::Test {
     EXPECT_EQ(sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
-  // Runs `sql` on memory.db in a child that ends without closing it, as a killed writer
-  // does: its WAL stays behind for the next opener to recover.
-  void die_after(const char* sql) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      sqlite3* db = nullptr;
-      sqlite3_open((dir_ / "memory.db").c_str(), &db);
-      ::_exit(sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_EQ(status, 0);
-  }
-  // Overwrites page `page` (counted from 1) of memory.db with junk.
-  void damage_page(int page) {
-    std::fstream f(dir_ / "memory.db", std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp((page - 1) * 4096);
-    const std::string junk(4096, '\xa5');
-    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
-  }
   // The message of the MemoryError `call` throws, or "" when it throws none.
   static std::string error_of(const std::function<void()>& call) {
     try {
@@ -78,21 +58,12 @@ class StoreTest : public ::testing::Test {
 // The one-query list says what recall says of each entity.
 void expect_summaries_as_recalled(Store& s) {
   for (const EntitySummary& e : s.summaries()) {
-    const json::Value r = s.recall(e.name);
-    EXPECT_EQ(*r.as_object().find("fact_count"), json::Value(e.fact_count)) << e.name;
-    EXPECT_EQ(*r.as_object().find("last_updated"),
-              e.last_updated ? json::Value(*e.last_updated) : json::Value())
-        << e.name;
+    const json::Object r = s.recall(e.name).as_object();
+    EXPECT_EQ(*r.find("fact_count"), json::Value(e.fact_count)) << e.name;
+    EXPECT_EQ(*r.find("last_updated"),
+              e.last_updated ? json::Value(*e.last_updated) : json::Value());
   }
 }
-
-// 2,000 records for "Acme" (some 80 pages), the store closed cleanly.
-constexpr const char* ACME_RECORDS =
-    "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
-    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
-    " INSERT INTO records SELECT i, 1, 'fact', 'general', 'claim number ' || i, 's',"
-    " '2020-01-01', 0, 't' FROM n;"
-    "CREATE INDEX records_by_entity ON records (entity_id, id);";
 
 TEST(EntityKey, FoldsCaseAndWhiteSpace) {
   struct {
@@ -244,29 +215,25 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
   }
 }
 
-// Version 0 with the tables there is a store rebuilt with sqlite3 .dump, which drops it.
 TEST_F(StoreTest, MigratesAStoreOfTheFirstSchemaKeepingItsRecords) {
-  for (const char* version : {"PRAGMA user_version=1;", ""}) {
-    fs::remove(dir_ / "memory.db");
-    old_store(
-        std::string(
-            "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
-            "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
-            " '2020-01-01T00:00:00');") +
-        version);
-    SqliteStore s(dir_);
-    s.record_fact("ACME", "general", "new", "s", "2021-01-01");
-    const json::Object o = s.recall("acme").as_object();
-    EXPECT_EQ(*o.find("fact_count"), json::Value(2));
-    EXPECT_EQ(*o.find("last_updated"), json::Value("2021-01-01"));
-    const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
-    ASSERT_EQ(general.size(), 2u);
-    EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
-    EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
-  }
+  old_store(
+      "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+      "INSERT INTO records VALUES (1, 1, 'fact', 'general', 'old', 's', '2020-01-01', 0,"
+      " '2020-01-01T00:00:00');"
+      "PRAGMA user_version=1;");
+  SqliteStore s(dir_);
+  s.record_fact("ACME", "general", "new", "s", "2021-01-01");
+  const json::Object o = s.recall("acme").as_object();
+  EXPECT_EQ(*o.find("fact_count"), json::Value(2));
+  EXPECT_EQ(*o.find("last_updated"), json::Value("2021-01-01"));
+  const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
+  ASSERT_EQ(general.size(), 2u);
+  EXPECT_EQ(*general[0].as_object().find("claim"), json::Value("old"));
+  EXPECT_EQ(*general[1].as_object().find("claim"), json::Value("new"));
 }
 
-// Schema 2 keyed ASCII case only: three spellings of one company were three entities.
+// Schema 2 keyed ASCII case only: three spellings of one company were three entities. Its
+// version is not set: a store rebuilt with sqlite3 .dump has version 0 and its tables.
 TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   old_store(
       "INSERT INTO entities VALUES (1, 'mÜller ag', 'MÜLLER AG'),"
@@ -282,12 +249,10 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (5, 3, 'report', '', '/r.html', '', '2020-01-03', 2, 't5'),"
       " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
       " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7'),"
-      // not UTF-8 in every column; the two become one once repaired
+      // not UTF-8 in every column; the two are one once repaired
       " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfd', '2020-01-05', 0, 't8\xff'),"
-      " (9, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfc', '2020-01-05', 0, 't9'),"
-      " (10, 8, 'negative', '', 'n', '', '2020-01-05', 0, 't10');"
-      "CREATE INDEX records_by_entity ON records (entity_id, id);"
-      "PRAGMA user_version=2;");
+      " (9, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfc', '2020-01-05', 0, 't9');"
+      "CREATE INDEX records_by_entity ON records (entity_id, id);");
   SqliteStore s(dir_);
   // Names older stores took but that give no key now are made readable, so that each
   // entity listed can be recalled.
@@ -301,14 +266,6 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   EXPECT_EQ(names, (std::vector<std::string>{"\x01"
                                              "8",
                                              "\x1b[2J", "Beta", "MÜLLER AG", "U+200B", "X\ufffd"}));
-  const json::Value odd = s.recall(
-      "\x01"
-      "8");
-  const json::Object& repaired = odd.as_object().find("facts")->as_object();
-  ASSERT_EQ(repaired.size(), 1u);
-  EXPECT_EQ(repaired.begin()->first, "sec\ufffd");
-  EXPECT_EQ(*repaired.begin()->second.as_array()[0].as_object().find("source"),
-            json::Value("src\ufffd"));
   const json::Object o = s.recall("müller ag").as_object();
   EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
   const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
@@ -316,78 +273,76 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
   EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
   EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
-  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(8));
+  EXPECT_EQ(*s.recall(std::nullopt).as_object().find("records"), json::Value(7));
   EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
             "fact for MUELLER AG [");  // ue is not ü
 }
 
+// Random bytes over a page of a store: refused before an upgrade, and after a writer died
+// (a child that ends without closing leaves its WAL for the next opener to recover).
 TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
-  struct {
-    const char* what;
-    std::function<void()> setup;
-  } rows[] = {
-      {"an upgrade", [&] { old_store(std::string(ACME_RECORDS) + "PRAGMA user_version=2;"); }},
-      {"a recovered WAL",
-       [&] {
-         old_store(std::string(ACME_RECORDS) + "PRAGMA user_version=4; PRAGMA journal_mode=WAL;");
-         die_after("UPDATE entities SET name = 'ACME'");
-       }},
-  };
-  for (const auto& row : rows) {
+  const std::string records =
+      "INSERT INTO entities VALUES (1, 'acme', 'Acme');"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+      " INSERT INTO records SELECT i, 1, 'fact', 'general', 'claim ' || i, '', '', 0, '' FROM n;"
+      "CREATE INDEX records_by_entity ON records (entity_id, id);";
+  for (const char* version : {"PRAGMA user_version=2;", "PRAGMA user_version=4;"}) {
     fs::remove_all(dir_);
     fs::create_directory(dir_);
-    row.setup();
-    damage_page(40);
+    old_store(records + version);
+    if (std::string(version).ends_with("4;") && ::fork() == 0) {
+      sqlite3* db = nullptr;
+      sqlite3_open((dir_ / "memory.db").c_str(), &db);
+      ::_exit(sqlite3_exec(db, "PRAGMA journal_mode=WAL; UPDATE entities SET name = 'ACME'",
+                           nullptr, nullptr, nullptr));
+    }
+    ::wait(nullptr);
+    std::fstream(dir_ / "memory.db", std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(40 * 4096)
+        .write(std::string(4096, '\xa5').data(), 4096);
     const std::string p = (dir_ / "memory.db").string();
-    const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "none"); });
-    EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << row.what << error;
+    const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "n"); });
+    EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << version << error;
     EXPECT_TRUE(error.ends_with("); recover what it holds with: sqlite3 " + p +
                                 " .recover | sqlite3 " + p + ".recovered, then move " + p +
-                                ".recovered into its place"))
-        << row.what << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+                                ".recovered into its place"));
   }
 }
 
 TEST_F(StoreTest, ADanglingLinkGetsTheStoreAtItsTarget) {
-  fs::create_directory(dir_ / "synced");
-  fs::create_directory(dir_ / "memory");
+  fs::create_directories(dir_ / "synced");
+  fs::create_directories(dir_ / "memory");
   fs::create_symlink("../synced/memory.db", dir_ / "memory" / "memory.db");
   SqliteStore(dir_ / "memory").record_negative("Acme", "none");
-  EXPECT_TRUE(fs::is_symlink(dir_ / "memory" / "memory.db"));
-  EXPECT_EQ(*SqliteStore(dir_ / "synced").recall(std::nullopt).as_object().find("records"),
-            json::Value(1));
-  fs::create_symlink("../nowhere/team.db", dir_ / "memory.db");
+  EXPECT_EQ(SqliteStore(dir_ / "synced").all_entities().size(), 1u);
+  fs::create_symlink("nowhere/memory.db", dir_ / "memory.db");
   EXPECT_EQ(error_of([&] { SqliteStore(dir_).init(); }),
             "memory store " + (dir_ / "memory.db").string() + " is a symbolic link to " +
-                (dir_ / "../nowhere/team.db").string() +
+                (dir_ / "nowhere/memory.db").string() +
                 ", which does not exist and cannot be created");
 }
 
-// A first use that fails, or was killed, leaves nothing behind for long, and its messages
-// name the store, not the temporary file it was building.
+// A first use that fails names the store, not the file it was building; what a killed one
+// left is removed once it is old.
 TEST_F(StoreTest, FirstUseNamesTheStoreAndLeavesNoTemporaryFiles) {
-  const std::string stale = ".memory.db.new-1-2", fresh = ".memory.db.new-3-4";
-  for (const std::string& name : {stale, stale + "-wal", fresh})
+  for (const char* name : {".memory.db.new-1-2", ".memory.db.new-1-2-wal", ".memory.db.new-3-4"})
     files::write_file_atomic(dir_ / name, "x");
-  for (const std::string& name : {stale, stale + "-wal"})
+  for (const char* name : {".memory.db.new-1-2", ".memory.db.new-1-2-wal"})
     fs::last_write_time(dir_ / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  // A file-size limit fails the first write of the new database.
-  struct rlimit old {};
+  struct rlimit old {
+  }, small{};
   ::getrlimit(RLIMIT_FSIZE, &old);
-  struct rlimit small = old;
-  small.rlim_cur = 1024;
+  small = {1024, old.rlim_max};  // fails the first write of the new database
   ::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &small);
   const std::string error = error_of([&] { SqliteStore(dir_).init(); });
   ::setrlimit(RLIMIT_FSIZE, &old);
-  ::signal(SIGXFSZ, SIG_DFL);
   EXPECT_TRUE(error.starts_with("memory store " + (dir_ / "memory.db").string() + ": ")) << error;
-  SqliteStore(dir_).record_negative("Acme", "none");
+  SqliteStore(dir_).init();
   std::vector<std::string> left;
   for (const auto& e : fs::directory_iterator(dir_)) left.push_back(e.path().filename());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{fresh, "memory.db"}));
+  EXPECT_EQ(left, (std::vector<std::string>{".memory.db.new-3-4", "memory.db"}));
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The PostgreSQL memory store under load and attack, against a throwaway server, directly
-# or through PgBouncer in transaction and in session pooling: parallel writers, first use
-# of an empty database by many processes, a locked table; killed writers, bad URIs, refused
-# logins, a stopped server, an upgrade; TLS, a read-only database, a role that may only
-# read, a host list, a database in another encoding; a missing client library.
-# Usage: memory_pg.sh PATH/TO/q9 [pooled]   (pooled: only the load through PgBouncer)
+# The PostgreSQL memory store under load and attack, against a throwaway server: parallel
+# writers, first use of an empty database by many processes, a locked table, killed writers,
+# bad URIs, refused logins, an upgrade, TLS, read-only access, a host list, a database in
+# another encoding, a missing client library. With POOL_MODE (transaction or session) only
+# the load, through PgBouncer. Usage: memory_pg.sh PATH/TO/q9 [POOL_MODE]
 set -u
 q9=$1
+pooled=${2:-}
 . "$(dirname "$0")/pg_server.sh"
 . "$(dirname "$0")/kill_writers.sh"
 pg_start_or_skip
@@ -15,106 +15,96 @@ mkdir -p "$work"
 export OPENCODE_CONFIG_DIR=$work/cfg
 fail() { echo "FAIL: $*"; exit 1; }
 db=0
-fresh() {  # a new empty database, reached through $url_for, chosen for what follows
+fresh() {  # a new empty database, chosen for what follows
   db=$((db + 1))
   pg_createdb "d$db" >/dev/null || fail "createdb d$db"
   export Q9_MEMORY_URL
   Q9_MEMORY_URL=$($url_for "d$db")
 }
 errors() { cat "$work"/err.* 2>/dev/null | head -3; }
+url_for=pg_url first_use="6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 100"
+# PgBouncer, as managed services put it in front of the server (speaking no TLS here).
+pgb_url() { printf 'postgresql://127.0.0.1:%s/%s?user=q9' "$pgb_port" "$1"; }
+if command -v pgbouncer >/dev/null; then
+  pgb_port=$(pgb_start "${pooled:-session}") || fail "cannot start PgBouncer: $pgb_port"
+  [ -z "$pooled" ] || url_for=pgb_url first_use="6 6 6"
+elif [ -n "${CI:-}" ]; then
+  fail "PgBouncer (Debian: pgbouncer) is not installed"
+elif [ -n "$pooled" ]; then
+  echo "skipped: PgBouncer (Debian: pgbouncer) is not installed"
+  exit 77
+fi
 
-# Under load, through `url_for`: six processes with 200 distinct facts each on one entity
-# of an empty database, six recording the same 50 facts, the first commands against empty
-# databases all at once (one round per count given), and a locked table, which ends in an
-# error within seconds, never a hang.
-under_load() {
-  local how=$1 n w i count want got rounds=0 locker start took began=$SECONDS
-  shift
+# Six processes, 200 distinct facts each, on one entity of an empty database.
+fresh
+rm -f "$work"/err.*
+for w in 1 2 3 4 5 6; do
+  (
+    for i in $(seq 1 200); do
+      "$q9" record fact Parallel general "w$w fact $i" --source s >/dev/null 2>>"$work/err.$w" ||
+        echo "exit $?" >>"$work/err.$w"
+    done
+  ) &
+done
+wait
+[ -z "$(errors)" ] || fail "parallel writers: $(errors)"
+count=$("$q9" memory recall parallel | grep -c '"claim"')
+[ "$count" = 1200 ] || fail "parallel: $count facts instead of 1200"
+
+# Six processes recording the same 50 facts: each stored once.
+for w in 1 2 3 4 5 6; do
+  ( for i in $(seq 1 50); do "$q9" record fact Same general "fact $i" --date 2024-01-01 >/dev/null 2>>"$work/err.$w"; done ) &
+done
+wait
+[ -z "$(errors)" ] || fail "same facts: $(errors)"
+count=$("$q9" memory recall same | grep -c '"claim"')
+[ "$count" = 50 ] || fail "same facts: $count instead of 50"
+
+# First commands against an empty database, all at once: 20 rounds of six, one of 100.
+rounds=0
+for n in $first_use; do
   fresh
   rm -f "$work"/err.*
-  for w in 1 2 3 4 5 6; do
-    (
-      for i in $(seq 1 200); do
-        "$q9" record fact Parallel general "w$w fact $i" --source s >/dev/null 2>>"$work/err.$w" ||
-          echo "exit $?" >>"$work/err.$w"
-      done
-    ) &
+  for w in $(seq 1 "$n"); do
+    case $((w % 4)) in
+      0) set -- memory init ;;
+      1) set -- memory list ;;
+      2) set -- memory recall "First $w" ;;
+      *) set -- record fact "First $w" general "c" ;;
+    esac
+    ( "$q9" "$@" >/dev/null 2>>"$work/err.$w" || echo "exit $? for $*" >>"$work/err.$w" ) &
   done
   wait
-  [ -z "$(errors)" ] || fail "$how: parallel writers: $(errors)"
-  count=$("$q9" memory recall parallel | grep -c '"claim"')
-  [ "$count" = 1200 ] || fail "$how: parallel: $count facts instead of 1200"
+  [ -z "$(errors)" ] || fail "first use by $n processes: $(errors)"
+  want=$(( n / 4 + (n % 4 >= 3 ? 1 : 0) ))
+  got=$("$q9" memory list | wc -l)
+  [ "$got" = "$want" ] || fail "first use by $n processes: $got entities instead of $want"
+  rounds=$((rounds + 1))
+done
 
-  for w in 1 2 3 4 5 6; do
-    ( for i in $(seq 1 50); do "$q9" record fact Same general "fact $i" --date 2024-01-01 >/dev/null 2>>"$work/err.$w"; done ) &
-  done
-  wait
-  [ -z "$(errors)" ] || fail "$how: same facts: $(errors)"
-  count=$("$q9" memory recall same | grep -c '"claim"')
-  [ "$count" = 50 ] || fail "$how: same facts: $count instead of 50"
+# A locked table ends in an error within seconds, never a hang.
+fresh
+"$q9" memory init >/dev/null || fail "init"
+"$PG_BIN/psql" -X -q -h "$PG_DIR" -p "$PG_PORT" -U q9 -d "d$db" \
+  -c "BEGIN; LOCK TABLE q9_records; SELECT pg_sleep(60);" >/dev/null 2>&1 &
+locker=$!
+sleep 0.5
+start=$SECONDS
+"$q9" record fact Locked general c >"$work/out" 2>"$work/err" && fail "recorded into a locked table"
+took=$((SECONDS - start))
+kill "$locker" 2>/dev/null
+pg_sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()" >/dev/null
+wait "$locker" 2>/dev/null
+[ "$took" -le 15 ] || fail "a locked table held q9 for $took s"
+grep -q '^q9: error: memory store .*: canceling statement due to lock timeout$' "$work/err" ||
+  fail "locked table: $(cat "$work/err")"
 
-  for n in "$@"; do
-    fresh
-    rm -f "$work"/err.*
-    for w in $(seq 1 "$n"); do
-      case $((w % 4)) in
-        0) set -- memory init ;;
-        1) set -- memory list ;;
-        2) set -- memory recall "First $w" ;;
-        *) set -- record fact "First $w" general "c" ;;
-      esac
-      ( "$q9" "$@" >/dev/null 2>>"$work/err.$w" || echo "exit $? for $*" >>"$work/err.$w" ) &
-    done
-    wait
-    [ -z "$(errors)" ] || fail "$how: first use by $n processes: $(errors)"
-    want=$(( n / 4 + (n % 4 >= 3 ? 1 : 0) ))
-    got=$("$q9" memory list | wc -l)
-    [ "$got" = "$want" ] || fail "$how: first use by $n processes: $got entities instead of $want"
-    rounds=$((rounds + 1))
-  done
-
-  fresh
-  "$q9" memory init >/dev/null || fail "$how: init"
-  "$PG_BIN/psql" -X -q -h "$PG_DIR" -p "$PG_PORT" -U q9 -d "d$db" \
-    -c "BEGIN; LOCK TABLE q9_records; SELECT pg_sleep(60);" >/dev/null 2>&1 &
-  locker=$!
-  sleep 0.5
-  start=$SECONDS
-  "$q9" record fact Locked general c >"$work/out" 2>"$work/err" && fail "$how: recorded into a locked table"
-  took=$((SECONDS - start))
-  kill "$locker" 2>/dev/null
-  pg_sql "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%pg_sleep%' AND pid <> pg_backend_pid()" >/dev/null
-  wait "$locker" 2>/dev/null
-  [ "$took" -le 15 ] || fail "$how: a locked table held q9 for $took s"
-  grep -q '^q9: error: memory store .*: canceling statement due to lock timeout$' "$work/err" ||
-    fail "$how: locked table: $(cat "$work/err")"
-  loads+="$how: 1200/1200 parallel, 50/50 same, first use in $rounds rounds, lock timeout after"
-  loads+=" ${took}s ($((SECONDS - began)) s in all); "
-}
-
-# PgBouncer, as managed services put it in front of the server; it speaks no TLS to its
-# clients here. Outside CI a missing PgBouncer skips what needs it.
-have_pgbouncer() {
-  command -v pgbouncer >/dev/null && return 0
-  [ -z "${CI:-}" ] || fail "PgBouncer (Debian: pgbouncer) is not installed"
-  return 1
-}
-pgb_url() { printf 'postgresql://127.0.0.1:%s/%s?user=q9' "$pgb_port" "$1"; }
-
-loads=
-if [ "${2:-}" = pooled ]; then
-  have_pgbouncer || { echo "skipped: PgBouncer (Debian: pgbouncer) is not installed"; exit 77; }
-  url_for=pgb_url
-  for mode in transaction session; do
-    pgb_port=$(pgb_start "$mode") || fail "cannot start PgBouncer: $pgb_port"
-    under_load "PgBouncer $mode pooling" 6 6 6
-  done
-  echo "memory pg, pooled: $loads"
+if [ -n "$pooled" ]; then
+  echo "memory pg through PgBouncer, $pooled pooling: 1200/1200 parallel facts, 50/50 same" \
+    "facts, first use in $rounds rounds, lock timeout after ${took}s"
   echo "1 passed, 0 failed"
   exit 0
 fi
-url_for=pg_url
-under_load "direct" 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 6 100
 
 # Writers killed at random moments leave no partial record: every entity has its fact,
 # and every fact reported as recorded is there. The moments spread over one whole run.
@@ -189,64 +179,43 @@ err=$("$q9" memory list 2>&1) && fail "read a newer schema"
 printf '%s' "$err" | grep -q "^q9: error: memory store postgresql://%2Ftmp%2Fq9pg\.[A-Za-z0-9]*:$PG_PORT/d$db has schema version 99, newer than this q9 understands (2)$" ||
   fail "newer schema: $err"
 
-# A store of the first schema is upgraded: keys of any length from then on.
+# A store of the first schema is upgraded, and takes keys of any length from then on.
 fresh
 "$q9" record fact "Old Co" general kept >/dev/null || fail "record before upgrade"
-pg_sql "DROP INDEX q9_entities_key; ALTER TABLE q9_entities ADD CONSTRAINT q9_entities_key_key UNIQUE (key);
-  UPDATE q9_schema SET version = 1" "d$db" || fail "first schema"
-long=$(printf 'Long name %.0s' $(seq 1 300))
+pg_sql "DROP INDEX q9_entities_key; ALTER TABLE q9_entities ADD UNIQUE (key); UPDATE q9_schema SET version = 1" "d$db"
+long=$(head -c 2250 /dev/urandom | base64 -w 0)  # 3,000 characters that do not compress
 "$q9" record fact "$long" general c >/dev/null 2>"$work/err" || fail "long name after upgrade: $(cat "$work/err")"
 "$q9" memory recall "old co" | grep -q '"claim": "kept"' || fail "record lost in the upgrade"
-[ "$(pg_sql "SELECT version FROM q9_schema" "d$db")" = 2 ] || fail "schema not upgraded"
 
-# The deployments teams use. TLS with a CA of the test's own: verify-full works, a wrong CA
-# is refused naming the certificates trusted, and so is TLS required of a pooler without it.
-if [ -f "$PG_DIR/tls/ca.crt" ]; then
-  tls="postgresql://localhost:$PG_PORT/d$db?user=q9&sslmode=verify-full&sslrootcert=$PG_DIR/tls"
-  out=$(Q9_MEMORY_URL="$tls/ca.crt" "$q9" memory recall "old co" 2>&1) || fail "verify-full: $out"
-  check_refused "$tls/other-ca.crt" "memory store postgresql://localhost:$PG_PORT/d$db: .*certificate verify failed (the server's certificate is not signed by a certificate in $PG_DIR/tls/other-ca\.crt)$"
-  if have_pgbouncer; then
-    pgb_port=$(pgb_start session) || fail "cannot start PgBouncer: $pgb_port"
-    check_refused "$(pgb_url "d$db")&sslmode=require" \
-      "memory store postgresql://127.0.0.1:$pgb_port/d$db: .*: server does not support SSL, but SSL was required$"
-  fi
-  tls="verify-full, wrong CA and TLS required of a pooler without it checked"
-elif [ -n "${CI:-}" ]; then
-  fail "openssl is not installed"
-else
-  tls="TLS not checked (openssl is not installed)"
-fi
+# TLS with a CA of the test's own: verify-full works; a wrong CA, and TLS required of a
+# pooler without it, are refused in one line.
+tls="postgresql://localhost:$PG_PORT/d$db?user=q9&sslmode=verify-full&sslrootcert=$PG_DIR/tls"
+out=$(Q9_MEMORY_URL="$tls/ca.crt" "$q9" memory list 2>&1) || fail "verify-full: $out"
+check_refused "$tls/other.crt" "memory store postgresql://localhost:$PG_PORT/d$db: .*certificate verify failed (the server's certificate is not signed by a certificate in $PG_DIR/tls/other\.crt)$"
+[ -z "${pgb_port:-}" ] || check_refused "$(pgb_url "d$db")&sslmode=require" \
+  "memory store postgresql://127.0.0.1:$pgb_port/d$db: .*: server does not support SSL, but SSL was required$"
 
-# A database set read-only and a role that may only read: a record is refused in one line
+# A role that may only read, and a database set read-only: a record is refused in one line
 # naming the cause; recall still answers.
-pg_sql "CREATE ROLE reader LOGIN PASSWORD 'Reader-pw-5520'; GRANT SELECT ON q9_schema, q9_entities, q9_records TO reader" "d$db" ||
-  fail "create reader"
+pg_sql "CREATE ROLE reader LOGIN PASSWORD 'Reader-pw-5520'; GRANT SELECT ON q9_schema, q9_entities, q9_records TO reader" "d$db"
 printf '*:*:*:reader:Reader-pw-5520\n' >>"$work/pgpass"
-for how in "reader role" "read-only database"; do
-  url=$Q9_MEMORY_URL cause="permission denied for table q9_entities"
-  if [ "$how" = "reader role" ]; then
-    url="postgresql://reader@/d$db?host=$PG_DIR&port=$PG_PORT"
-  else
-    pg_sql "ALTER DATABASE d$db SET default_transaction_read_only = on" || fail "read-only"
-    cause="cannot execute INSERT in a read-only transaction"
-  fi
-  PGPASSFILE=$work/pgpass Q9_MEMORY_URL=$url "$q9" record fact "Old Co" general new >"$work/out" 2>"$work/err" &&
-    fail "$how: recorded"
-  grep -q "^q9: error: memory store postgresql://.*/d$db: $cause$" "$work/err" && [ "$(wc -l <"$work/err")" = 1 ] ||
-    fail "$how: $(cat "$work/err")"
-  PGPASSFILE=$work/pgpass Q9_MEMORY_URL=$url "$q9" memory recall "old co" | grep -q '"claim": "kept"' ||
-    fail "$how: recall"
+cause="permission denied for table q9_entities"
+for url in "postgresql://reader@/d$db?host=$PG_DIR&port=$PG_PORT" "$Q9_MEMORY_URL"; do
+  export PGPASSFILE=$work/pgpass Q9_MEMORY_URL=$url
+  "$q9" record fact "Old Co" general new >"$work/out" 2>"$work/err" && fail "$url: recorded"
+  [ "$(wc -l <"$work/err")" = 1 ] && grep -q ": $cause$" "$work/err" || fail "$url: $(cat "$work/err")"
+  "$q9" memory recall "old co" | grep -q '"claim": "kept"' || fail "$url: recall"
+  pg_sql "ALTER DATABASE d$db SET default_transaction_read_only = on"  # for the next round
+  cause="cannot execute INSERT in a read-only transaction"
 done
 
 # A host list whose first host is down leads to the second, which the store names.
 out=$(Q9_MEMORY_URL="postgresql:///d$db?host=$work/down,$PG_DIR&port=$PG_PORT&user=q9" "$q9" memory init 2>&1)
-[ "$out" = "memory store ready: postgresql://$(printf '%s' "$PG_DIR" | sed 's,/,%2F,g'):$PG_PORT/d$db" ] ||
-  fail "multi-host: $out"
+[ "$out" = "memory store ready: postgresql://${PG_DIR//\//%2F}:$PG_PORT/d$db" ] || fail "host list: $out"
 
 # A database in another encoding cannot hold every name: refused at first use.
-pg_sql "CREATE DATABASE latin1 TEMPLATE template0 ENCODING 'LATIN1' LOCALE 'C'" || fail "latin1"
-check_refused "$(pg_url latin1)" \
-  "memory store postgresql://%2Ftmp%2Fq9pg\.[A-Za-z0-9]*:$PG_PORT/latin1: the database's encoding is LATIN1; the memory store needs a database created with ENCODING 'UTF8'$"
+pg_sql "CREATE DATABASE latin1 TEMPLATE template0 ENCODING 'LATIN1' LOCALE 'C'"
+check_refused "$(pg_url latin1)" "memory store .*/latin1: the database's encoding is LATIN1; the memory store needs a database created with ENCODING 'UTF8'$"
 
 # Without libpq: one line naming the package (a private mount hides the library).
 lib=$(ldconfig -p | sed -n 's/.*libpq\.so\.5 (.*) => //p' | head -n 1)
@@ -262,7 +231,8 @@ else
   nolib="not checked (needs root and mount namespaces)"
 fi
 
-echo "memory pg: ${loads}kills: $killed, bad URIs and logins refused without the password," \
-  "connect timeout after ${dead}s, upgrade from the first schema, $tls, reader role," \
-  "read-only database, multi-host URI, LATIN1 refused, missing libpq $nolib"
+echo "memory pg: 1200/1200 parallel facts, 50/50 same facts, first use in $rounds rounds," \
+  "kills: $killed, bad URIs and logins refused without the password, lock timeout after ${took}s," \
+  "connect timeout after ${dead}s, upgrade, TLS, reader role, read-only database, host list," \
+  "LATIN1 refused, missing libpq $nolib"
 echo "1 passed, 0 failed"

@@ -1,16 +1,14 @@
 # A throwaway PostgreSQL server for one test or benchmark run, listening on a Unix socket in
-# a private temporary folder (short enough for the 107-byte socket path limit) and on a free
-# loopback port, with TLS when openssl is there. Source this file, then:
-#   pg_start            starts the server; returns 77 when PostgreSQL or libpq is missing
-#   pg_url DB           the URI of database DB for the trusted role q9, over the socket
+# a private temporary folder (short enough for the 107-byte socket path limit) and, with
+# TLS, on a free loopback port. Source this file, then:
+#   pg_start            starts the server; returns 77 when PostgreSQL, libpq or openssl is missing
+#   pg_url DB           the URI of database DB for the trusted role q9
 #   pg_sql SQL [DB]     runs SQL as q9
 #   pg_createdb DB [ICU_LOCALE]   a fresh database, optionally with an ICU collation
-#   pgb_start MODE      starts PgBouncer in front of it (pool_mode MODE) on a free loopback
-#                       port, which it prints
+#   pgb_start MODE      starts PgBouncer (pool_mode MODE) on a free loopback port; prints it
 #   pg_stop             stops everything and removes it all (pg_start traps EXIT)
-# The role q9 logs in without a password; every other role needs its password. With TLS,
-# $PG_DIR/tls holds ca.crt, which signed the server's certificate for localhost, and
-# other-ca.crt, which did not.
+# The role q9 logs in without a password; every other role needs its password. The server's
+# certificate, for localhost, is $PG_DIR/tls/ca.crt; $PG_DIR/tls/other.crt is another.
 
 pg_start() {
   PG_BIN=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -22,6 +20,7 @@ pg_start() {
     PG_MISSING="the PostgreSQL client library (Debian: libpq5)"
     return 77
   fi
+  command -v openssl >/dev/null || { PG_MISSING="openssl"; return 77; }
   PG_DIR=$(mktemp -d /tmp/q9pg.XXXXXX)
   PG_AS=()
   # initdb refuses to run as root: the server runs as nobody, owning its folder.
@@ -33,71 +32,44 @@ pg_start() {
   "${PG_AS[@]}" "$PG_BIN/initdb" -D "$PG_DIR/data" -U q9 --auth=trust -E UTF8 \
     --locale=C.UTF-8 --no-sync >"$PG_DIR/initdb.log" 2>&1 || { cat "$PG_DIR/initdb.log"; return 1; }
   printf '%s\n' 'local all q9 trust' 'local all all scram-sha-256' 'host all q9 127.0.0.1/32 trust' \
-    'host all all 127.0.0.1/32 scram-sha-256' >"$PG_DIR/data/pg_hba.conf"
-  local tls=() try
-  if command -v openssl >/dev/null; then
-    _pg_tls "$PG_DIR/tls" || return 1
-    tls=(-c ssl=on -c "ssl_cert_file=$PG_DIR/tls/server.crt" -c "ssl_key_file=$PG_DIR/tls/server.key")
-  fi
-  for try in 1 2 3; do  # another process may take the port first
-    PG_PORT=$(_free_port)
-    "${PG_AS[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -w -l "$PG_DIR/server.log" \
-      -o "-F -k $PG_DIR -p $PG_PORT -c listen_addresses=127.0.0.1 -c max_connections=200 ${tls[*]}" \
-      start >/dev/null && return 0
+    >"$PG_DIR/data/pg_hba.conf"
+  mkdir "$PG_DIR/tls"
+  for cert in ca other; do  # self-signed, so each is its own CA
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
+      -addext subjectAltName=DNS:localhost -keyout "$PG_DIR/tls/$cert.key" -out "$PG_DIR/tls/$cert.crt" 2>/dev/null ||
+      return 1
   done
-  cat "$PG_DIR/server.log"
-  return 1
+  [ ${#PG_AS[@]} = 0 ] || chown -R nobody "$PG_DIR/tls"
+  PG_PORT=$(pg_free_port)
+  local tls="-c ssl=on -c ssl_cert_file=$PG_DIR/tls/ca.crt -c ssl_key_file=$PG_DIR/tls/ca.key"
+  "${PG_AS[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -w -l "$PG_DIR/server.log" \
+    -o "-F -k $PG_DIR -p $PG_PORT -c listen_addresses=127.0.0.1 -c max_connections=200 $tls" \
+    start >/dev/null || { cat "$PG_DIR/server.log"; return 1; }
 }
 
-# A loopback TCP port nothing listens on.
-_free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 40000))
-    ss -Htln "sport = :$port" 2>/dev/null | grep -q . || { echo "$port"; return; }
-  done
-}
-
-# A CA and a certificate it signed for localhost, its key readable by the server only; and
-# a second CA that signed nothing here.
-_pg_tls() {
-  local dir=$1 ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-  mkdir -p "$dir"
-  {
-    openssl req -x509 "${ec[@]}" -days 2 -subj "/CN=q9 test CA" -keyout "$dir/ca.key" -out "$dir/ca.crt" &&
-      openssl req -x509 "${ec[@]}" -days 2 -subj "/CN=other CA" -keyout "$dir/other-ca.key" \
-        -out "$dir/other-ca.crt" &&
-      openssl req "${ec[@]}" -subj "/CN=localhost" -keyout "$dir/server.key" -out "$dir/server.csr" &&
-      openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.crt" -CAkey "$dir/ca.key" -CAcreateserial \
-        -days 2 -extfile <(printf 'subjectAltName=DNS:localhost\n') -out "$dir/server.crt"
-  } >"$dir/openssl.log" 2>&1 || { cat "$dir/openssl.log"; return 1; }
-  chmod 600 "$dir/server.key"
-  [ ${#PG_AS[@]} = 0 ] || chown -R nobody "$dir"
+pg_free_port() {
+  local port=$((20000 + RANDOM % 40000))
+  while ss -Htln "sport = :$port" | grep -q .; do port=$((20000 + RANDOM % 40000)); done
+  echo "$port"
 }
 
 pgb_start() {
-  local mode=$1 port conf _
-  conf=$PG_DIR/pgbouncer-$mode
-  port=$(_free_port)
-  printf '%s\n' '[databases]' "* = host=$PG_DIR port=$PG_PORT user=q9" '[pgbouncer]' \
+  local conf=$PG_DIR/pgbouncer-$1 port _
+  port=$(pg_free_port)
+  # auth_type any needs a forced user; PgBouncer refuses to run as root.
+  printf '%s\n' '[databases]' "* = host=$PG_DIR port=$PG_PORT user=q9" '[pgbouncer]' "pool_mode = $1" \
     'listen_addr = 127.0.0.1' "listen_port = $port" 'unix_socket_dir =' 'auth_type = any' \
-    "pool_mode = $mode" 'max_client_conn = 400' 'default_pool_size = 20' \
-    "logfile = $conf.log" "pidfile = $conf.pid" >"$conf.ini"
-  # PgBouncer refuses to run as root.
-  "${PG_AS[@]}" pgbouncer -q -d "$conf.ini" || { cat "$conf.log"; return 1; }
+    'max_client_conn = 400' "logfile = $conf.log" "pidfile = $conf.pid" >"$conf.ini"
+  "${PG_AS[@]}" pgbouncer -q -d "$conf.ini" || return 1
   for _ in $(seq 1 50); do
     "$PG_BIN/pg_isready" -q -h 127.0.0.1 -p "$port" && { echo "$port"; return 0; }
     sleep 0.1
   done
-  cat "$conf.log"
   return 1
 }
 
 pg_stop() {
-  local pid
-  for pid in "${PG_DIR:-/nonexistent}"/pgbouncer-*.pid; do
-    [ -f "$pid" ] && kill "$(cat "$pid")" 2>/dev/null
-  done
+  [ -n "${PG_DIR:-}" ] && cat "$PG_DIR"/pgbouncer-*.pid 2>/dev/null | xargs -r kill
   if [ -n "${PG_DIR:-}" ] && [ -d "$PG_DIR/data" ]; then
     # A test may have stopped the server to play dead.
     [ -f "$PG_DIR/data/postmaster.pid" ] && kill -CONT "$(head -n 1 "$PG_DIR/data/postmaster.pid")" 2>/dev/null
@@ -110,8 +82,7 @@ pg_stop() {
 pg_url() { printf 'postgresql:///%s?host=%s&port=%s&user=q9' "$1" "$PG_DIR" "$PG_PORT"; }
 
 pg_sql() {
-  "$PG_BIN/psql" -X -q -A -t -v ON_ERROR_STOP=1 -h "$PG_DIR" -p "$PG_PORT" -U q9 -d "${2:-postgres}" \
-    -c "$1"
+  "$PG_BIN/psql" -X -q -A -t -v ON_ERROR_STOP=1 -h "$PG_DIR" -p "$PG_PORT" -U q9 -d "${2:-postgres}" -c "$1"
 }
 
 pg_createdb() {
