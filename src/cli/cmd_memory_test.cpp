@@ -116,11 +116,9 @@ TEST_F(CmdMemory, ListShowsEachCompanyOnOneLineWithControlsEscaped) {
       {"2 \x1b[2J\x1b[31mred\x07",
        "2 \\u001b[2J\\u001b[31mred\\u0007   facts=  1  updated=2024-01-01"},
       {"3 tab\there\r\x7f", "3 tab\\there\\r\\u007f              facts=  1  updated=2024-01-01"},
-      {"4 \u009b2J \u2028 \u2029",
-       "4 \\u009b2J \\u2028 \\u2029         facts=  1  updated=2024-01-01"},
-      {"5 \u202egnp.exe \u2066x\u2069",
-       "5 \\u202egnp.exe \\u2066x\\u2069    facts=  1  updated=2024-01-01"},
-      {"6 Zürich \\n", "6 Zürich \\n                      facts=  1  updated=2024-01-01"},
+      {"4 \u009b \u2028 \u202egnp.exe \u2066",
+       "4 \\u009b \\u2028 \\u202egnp.exe \\u2066 facts=  1  updated=2024-01-01"},
+      {"5 Zürich \\n", "5 Zürich \\n                      facts=  1  updated=2024-01-01"},
   };
   std::string want;
   for (const auto& row : rows) {

@@ -95,13 +95,11 @@ TEST(Q9ProgramTest, OutputThatCannotBeWrittenFails) {
   const std::vector<std::string> commands[] = {
       {"version"},
       {"doctrine"},
-      {"streams", "web"},
       {"validate", example + ".html"},
       {"report", example + ".json", "--out", (dir / "out.html").string()},
       {"record", "fact", "Acme", "c"},
       {"memory", "recall", "Acme"},
-      {"memory", "list"},
-      {"-h"}};
+      {"memory", "list"}};
   for (const auto& args : commands) {
     Result r = q9(args, "/dev/full");
     EXPECT_EQ(r.status, 1) << args[0];

@@ -263,9 +263,8 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
     EXPECT_EQ(r.as_object().find("entity")->as_string(), e.stem);
     EXPECT_EQ(utf8::find_invalid(json::write(r, json::Encoding::Utf8)), std::nullopt) << e.stem;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"\x01"
-                                             "8",
-                                             "\x1b[2J", "Beta", "MÜLLER AG", "U+200B", "X\ufffd"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"\x01\x38", "\x1b[2J", "Beta", "MÜLLER AG", "U+200B",
+                                             "X\ufffd"}));
   const json::Object o = s.recall("müller ag").as_object();
   EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
   const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
@@ -329,10 +328,9 @@ TEST_F(StoreTest, FirstUseNamesTheStoreAndLeavesNoTemporaryFiles) {
     files::write_file_atomic(dir_ / name, "x");
   for (const char* name : {".memory.db.new-1-2", ".memory.db.new-1-2-wal"})
     fs::last_write_time(dir_ / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  struct rlimit old {
-  }, small{};
+  rlimit old{};
   ::getrlimit(RLIMIT_FSIZE, &old);
-  small = {1024, old.rlim_max};  // fails the first write of the new database
+  const rlimit small{1024, old.rlim_max};  // fails the first write of the new database
   ::signal(SIGXFSZ, SIG_IGN);
   ::setrlimit(RLIMIT_FSIZE, &small);
   const std::string error = error_of([&] { SqliteStore(dir_).init(); });
