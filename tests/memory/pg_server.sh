@@ -16,7 +16,7 @@ pg_start() {
     PG_MISSING="the PostgreSQL server (Debian: postgresql)"
     return 77
   fi
-  if ! ldconfig -p 2>/dev/null | grep -q 'libpq\.so\.5 '; then
+  if ! ldconfig -p 2>/dev/null | grep 'libpq\.so\.5 ' >/dev/null; then  # not -q: with pipefail, ldconfig cut short fails
     PG_MISSING="the PostgreSQL client library (Debian: libpq5)"
     return 77
   fi
@@ -49,7 +49,7 @@ pg_start() {
 
 pg_free_port() {
   local port=$((20000 + RANDOM % 40000))
-  while ss -Htln "sport = :$port" | grep -q .; do port=$((20000 + RANDOM % 40000)); done
+  while ss -Htln "sport = :$port" | grep . >/dev/null; do port=$((20000 + RANDOM % 40000)); done
   echo "$port"
 }
 
