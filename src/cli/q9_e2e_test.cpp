@@ -6,9 +6,9 @@
 
 namespace {
 
-q9::test::Ran q9(std::vector<std::string> args) {
+q9::test::Ran q9(std::vector<std::string> args, const std::string& stdout_to = "") {
   args.insert(args.begin(), Q9_BINARY_DIR "/src/cli/q9");
-  return q9::test::run_program(args);
+  return q9::test::run_program(args, stdout_to);
 }
 
 TEST(Q9ProgramTest, StatusesAndStreams) {
@@ -47,6 +47,40 @@ TEST(Q9ProgramTest, StatusesAndStreams) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(r.err.starts_with("q9: error: /nonexistent/q9-data.json")) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// Output that does not reach standard output fails the command, said once; a reader that
+// went away (q9 ... | head) hears nothing.
+TEST(Q9ProgramTest, OutputThatCannotBeWrittenFails) {
+  q9::test::TempDir dir;
+  q9::test::ScopedEnv config("OPENCODE_CONFIG_DIR", dir.path().string());
+  q9::test::ScopedEnv url("Q9_MEMORY_URL", std::nullopt);
+  const std::string example = Q9_SOURCE_DIR "/examples/northwind-dossier";
+  const std::vector<std::string> commands[] = {
+      {"version"},
+      {"doctrine"},
+      {"validate", example + ".html"},
+      {"report", example + ".json", "--out", (dir / "out.html").string()},
+      {"record", "fact", "Acme", "c"},
+      {"memory", "recall", "Acme"},
+      {"memory", "list"}};
+  for (const auto& args : commands) {
+    const q9::test::Ran r = q9(args, "/dev/full");
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err, "q9: error: standard output: No space left on device\n") << args[0];
+  }
+  // A pipe whose reader is already gone, with SIGPIPE ignored as some callers do: no message.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  const int saved = ::dup(1);
+  ::dup2(fds[1], 1);
+  ::close(fds[1]);
+  const std::string err = (dir / "err").string();
+  std::system(("trap '' PIPE; exec " Q9_BINARY_DIR "/src/cli/q9 doctrine 2>" + err).c_str());
+  ::dup2(saved, 1);
+  ::close(saved);
+  EXPECT_EQ(q9::test::read_text(err), "");
 }
 
 }  // namespace

@@ -95,6 +95,22 @@ std::string today() { return _time_text("%Y-%m-%d", false); }
 
 std::string utc_now() { return _time_text("%Y-%m-%dT%H:%M:%S+00:00", true); }
 
+std::string percent_encode(std::string_view text, std::string_view keep) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+        keep.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string absolute_report_path(std::string_view path) {
   if (path.empty()) throw MemoryError("report path is empty");
   namespace fs = std::filesystem;
