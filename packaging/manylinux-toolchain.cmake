@@ -89,4 +89,6 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
   "\"${_q9_compat}\" -B\"${_q9_libdir}/\" -L\"${_q9_libdir}\" -Wl,--sysroot=\"${Q9_SYSROOT}\" -pthread -Wl,--no-undefined")
 # Before glibc 2.34, dlopen and its kin live in libdl; linked only where a program uses them.
 set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -ldl -Wl,--pop-state")
-set(CMAKE_C_STANDARD_LIBRARIES_INIT "${CMAKE_CXX_STANDARD_LIBRARIES_INIT}")
+# C programs (GoogleTest's build checks its C compiler) need libm for the compatibility object's
+# exp, log and pow, which C++ programs get through the C++ runtime.
+set(CMAKE_C_STANDARD_LIBRARIES_INIT "${CMAKE_CXX_STANDARD_LIBRARIES_INIT} -lm")
