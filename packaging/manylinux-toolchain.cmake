@@ -60,10 +60,15 @@ else()
   # Debian 12 has no ${_q9_triplet}-pkg-config: point pkg-config at the multiarch files.
   set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${_q9_triplet}/pkgconfig:/usr/share/pkgconfig")
   set(Q9_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources built with the tests")
-  # Without binfmt_misc the emulator is called by name; -L finds the tree's loader and libraries.
+  # Without binfmt_misc the emulator is called by name. Its -L folder is searched first for every
+  # path a program opens, so it holds only the tree's /lib (the loader and the C library): with
+  # the whole tree there, /dev/ptmx or /tmp would be the tree's.
   find_program(Q9_EMULATOR qemu-${Q9_TARGET_PROCESSOR}-static)
   if(Q9_EMULATOR)
-    set(CMAKE_CROSSCOMPILING_EMULATOR "${Q9_EMULATOR};-L;${Q9_SYSROOT}")
+    set(_q9_prefix "${CMAKE_BINARY_DIR}/q9-emulator-root")
+    file(MAKE_DIRECTORY "${_q9_prefix}")
+    file(CREATE_LINK "${Q9_SYSROOT}/lib" "${_q9_prefix}/lib" SYMBOLIC)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${Q9_EMULATOR};-L;${_q9_prefix}")
   endif()
 endif()
 set(Q9_STATIC ON CACHE BOOL "Link libstdc++, SQLite and PCRE2 statically")
@@ -77,7 +82,7 @@ endif()
 set(_q9_compat_source "${CMAKE_CURRENT_LIST_DIR}/glibc_compat.c")
 set(_q9_compat "${CMAKE_BINARY_DIR}/q9-glibc-compat.o")
 execute_process(
-  COMMAND "${CMAKE_C_COMPILER}" -std=c11 -O2 -fPIE -Wall -Wextra -Wpedantic
+  COMMAND "${CMAKE_C_COMPILER}" -std=c11 -O2 -fPIC -Wall -Wextra -Wpedantic
           -c "${_q9_compat_source}" -o "${_q9_compat}"
   RESULT_VARIABLE _q9_status)
 if(NOT _q9_status EQUAL 0)
@@ -85,8 +90,11 @@ if(NOT _q9_status EQUAL 0)
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_q9_compat_source}")
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-  "\"${_q9_compat}\" -B\"${_q9_libdir}/\" -L\"${_q9_libdir}\" -Wl,--sysroot=\"${Q9_SYSROOT}\" -pthread -Wl,--no-undefined")
+set(_q9_tree "-B\"${_q9_libdir}/\" -L\"${_q9_libdir}\" -Wl,--sysroot=\"${Q9_SYSROOT}\" -pthread")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "\"${_q9_compat}\" ${_q9_tree} -Wl,--no-undefined")
+# Loadable modules (a test preloads one) too; they may leave symbols to the program.
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "\"${_q9_compat}\" ${_q9_tree}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_MODULE_LINKER_FLAGS_INIT}")
 # Before glibc 2.34, dlopen and its kin live in libdl; linked only where a program uses them.
 set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -ldl -Wl,--pop-state")
 # C programs (GoogleTest's build checks its C compiler) need libm for the compatibility object's
