@@ -434,6 +434,7 @@ def _build_programs(source, config_settings, stage):
         toolchain = source / "packaging" / "manylinux-toolchain.cmake"
         options += [f"-DCMAKE_TOOLCHAIN_FILE={toolchain}", f"-DQ9_SYSROOT={sysroot}"]
     elif system == "Darwin":
+        _macos_version(macos_target())  # refused before the build, not after it
         options.append(f"-DCMAKE_OSX_DEPLOYMENT_TARGET={macos_target()}")
     else:
         print(
