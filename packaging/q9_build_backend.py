@@ -217,7 +217,8 @@ def _sysroot(config_settings, target):
             )
         return None
     if arch != DEBIAN_ARCH[target]:
-        raise BuildError(f"sysroot {path}: a tree for {arch}, not {DEBIAN_ARCH[target]}; see {make}")
+        wanted = DEBIAN_ARCH[target]
+        raise BuildError(f"sysroot {path}: a tree for {arch}, not {wanted}; see {make}")
     return path
 
 

@@ -67,7 +67,8 @@ def sysroot(source, processor=None):
         return path
     if os.environ.get("CI"):
         arch = " --arch arm64" if processor == "aarch64" else ""
-        raise Failure(f"no Debian 11 tree at {path}: run packaging/make-sysroot{arch} (.ci/run does)")
+        make = f"packaging/make-sysroot{arch}"
+        raise Failure(f"no Debian 11 tree at {path}: run {make} (.ci/run does)")
     return None
 
 
@@ -480,7 +481,6 @@ def step_aarch64(args):
 
 # platform_tag(system, processor, newest glibc, macOS target) -> the tag, or the refusal.
 TAG_CASES = [
-    (("Linux", "x86_64", (2, 28), None), "manylinux_2_28_x86_64"),
     (("Linux", "aarch64", (2, 28), None), "manylinux_2_28_aarch64"),
     (("Linux", "x86_64", (2, 36), None), "manylinux_2_36_x86_64"),
     # Nothing newer needed than glibc's first release for the processor.
@@ -494,7 +494,8 @@ TAG_CASES = [
     (("Darwin", "arm64", None, "10.15"), "macosx_11_0_arm64"),
     (("Darwin", "x86_64", None, "13.3"), "macosx_14_0_x86_64"),
     (("Darwin", "arm64", None, "14"), "macosx_14_0_arm64"),
-    (("Darwin", "arm64", None, "13.x"), "MACOSX_DEPLOYMENT_TARGET '13.x' is not a version such as 11.0"),
+    (("Darwin", "arm64", None, "13.x"),
+     "MACOSX_DEPLOYMENT_TARGET '13.x' is not a version such as 11.0"),
     (("Darwin", "aarch64", None, "11.0"), "cannot tag a wheel for macOS on aarch64"),
     (("Windows", "AMD64", None, None), "cannot build a wheel for Windows: q9 wheels are made for "
      "Linux with glibc and for macOS; build q9 with CMake there instead"),
