@@ -18,6 +18,7 @@ tags:     the platform tags given facts about the programs, and the one-line ref
 import argparse
 import base64
 import hashlib
+import itertools
 import json
 import os
 import platform
@@ -346,22 +347,28 @@ def debian11_root(args, tree, name, wheel):
 
 
 def chroot_runner(root, *launcher):
-    """chroot(*command, status=0): runs a command in the tree with a clean environment, through
-    the launcher (the emulator, for another processor's tree), and expects its exit status."""
-    chroot_program = shutil.which("chroot", path="/usr/sbin:/usr/bin:/sbin:/bin")
-    base_env = {
-        "PATH": "/opt/q9/bin:/usr/bin:/bin",
-        "HOME": "/root",
-        "LANG": "C.UTF-8",
-        "PIP_NO_INDEX": "1",
-        "PIP_DISABLE_PIP_VERSION_CHECK": "1",
-        "OPENCODE_CONFIG_DIR": "/tmp/q9/config",
-    }
+    """chroot(*command, status=0): runs [NAME=VALUE...] PROGRAM ARGS... in the tree with a clean
+    environment and expects its exit status. With a launcher (the emulator, for a tree of another
+    processor) the host starts the program directly: no PATH search, /opt/q9/bin's named in full."""
+    base_env = [
+        "PATH=/opt/q9/bin:/usr/bin:/bin",
+        "HOME=/root",
+        "LANG=C.UTF-8",
+        "PIP_NO_INDEX=1",
+        "PIP_DISABLE_PIP_VERSION_CHECK=1",
+        "OPENCODE_CONFIG_DIR=/tmp/q9/config",
+    ]
 
-    def chroot(*command, status=0, env=None):
+    def chroot(*command, status=0):
+        full = ["chroot", root, "/usr/bin/env", "-i", *base_env, *command]
+        if launcher:
+            settings = list(itertools.takewhile(lambda c: "=" in c, command))
+            program, *rest = command[len(settings):]
+            program = program if program.startswith("/") else f"/opt/q9/bin/{program}"
+            where = shutil.which("chroot", path="/usr/sbin:/usr/bin")
+            full = ["env", "-i", *base_env, *settings, where, root, *launcher, program, *rest]
         result = subprocess.run(
-            [chroot_program, root, *launcher, *command],
-            env=dict(base_env, **(env or {})),
+            full,
             capture_output=True,
             text=True,
             timeout=300,
@@ -376,51 +383,47 @@ def chroot_runner(root, *launcher):
     return chroot
 
 
-def smoke(args, root, chroot, where):
+def smoke(args, root, chroot):
     """The programs installed in /opt/q9/bin of a Debian 11 tree: the dossier byte for byte, the
-    gate, an error (exception unwinding on the older C library), a memory record and recall, the
-    team store's libpq loaded from the tree, and the installer."""
-    version = args.version
-    q9 = "/opt/q9/bin/q9"
-    expect_equal(chroot(q9, "version").stdout, f"q9infra {version}\n", f"q9 version {where}")
-    doctrine = json.loads(chroot(q9, "doctrine").stdout)
-    expect("tiers" in doctrine, f"q9 doctrine gave no tiers {where}: {sorted(doctrine)}")
+    gate, an error, a memory record and recall, the team store's libpq, the installer."""
+    version, inside = args.version, root / "tmp" / "q9"
+    expect_equal(chroot("q9", "version").stdout, f"q9infra {version}\n", "q9 version")
+    doctrine = json.loads(chroot("q9", "doctrine").stdout)
+    expect("tiers" in doctrine, f"q9 doctrine gave no tiers: {sorted(doctrine)}")
 
     out = "/tmp/q9/northwind-dossier.html"
-    result = chroot(q9, "report", "/tmp/q9/northwind-dossier.json", "--out", out)
-    expect(result.stdout.endswith("| gate: PASS\n"), f"q9 report {where}: {result.stdout!r}")
+    result = chroot("q9", "report", "/tmp/q9/northwind-dossier.json", "--out", out)
+    expect(result.stdout.endswith("| gate: PASS\n"), f"q9 report: {result.stdout!r}")
     golden = (args.source / "examples" / "northwind-dossier.html").read_bytes()
     expect(
-        (root / "tmp" / "q9" / "northwind-dossier.html").read_bytes() == golden,
-        f"the dossier written {where} differs from examples/northwind-dossier.html",
+        (inside / "northwind-dossier.html").read_bytes() == golden,
+        "the dossier written in Debian 11 differs from examples/northwind-dossier.html",
     )
-    expect("GATE 4 PASSED" in chroot(q9, "validate", out).stdout, f"q9 validate failed {where}")
+    expect("GATE 4 PASSED" in chroot("q9", "validate", out).stdout, "q9 validate did not pass")
     # An error is thrown and caught inside q9: unwinding must work on the older C library.
-    result = chroot(q9, "report", "/tmp/q9/missing.json", status=1)
+    result = chroot("q9", "report", "/tmp/q9/missing.json", status=1)
     expect_equal(
-        result.stderr,
-        "q9: error: /tmp/q9/missing.json: No such file or directory\n",
-        f"q9 error {where}",
+        result.stderr, "q9: error: /tmp/q9/missing.json: No such file or directory\n", "q9 error"
     )
 
     claim = "Runs 14 cold stores"
-    chroot(q9, "record", "fact", "Northwind", "operations", claim, "--source", "annual report")
-    recall = json.loads(chroot(q9, "memory", "recall", "Northwind").stdout)
-    expect_equal(recall["fact_count"], 1, f"facts recalled {where}")
-    expect(claim in json.dumps(recall), f"the recorded fact was not recalled {where}: {recall}")
-    # The team store loads the tree's own libpq at run time; a closed port proves it loaded.
+    chroot("q9", "record", "fact", "Northwind", "operations", claim, "--source", "annual report")
+    recall = json.loads(chroot("q9", "memory", "recall", "Northwind").stdout)
+    expect_equal(recall["fact_count"], 1, "facts recalled in Debian 11")
+    expect(claim in json.dumps(recall), f"the recorded fact was not recalled: {recall}")
+    # The team store loads Debian 11's own libpq at run time; a closed port proves it loaded.
     url = "postgresql://127.0.0.1:1/q9"
-    result = chroot(q9, "memory", "list", status=1, env={"Q9_MEMORY_URL": url})
+    result = chroot(f"Q9_MEMORY_URL={url}", "q9", "memory", "list", status=1)
     expect(
         result.stderr.startswith(f"q9: error: memory store {url}: ")
         and "Connection refused" in result.stderr,
-        f"q9 with the PostgreSQL store {where}: {result.stderr!r}",
+        f"q9 with the PostgreSQL store in Debian 11: {result.stderr!r}",
     )
 
     config = root / "tmp" / "q9" / "config"
     shutil.rmtree(config)
-    result = chroot("/opt/q9/bin/q9-install", "--config-only")
-    what = f"q9-install --config-only {where}"
+    result = chroot("q9-install", "--config-only")
+    what = "q9-install --config-only in Debian 11"
     expect_config_only_run(result, config, version, what, shown="/tmp/q9/config")
 
 
@@ -432,18 +435,18 @@ def step_debian11(args):
         raise Skipped("no Debian 11 tree: run packaging/make-sysroot as root")
     need_root("the Debian 11 chroot")
     wheel = the_one(args.work / "dist", "*.whl")
-    folder, root = debian11_root(args, tree, "debian11", wheel)
+    work, root = debian11_root(args, tree, "debian11", wheel)
     chroot = chroot_runner(root)
     chroot("python3", "-m", "venv", "/opt/q9")
     chroot("pip", "install", f"/tmp/q9/{wheel.name}")
-    smoke(args, root, chroot, "in Debian 11")
-    shutil.rmtree(folder)
+    smoke(args, root, chroot)
+    shutil.rmtree(work)
 
 
 def step_aarch64(args):
     """The aarch64 wheel, cross-built from the sdist, in a Debian 11 arm64 tree under the
-    emulator: installed by that system's Python with its own pip 20.3 (taken from its wheel, as
-    pip's own programs could not be started there), then the same programs as on x86-64."""
+    emulator: installed by that system's Python with its own pip 20.3 (run from its wheel: pip's
+    own programs could not be started there), then the same smoke set as on x86-64."""
     tree = sysroot(args.source, "aarch64")
     emulator = shutil.which(EMULATOR)
     if tree is None or emulator is None:
@@ -469,11 +472,9 @@ def step_aarch64(args):
     shutil.copy(emulator, root / "usr" / "bin" / EMULATOR)
     chroot = chroot_runner(root, f"/usr/bin/{EMULATOR}")
     pip = the_one(root / "usr" / "share" / "python-wheels", "pip-*.whl")
-    chroot(
-        "/usr/bin/python3", "-m", "pip", "install", "--prefix", "/opt/q9", f"/tmp/q9/{wheel.name}",
-        env={"PYTHONPATH": f"/usr/share/python-wheels/{pip.name}"},
-    )
-    smoke(args, root, chroot, "in Debian 11 arm64")
+    chroot(f"PYTHONPATH=/usr/share/python-wheels/{pip.name}", "/usr/bin/python3", "-m", "pip",
+           "install", "--prefix", "/opt/q9", f"/tmp/q9/{wheel.name}")
+    smoke(args, root, chroot)
     shutil.rmtree(folder)
 
 
