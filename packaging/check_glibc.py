@@ -2,7 +2,8 @@
 
   python3 packaging/check_glibc.py [--max 2.28] PROGRAM...
 
-Prints, per program, the newest GLIBC symbol version it needs and its NEEDED libraries. Exits 1,
+Prints, per program, its processor, the newest GLIBC symbol version it needs and its NEEDED
+libraries (for x86-64 and aarch64 programs alike, whatever this machine runs). Exits 1,
 naming the symbols or libraries, when a program needs a version above --max or a shared library
 that is not part of the C library itself (the part every manylinux system has). The build
 backend runs the same check on every wheel it makes.
@@ -13,6 +14,7 @@ a build requirement that an offline `pip install .` cannot fetch.
 
 import argparse
 import re
+import struct
 import subprocess
 import sys
 
@@ -24,6 +26,11 @@ C_LIBRARY = re.compile(
 _NEEDED = re.compile(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]")
 # An undefined dynamic symbol bound to a glibc version: "... UND exp@GLIBC_2.29 (4)".
 _VERSIONED = re.compile(r"\sUND\s+([^@\s]+)@+GLIBC_([0-9]+(?:\.[0-9]+)+)")
+
+
+# ELF e_machine and Mach-O cputype values, named as wheel platform tags name processors.
+ELF_MACHINES = {62: "x86_64", 183: "aarch64"}
+MACHO_CPUS = {0x01000007: "x86_64", 0x0100000C: "arm64"}
 
 
 class CheckError(Exception):
@@ -39,6 +46,25 @@ def parse_version(text):
 
 def version_text(version):
     return ".".join(str(part) for part in version)
+
+
+def architecture(path):
+    """The processor a program is built for ("x86_64", "aarch64", "arm64"), from its header."""
+    try:
+        with open(path, "rb") as f:
+            header = f.read(20)
+    except OSError as error:
+        raise CheckError(f"{path}: {error.strerror}") from error
+    if header[:4] == b"\x7fELF" and len(header) >= 20 and header[5] in (1, 2):
+        (machine,) = struct.unpack("<H" if header[5] == 1 else ">H", header[18:20])
+        name = ELF_MACHINES.get(machine)
+    elif header[:4] == b"\xcf\xfa\xed\xfe" and len(header) >= 8:  # 64-bit little-endian Mach-O
+        name = MACHO_CPUS.get(struct.unpack("<I", header[4:8])[0])
+    else:
+        raise CheckError(f"{path}: not an ELF or 64-bit Mach-O program")
+    if name is None:
+        raise CheckError(f"{path}: built for a processor there is no wheel for")
+    return name
 
 
 def needs(path):
@@ -93,6 +119,7 @@ def main(argv=None):
     for program in args.programs:
         try:
             problems, newest, libraries = check(program, args.max)
+            processor = architecture(program)
         except CheckError as error:
             print(f"check_glibc: {error}", file=sys.stderr)
             failed = True
@@ -101,7 +128,7 @@ def main(argv=None):
             print(f"check_glibc: {line}", file=sys.stderr)
         failed = failed or bool(problems)
         newest = f"GLIBC_{version_text(newest)}" if newest else "no versioned glibc symbol"
-        print(f"{program}: {newest}; needs {' '.join(libraries)}")
+        print(f"{program}: {processor}, {newest}; needs {' '.join(libraries)}")
     return 1 if failed else 0
 
 

@@ -1,7 +1,7 @@
 /* What GCC 12's static C++ runtime and unwinder, built against glibc 2.36, take from the C library
    beyond glibc 2.28, for programs linked against an older one
-   (packaging/manylinux-toolchain.cmake). Each definition here only serves the program it is linked
-   into: programs export no symbols. */
+   (packaging/manylinux-toolchain.cmake). Each definition here only serves the program or loadable
+   module it is linked into: all of them are hidden, and programs export no symbols anyway. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -12,6 +12,8 @@
 #include <stdlib.h>
 #include <sys/random.h>
 #include <unistd.h>
+
+#pragma GCC visibility push(hidden)
 
 /* glibc 2.32. libstdc++ skips atomic reference counting while this is nonzero; zero, "maybe
    threads", is always correct and only forgoes that shortcut. */
@@ -90,9 +92,10 @@ int _dl_find_object(void *pc, struct dl_find_object *result) {
 #else
 #error "glibc_compat.c: the first glibc symbol version of this processor is not known"
 #endif
-double _first_exp(double);
-double _first_log(double);
-double _first_pow(double, double);
+#define _IN_LIBM __attribute__((visibility("default")))
+_IN_LIBM double _first_exp(double);
+_IN_LIBM double _first_log(double);
+_IN_LIBM double _first_pow(double, double);
 __asm__(".symver _first_exp, exp@" _FIRST_VERSION);
 __asm__(".symver _first_log, log@" _FIRST_VERSION);
 __asm__(".symver _first_pow, pow@" _FIRST_VERSION);
@@ -100,3 +103,5 @@ __asm__(".symver _first_pow, pow@" _FIRST_VERSION);
 double exp(double x) { return _first_exp(x); }
 double log(double x) { return _first_log(x); }
 double pow(double x, double y) { return _first_pow(x, y); }
+
+#pragma GCC visibility pop

@@ -8,23 +8,33 @@ The wheel carries the two executables as scripts (`<name>.data/scripts/`), which
 pipx put on the user's PATH. They are linked with the C++ runtime, SQLite and PCRE2
 statically, so the wheel is tagged for the platform but not for a Python version.
 
-Which platform: with the Debian 11 tree that packaging/make-sysroot makes, the programs are
-linked against its glibc 2.31 (packaging/manylinux-toolchain.cmake) and the wheel is tagged
-manylinux_2_28, the oldest glibc they need. Without it they are built for this machine and
-tagged with its glibc version (manylinux_2_36 on Debian 12), and the build says so in one line.
-Either way packaging/check_glibc.py must find the tag honest before the wheel is written.
+Which platform: the tag is read off the programs once they are built. On Linux it is
+manylinux_X_Y_<processor>, X.Y being the newest glibc symbol version they need; with the Debian
+11 tree that packaging/make-sysroot makes, they are linked against its glibc 2.31
+(packaging/manylinux-toolchain.cmake) and must need no more than 2.28, else the build fails.
+Without the tree they are built for this machine, and the build says so in one line. For another
+processor (target=aarch64 on x86-64) the tree is required: Debian's cross compilers build against
+it. On macOS the tag is macosx_<MACOSX_DEPLOYMENT_TARGET, else 11.0>_<processor>, the target being
+handed to CMake; any other system is refused before anything is built.
+
+A source build that lacks a tool or library stops with one line naming it, with its Debian and
+Homebrew packages (CMakeLists.txt gathers them), instead of CMake's own report.
 
 Settings (`--config-setting NAME=VALUE` or `-C NAME=VALUE`, or the environment):
-  build-dir  / Q9_WHEEL_BUILD_DIR   CMake build folder (default: build-wheel or
-                                    build-wheel-manylinux in the source tree)
+  build-dir  / Q9_WHEEL_BUILD_DIR   CMake build folder (default: build-wheel, or
+                                    build-wheel-manylinux-<processor> with a tree)
   cmake-args / CMAKE_ARGS           extra CMake configure arguments, split like a shell line
-  plat-name  / Q9_WHEEL_PLAT        platform tag (default: chosen as above)
-  sysroot    / Q9_SYSROOT           the Debian 11 tree (default: ~/.cache/q9infra/debian11-<arch>
-                                    when present); "none" builds for this machine
+  plat-name  / Q9_WHEEL_PLAT        platform tag (default: read off the programs, as above)
+  target     / Q9_WHEEL_TARGET      processor to build for: x86_64 or aarch64 (default: this
+                                    machine's)
+  sysroot    / Q9_SYSROOT           the Debian 11 tree (default: ~/.cache/q9infra/
+                                    debian11-<amd64|arm64> when present); "none" builds for this
+                                    machine
   jobs       / CMAKE_BUILD_PARALLEL_LEVEL   parallel build jobs (default: the CPU count)
 """
 
 import base64
+import functools
 import gzip
 import hashlib
 import io
@@ -35,7 +45,6 @@ import shlex
 import shutil
 import subprocess
 import sys
-import sysconfig
 import tarfile
 import tempfile
 import time
@@ -66,10 +75,19 @@ CMAKE_OPTIONS = (
 # tests, benchmarks and fuzz targets (which the wheel build switches off).
 SDIST_PATHS = ("CMakeLists.txt", "README.md", "pyproject.toml", "packaging", "src")
 SDIST_SKIP = re.compile(r"(^|/)(__pycache__|\.[^/]*)$|\.py[co]$")
-# The oldest glibc a portable wheel's programs may need: the manylinux_2_28 platforms'.
+# The newest glibc a portable wheel's programs may need: the manylinux_2_28 platforms'.
 MANYLINUX_GLIBC = (2, 28)
 # Debian's names of the processors a Debian 11 tree can be made for.
 DEBIAN_ARCH = {"x86_64": "amd64", "aarch64": "arm64"}
+# The first glibc of each processor: a program needing no newer symbol still needs that one.
+FIRST_GLIBC = {"x86_64": (2, 5), "aarch64": (2, 17)}
+# macOS before 11 did not run on arm64; a wheel for it says 11.0 at least.
+MACOS_DEFAULT_TARGET = "11.0"
+MACOS_PROCESSORS = ("arm64", "x86_64")
+# CMakeLists.txt's cmake_minimum_required, checked first so that an old CMake is named plainly.
+CMAKE_VERSION = (3, 25)
+# Where CMakeLists.txt writes what a failed configure lacked, one line.
+MISSING_FILE = "q9-missing.txt"
 # 1980-01-01, the earliest time a zip entry can carry; used when SOURCE_DATE_EPOCH is unset.
 DEFAULT_EPOCH = 315532800
 
@@ -161,60 +179,134 @@ def _setting(config_settings, name, env):
     return value if value not in (None, "") else None
 
 
-def default_sysroot():
-    """Where packaging/make-sysroot puts the Debian 11 tree unless told otherwise."""
+def default_sysroot(target=None):
+    """Where packaging/make-sysroot puts the Debian 11 tree for a processor (default: this
+    machine's) unless told otherwise."""
     cache = os.environ.get("XDG_CACHE_HOME") or os.path.join(os.path.expanduser("~"), ".cache")
-    machine = platform.machine()
+    machine = target or platform.machine()
     return Path(cache) / "q9infra" / f"debian11-{DEBIAN_ARCH.get(machine, machine)}"
 
 
-def _is_sysroot(path):
-    return (path / ".q9-sysroot").is_file()
+def _sysroot_arch(path):
+    """The Debian architecture a make-sysroot tree is for ("arm64"), or None if it is no tree."""
+    try:
+        first = (path / ".q9-sysroot").read_text(encoding="utf-8").split("\n", 1)[0]
+    except OSError:
+        return None
+    return first.rsplit(" ", 1)[-1]
 
 
-def _sysroot(config_settings):
+def _sysroot(config_settings, target):
     """The Debian 11 tree to link against, or None to build for this machine."""
     value = _setting(config_settings, "sysroot", "Q9_SYSROOT")
+    cross = target != platform.machine()
+    make = "packaging/make-sysroot" + (f" --arch {DEBIAN_ARCH[target]}" if cross else "")
     if value == "none":
+        if cross:
+            raise BuildError(f"a wheel for {target} is built against a Debian 11 tree, not none")
         return None
-    if value is not None:
-        path = Path(value).expanduser().absolute()
-        if not _is_sysroot(path):
+    path = Path(value).expanduser().absolute() if value is not None else default_sysroot(target)
+    arch = _sysroot_arch(path)
+    if arch is None:
+        if value is not None:
             raise BuildError(f"sysroot {path}: not a tree made by packaging/make-sysroot")
-        return path
-    path = default_sysroot()
-    return path if _is_sysroot(path) else None
-
-
-def _machine_glibc():
-    """This machine's glibc version, e.g. (2, 36), or None on another C library."""
-    try:
-        name, _, version = os.confstr("CS_GNU_LIBC_VERSION").partition(" ")
-        return check_glibc.parse_version(version) if name == "glibc" else None
-    except (AttributeError, OSError, ValueError):
+        if cross:
+            raise BuildError(
+                f"no Debian 11 {DEBIAN_ARCH[target]} tree at {path}: make it once, as root, "
+                f"with {make}"
+            )
         return None
+    if arch != DEBIAN_ARCH[target]:
+        wanted = DEBIAN_ARCH[target]
+        raise BuildError(f"sysroot {path}: a tree for {arch}, not {wanted}; see {make}")
+    return path
 
 
-def wheel_platform(config_settings=None):
-    """(platform tag, Debian 11 tree or None, newest glibc version the programs may need)."""
-    sysroot = _sysroot(config_settings)
+def _target(config_settings):
+    """The processor to build for, refused here unless this machine can build for it."""
     machine = platform.machine()
-    glibc = MANYLINUX_GLIBC if sysroot else _machine_glibc()
-    if glibc:
-        tag = f"manylinux_{glibc[0]}_{glibc[1]}_{machine}"
-    else:
-        tag = sysconfig.get_platform()
+    target = _setting(config_settings, "target", "Q9_WHEEL_TARGET") or machine
+    if target != machine and (platform.system() != "Linux" or target not in DEBIAN_ARCH):
+        choices = " or ".join(sorted({machine, *DEBIAN_ARCH}))
+        raise BuildError(f"target {target}: this machine builds wheels for {choices}")
+    return target
+
+
+def _macos_version(text):
+    """'13.3' -> (13, 3); '14' -> (14, 0)."""
+    if not re.fullmatch(r"[0-9]+(\.[0-9]+)?", text or ""):
+        raise BuildError(f"MACOSX_DEPLOYMENT_TARGET '{text}' is not a version such as 11.0")
+    major, _, minor = text.partition(".")
+    return int(major), int(minor or 0)
+
+
+def macos_target():
+    """The macOS version the programs are built for: MACOSX_DEPLOYMENT_TARGET, else 11.0."""
+    return os.environ.get("MACOSX_DEPLOYMENT_TARGET") or MACOS_DEFAULT_TARGET
+
+
+def platform_tag(system, processor, glibc=None, macos=None):
+    """The wheel's platform tag from what its programs need.
+
+    system: platform.system() of the machine the programs are for; processor: what their
+    headers say ("x86_64", "aarch64", "arm64"); glibc: the newest glibc version they need, None
+    if they need no glibc; macos: the macOS version they are built for, as text ("11.0").
+    """
+    if system == "Linux":
+        if glibc is None:
+            raise BuildError(
+                f"cannot tag a wheel for Linux ({processor}) without glibc: manylinux wheels "
+                "are for glibc systems"
+            )
+        if processor not in FIRST_GLIBC:
+            raise BuildError(f"cannot tag a wheel for Linux on {processor}")
+        major, minor = max(tuple(glibc[:2]), FIRST_GLIBC[processor])
+        return f"manylinux_{major}_{minor}_{processor}"
+    if system == "Darwin":
+        if processor not in MACOS_PROCESSORS:
+            raise BuildError(f"cannot tag a wheel for macOS on {processor}")
+        major, minor = _macos_version(macos or MACOS_DEFAULT_TARGET)
+        if processor == "arm64":
+            major, minor = max((major, minor), (11, 0))
+        # From macOS 11 on, installers only accept X.0 tags: a program for 13.3 is offered as
+        # one for 14.0, the first such version it runs on.
+        if major >= 11 and minor:
+            major, minor = major + 1, 0
+        return f"macosx_{major}_{minor}_{processor}"
+    raise BuildError(_refusal(system))
+
+
+def _refusal(system):
+    return (
+        f"cannot build a wheel for {system or 'this system'}: q9 wheels are made for Linux "
+        "with glibc and for macOS; build q9 with CMake there instead"
+    )
+
+
+def _supported_system():
+    system = platform.system()
+    if system not in ("Linux", "Darwin"):
+        raise BuildError(_refusal(system))
+    return system
+
+
+def _chosen_tag(config_settings, tag, glibc):
+    """The tag given by hand, held to what it promises; else the tag read off the programs."""
     chosen = _setting(config_settings, "plat-name", "Q9_WHEEL_PLAT")
-    if chosen:
-        tag = chosen
-        # A manylinux tag given by hand is held to what it promises.
-        promised = re.match(r"manylinux_(\d+)_(\d+)_", chosen)
-        glibc = (int(promised[1]), int(promised[2])) if promised else None
-    return re.sub(r"[-.]", "_", tag), sysroot, glibc
-
-
-def _platform_tag(config_settings):
-    return wheel_platform(config_settings)[0]
+    if not chosen:
+        return tag
+    chosen = re.sub(r"[-.]", "_", chosen)
+    promised = re.fullmatch(r"manylinux_(\d+)_(\d+)_(\w+)", chosen)
+    if tag.startswith("manylinux_") and not promised:
+        raise BuildError(f"plat-name {chosen}: the programs are for Linux ({tag})")
+    if promised:
+        if not tag.endswith(f"_{promised[3]}"):
+            raise BuildError(f"plat-name {chosen}: the programs are for {tag}")
+        if glibc and glibc > (int(promised[1]), int(promised[2])):
+            raise BuildError(
+                f"plat-name {chosen}: the programs need GLIBC_{check_glibc.version_text(glibc)}"
+            )
+    return chosen
 
 
 # ---------------------------------------------------------------- archives
@@ -290,24 +382,64 @@ def _cache_entry(build_dir, name):
     return match.group(1) if match else None
 
 
-def _build_programs(source, config_settings, stage):
-    """Builds the programs with CMake, installs them (stripped) into stage/bin and checks them."""
+def _cmake():
+    """CMake, when it is on PATH and new enough for CMakeLists.txt."""
     cmake = shutil.which("cmake")
-    if cmake is None:
-        raise BuildError("cmake not found on PATH; it is needed to build q9 and q9-install")
-    tag, sysroot, glibc = wheel_platform(config_settings)
+    version = None
+    if cmake:
+        result = subprocess.run([cmake, "--version"], capture_output=True, text=True)
+        found = re.match(r"cmake version (\d+)\.(\d+)", result.stdout)
+        version = (int(found[1]), int(found[2])) if found else None
+    if version is None or version < CMAKE_VERSION:
+        raise BuildError(
+            f"cannot build q9: missing CMake {CMAKE_VERSION[0]}.{CMAKE_VERSION[1]} or later "
+            "(Debian: cmake, Homebrew: cmake)"
+        )
+    return cmake
+
+
+def _configure(cmake, source, build_dir, options):
+    """Runs CMake's configure step; a missing tool or library ends the build with one line."""
+    command = [cmake, "-S", source, "-B", build_dir, *options]
+    print("+ " + shlex.join(str(c) for c in command), file=sys.stderr, flush=True)
+    missing = Path(build_dir) / MISSING_FILE
+    missing.unlink(missing_ok=True)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if result.returncode == 0:
+        sys.stderr.write(result.stdout)
+        return
+    try:
+        lacking = missing.read_text(encoding="utf-8").strip()
+    except OSError:
+        lacking = ""
+    if lacking:
+        raise BuildError(f"cannot build q9: missing {lacking}")
+    sys.stderr.write(result.stdout)
+    raise BuildError(f"CMake configure failed with status {result.returncode}")
+
+
+def _build_programs(source, config_settings, stage):
+    """Builds the programs with CMake, installs them (stripped) into stage/bin and checks them.
+    Returns ({name: bytes}, platform tag)."""
+    system = _supported_system()
+    target = _target(config_settings)
+    sysroot = _sysroot(config_settings, target) if system == "Linux" else None
+    cmake = _cmake()
     build_dir = _setting(config_settings, "build-dir", "Q9_WHEEL_BUILD_DIR")
     if build_dir:
         build_dir = Path(build_dir)
     else:
-        build_dir = source / ("build-wheel-manylinux" if sysroot else "build-wheel")
+        build_dir = source / (f"build-wheel-manylinux-{target}" if sysroot else "build-wheel")
     options = list(CMAKE_OPTIONS)
     if sysroot:
         toolchain = source / "packaging" / "manylinux-toolchain.cmake"
         options += [f"-DCMAKE_TOOLCHAIN_FILE={toolchain}", f"-DQ9_SYSROOT={sysroot}"]
+    elif system == "Darwin":
+        _macos_version(macos_target())  # refused before the build, not after it
+        options.append(f"-DCMAKE_OSX_DEPLOYMENT_TARGET={macos_target()}")
     else:
         print(
-            f"q9_build_backend: building for this machine ({tag}); for the portable "
+            f"q9_build_backend: building for this machine's glibc; for the portable "
             f"manylinux_2_28 wheel, run packaging/make-sysroot once as root "
             f"(it makes {default_sysroot()})",
             file=sys.stderr,
@@ -319,34 +451,59 @@ def _build_programs(source, config_settings, stage):
     extra = shlex.split(_setting(config_settings, "cmake-args", "CMAKE_ARGS") or "")
     jobs = _setting(config_settings, "jobs", "CMAKE_BUILD_PARALLEL_LEVEL")
     jobs = jobs or str(os.cpu_count() or 1)
-    _run([cmake, "-S", source, "-B", build_dir, *options, *extra], "CMake configure")
+    _configure(cmake, source, build_dir, [*options, *extra])
     _run([cmake, "--build", build_dir, "--target", *PROGRAMS, "-j", jobs], "CMake build")
     _run([cmake, "--install", build_dir, "--prefix", stage, "--strip"], "CMake install")
-    programs = {}
+    programs, processors, glibc = {}, set(), None
     for name in PROGRAMS:
         path = Path(stage) / "bin" / name
         if not path.is_file():
             raise BuildError(f"CMake install did not produce bin/{name}")
-        _check_program(path, name, tag, glibc)
+        try:
+            processors.add(check_glibc.architecture(path))
+        except check_glibc.CheckError as error:
+            raise BuildError(str(error).replace(str(path), name, 1)) from error
+        if system == "Linux":
+            newest = _check_program(path, name, MANYLINUX_GLIBC if sysroot else None)
+            glibc = max(filter(None, (glibc, newest)), default=None)
         programs[name] = path.read_bytes()
-    return programs
+    if len(processors) != 1:
+        raise BuildError(f"the programs are built for different processors: {sorted(processors)}")
+    tag = platform_tag(system, processors.pop(), glibc, macos_target())
+    return programs, _chosen_tag(config_settings, tag, glibc)
 
 
-def _check_program(path, name, tag, glibc):
-    """Refuses a program that needs more of the system than the wheel's tag promises."""
+def _check_program(path, name, ceiling):
+    """The newest glibc version a program needs; refuses one that needs more than the ceiling,
+    or a shared library outside the C library."""
     try:
-        problems, newest, libraries = check_glibc.check(path, glibc)
+        problems, newest, libraries = check_glibc.check(path, ceiling)
     except check_glibc.CheckError as error:
         raise BuildError(str(error)) from error
     if problems:
         first = problems[0].replace(str(path), name, 1)
         more = f" (and {len(problems) - 1} more)" if len(problems) > 1 else ""
-        raise BuildError(f"{first}, so the wheel cannot be tagged {tag}{more}")
-    newest = f"GLIBC_{check_glibc.version_text(newest)}" if newest else "no glibc version"
-    print(f"q9_build_backend: {name} needs {newest}; {' '.join(libraries)}", file=sys.stderr)
+        raise BuildError(f"{first}, so the wheel cannot be portable{more}")
+    shown = f"GLIBC_{check_glibc.version_text(newest)}" if newest else "no glibc version"
+    print(f"q9_build_backend: {name} needs {shown}; {' '.join(libraries)}", file=sys.stderr)
+    return newest
 
 
 # ---------------------------------------------------------------- PEP 517 hooks
+
+
+def _hook(function):
+    """A failed build ends with one line on standard error, not a Python traceback."""
+
+    @functools.wraps(function)
+    def hook(*args, **kwargs):
+        try:
+            return function(*args, **kwargs)
+        except BuildError as error:
+            print(f"q9_build_backend: error: {error}", file=sys.stderr, flush=True)
+            raise SystemExit(1) from None
+
+    return hook
 
 
 def get_requires_for_build_wheel(config_settings=None):
@@ -357,25 +514,26 @@ def get_requires_for_build_sdist(config_settings=None):
     return []
 
 
+@_hook
 def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    # The WHEEL file waits for the programs: their tag is known only once they are built.
     source = _source_dir()
     project = _project(source)
-    tag = f"py3-none-{_platform_tag(config_settings)}"
     dist_info = f"{_dist_name(project)}-{project['version']}.dist-info"
     target = Path(metadata_directory) / dist_info
     target.mkdir(parents=True, exist_ok=True)
-    for name, text in _dist_info_files(source, project, tag).items():
-        (target / name).write_text(text, encoding="utf-8")
+    (target / "METADATA").write_text(_metadata(source, project), encoding="utf-8")
     return dist_info
 
 
+@_hook
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     source = _source_dir()
     project = _project(source)
-    tag = f"py3-none-{_platform_tag(config_settings)}"
     base = f"{_dist_name(project)}-{project['version']}"
     with tempfile.TemporaryDirectory(prefix="q9-wheel-") as stage:
-        programs = _build_programs(source, config_settings, stage)
+        programs, plat = _build_programs(source, config_settings, stage)
+    tag = f"py3-none-{plat}"
     filename = f"{base}-{tag}.whl"
     target = Path(wheel_directory) / filename
     partial = target.with_name(filename + ".part")
@@ -408,6 +566,7 @@ def _sdist_members(source):
             raise BuildError(f"{top}: missing from the source tree")
 
 
+@_hook
 def build_sdist(sdist_directory, config_settings=None):
     source = _source_dir()
     project = _project(source)

@@ -14,7 +14,7 @@ TEST(JsonWriter, IndentsTwoSpacesWithOneMemberPerLine) {
                    {"errors", Array{"a", "b"}},
                    {"warnings", Array{}},
                    {"stats", Object{}},
-                   {"nested", Object{{"n", nullptr}, {"l", Array{Array{1}}}}}};
+                   {"nested", Object{{"n", nullptr}, {"l", Array{Value(Array{1})}}}}};
   EXPECT_EQ(write(v, Encoding::Ascii),
             "{\n"
             "  \"path\": \"out.html\",\n"

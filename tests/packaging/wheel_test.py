@@ -1,6 +1,6 @@
 """End-to-end checks of the varnook-q9 Python distribution, offline.
 
-  wheel_test.py --source DIR --work DIR --version X.Y.Z build|contents|pipx|debian11
+  wheel_test.py --source DIR --work DIR --version X.Y.Z STEP
 
 build:    an sdist, the wheel built from that sdist, and the wheel built straight from the tree,
           against the Debian 11 tree of packaging/make-sysroot when it is there
@@ -9,11 +9,16 @@ contents: the wheel's tags, RECORD and scripts; the programs need nothing but th
 pipx:     installs the wheel with pipx into temporary folders and runs q9 and q9-install there
 debian11: installs the wheel in a Debian 11 chroot with that system's own pip, offline, and runs
           the programs there (needs root and the Debian 11 tree; skipped without them outside CI)
+aarch64:  cross-builds the aarch64 wheel from the sdist against the Debian 11 arm64 tree, checks
+          it as contents does, installs it in that tree with its own Python and pip and runs the
+          same programs there, all under qemu-aarch64-static (skipped without them outside CI)
+tags:     the platform tags given facts about the programs, and the one-line refusals
 """
 
 import argparse
 import base64
 import hashlib
+import itertools
 import json
 import os
 import platform
@@ -21,6 +26,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import zipfile
 from pathlib import Path
 
@@ -28,7 +34,9 @@ PROGRAMS = ("q9", "q9-install")
 HINT = "restart opencode, then run: /varnook-q9 <company>"
 # ctest's mark for a test that could not run here.
 SKIPPED = 77
-PORTABLE_TAG = "manylinux_2_28_x86_64"
+# The newest glibc a portable wheel's programs may need.
+PORTABLE_GLIBC = (2, 28)
+EMULATOR = "qemu-aarch64-static"
 
 
 class Failure(Exception):
@@ -50,22 +58,19 @@ def backend(source):
     return q9_build_backend, check_glibc
 
 
-def sysroot(source):
-    """The Debian 11 tree the wheel is built against, or None; CI must have it."""
+def sysroot(source, processor=None):
+    """The Debian 11 tree a wheel for the processor (default: this machine's) is built against,
+    or None; CI must have it. Q9_SYSROOT names this machine's tree only."""
     q9_build_backend, _ = backend(source)
-    value = os.environ.get("Q9_SYSROOT")
-    path = Path(value) if value else q9_build_backend.default_sysroot()
+    value = os.environ.get("Q9_SYSROOT") if processor is None else None
+    path = Path(value) if value else q9_build_backend.default_sysroot(processor)
     if (path / ".q9-sysroot").is_file():
         return path
     if os.environ.get("CI"):
-        raise Failure(f"no Debian 11 tree at {path}: run packaging/make-sysroot (.ci/run does)")
+        arch = " --arch arm64" if processor == "aarch64" else ""
+        make = f"packaging/make-sysroot{arch}"
+        raise Failure(f"no Debian 11 tree at {path}: run {make} (.ci/run does)")
     return None
-
-
-def machine_tag():
-    name, _, version = os.confstr("CS_GNU_LIBC_VERSION").partition(" ")
-    expect_equal(name, "glibc", "this machine's C library")
-    return f"manylinux_{version.replace('.', '_')}_{platform.machine()}"
 
 
 def expect(condition, message):
@@ -125,19 +130,7 @@ def step_build(args):
     # HOME is a temporary one below, so the tree is named to the backend.
     env = offline_env(work, Q9_SYSROOT=str(tree) if tree else "none")
     if not tree:
-        print(f"no Debian 11 tree: building for this machine ({machine_tag()})")
-
-    # Without the tree the tag is this machine's glibc; a tree that is not one is refused.
-    q9_build_backend, _ = backend(args.source)
-    tag, chosen, _ = q9_build_backend.wheel_platform({"sysroot": "none"})
-    expect_equal((tag, chosen), (machine_tag(), None), "platform chosen without the tree")
-    missing = work / "no-tree"
-    try:
-        q9_build_backend.wheel_platform({"sysroot": str(missing)})
-        raise Failure(f"a sysroot that is no tree was accepted: {missing}")
-    except q9_build_backend.BuildError as error:
-        expected = f"sysroot {missing}: not a tree made by packaging/make-sysroot"
-        expect_equal(str(error), expected, "error for a sysroot that is no tree")
+        print("no Debian 11 tree: building for this machine")
 
     # Without --sdist/--wheel, build makes the sdist and then the wheel from the unpacked sdist.
     build = [sys.executable, "-m", "build", "--no-isolation"]
@@ -159,17 +152,19 @@ def wheel_files(path):
         return {info.filename: (info, whl.read(info)) for info in whl.infolist()}
 
 
-def step_contents(args):
-    work, version = args.work, args.version
-    wheel = the_one(work / "dist", "*.whl")
-    the_one(work / "dist", f"varnook_q9-{version}.tar.gz")
-    portable = sysroot(args.source) is not None
-    platform_tag = PORTABLE_TAG if portable else machine_tag()
-    tag = f"py3-none-{platform_tag}"
-    expect_equal(wheel.name, f"varnook_q9-{version}-{tag}.whl", "wheel file name")
-    # The newest glibc the programs may need: the one the tag names.
-    glibc = tuple(int(n) for n in re.match(r"manylinux_(\d+)_(\d+)_", platform_tag).groups())
-    _, check_glibc = backend(args.source)
+def check_wheel(args, wheel, processor, portable):
+    """Checks a wheel's name, metadata, RECORD and programs; returns its files. Its tag must be
+    what its programs need: their processor and newest glibc, at most 2.28 when portable."""
+    version = args.version
+    name = re.escape(f"varnook_q9-{version}-py3-none-manylinux_")
+    found = re.fullmatch(rf"{name}(\d+)_(\d+)_(\w+)\.whl", wheel.name)
+    expect(found, f"wheel file name {wheel.name}: not a manylinux wheel of varnook-q9 {version}")
+    glibc = (int(found[1]), int(found[2]))
+    expect_equal(found[3], processor, f"processor in {wheel.name}")
+    if portable:
+        expect(glibc <= PORTABLE_GLIBC, f"{wheel.name} is not a manylinux_2_28 wheel")
+    tag = f"py3-none-manylinux_{glibc[0]}_{glibc[1]}_{processor}"
+    q9_build_backend, check_glibc = backend(args.source)
 
     base = f"varnook_q9-{version}"
     files = wheel_files(wheel)
@@ -198,9 +193,10 @@ def step_contents(args):
             expected = (record_hash(data), str(len(data)))
             expect_equal((digest, size), expected, f"RECORD row of {name}")
 
-    unpacked = work / "unpacked"
+    unpacked = args.work / f"unpacked-{processor}"
     shutil.rmtree(unpacked, ignore_errors=True)
     unpacked.mkdir()
+    needs = [q9_build_backend.FIRST_GLIBC[processor]]
     for program in PROGRAMS:
         info, data = files[f"{base}.data/scripts/{program}"]
         mode = oct(info.external_attr >> 16)
@@ -211,8 +207,21 @@ def step_contents(args):
         problems, newest, needed = check_glibc.check(path, glibc)
         expect("libc.so.6" in needed, f"{program}: readelf shows no libc.so.6 among {needed}")
         expect(not problems, "\n".join(problems))
+        expect_equal(check_glibc.architecture(path), processor, f"processor of {program}")
+        needs.append(newest)
         newest = check_glibc.version_text(newest)
         print(f"{program}: {len(data)} bytes, needs GLIBC_{newest}, {', '.join(needed)}")
+    expect_equal(max(needs), glibc, f"newest glibc the programs of {wheel.name} need")
+    print(f"{wheel.name}: {wheel.stat().st_size} bytes")
+    return files
+
+
+def step_contents(args):
+    work, version = args.work, args.version
+    wheel = the_one(work / "dist", "*.whl")
+    the_one(work / "dist", f"varnook_q9-{version}.tar.gz")
+    files = check_wheel(args, wheel, platform.machine(), sysroot(args.source) is not None)
+    expected_names = sorted(files)
 
     # The sdist builds the same wheel as the tree does, down to the programs' bytes.
     tree_wheel = the_one(work / "tree", "*.whl")
@@ -222,7 +231,6 @@ def step_contents(args):
     for name in expected_names:
         same = tree_files[name][1] == files[name][1]
         expect(same, f"{name} differs between the sdist and tree wheels")
-    print(f"{wheel.name}: {wheel.stat().st_size} bytes")
 
 
 # ---------------------------------------------------------------- pipx
@@ -316,28 +324,32 @@ def step_pipx(args):
 # ---------------------------------------------------------------- Debian 11
 
 
-def step_debian11(args):
-    """The wheel on an older system: Debian 11 (glibc 2.31) installs it with its own pip 20.3,
-    offline, into a fresh virtual environment, and the programs run there."""
-    tree = sysroot(args.source)
-    if tree is None:
-        raise Skipped("no Debian 11 tree: run packaging/make-sysroot as root")
+def need_root(what):
     if os.geteuid() != 0:
         if os.environ.get("CI"):
-            raise Failure("the Debian 11 chroot needs root")
-        raise Skipped("the Debian 11 chroot needs root")
-    work, version = args.work / "debian11", args.version
-    wheel = the_one(args.work / "dist", "*.whl")
-    expect(PORTABLE_TAG in wheel.name, f"{wheel.name} is not the portable wheel")
+            raise Failure(f"{what} needs root")
+        raise Skipped(f"{what} needs root")
+
+
+def debian11_root(args, tree, name, wheel):
+    """A copy of a Debian 11 tree, so that nothing done inside reaches the cached one, holding
+    the wheel and the example data in /tmp/q9. Returns (work folder, root)."""
+    work = args.work / name
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
     root = work / "root"
-    # A copy, so that nothing done inside reaches the cached tree.
     run(["cp", "-a", tree, root])
     inside = root / "tmp" / "q9"
     inside.mkdir()
     shutil.copy(wheel, inside)
     shutil.copy(args.source / "examples" / "northwind-dossier.json", inside)
+    return work, root
+
+
+def chroot_runner(root, *launcher):
+    """chroot(*command, status=0): runs [NAME=VALUE...] PROGRAM ARGS... in the tree with a clean
+    environment and expects its exit status. With a launcher (the emulator, for a tree of another
+    processor) the host starts the program directly: no PATH search, /opt/q9/bin's named in full."""
     base_env = [
         "PATH=/opt/q9/bin:/usr/bin:/bin",
         "HOME=/root",
@@ -348,8 +360,15 @@ def step_debian11(args):
     ]
 
     def chroot(*command, status=0):
+        full = ["chroot", root, "/usr/bin/env", "-i", *base_env, *command]
+        if launcher:
+            settings = list(itertools.takewhile(lambda c: "=" in c, command))
+            program, *rest = command[len(settings):]
+            program = program if program.startswith("/") else f"/opt/q9/bin/{program}"
+            where = shutil.which("chroot", path="/usr/sbin:/usr/bin")
+            full = ["env", "-i", *base_env, *settings, where, root, *launcher, program, *rest]
         result = subprocess.run(
-            ["chroot", root, "/usr/bin/env", "-i", *base_env, *command],
+            full,
             capture_output=True,
             text=True,
             timeout=300,
@@ -361,8 +380,13 @@ def step_debian11(args):
         )
         return result
 
-    chroot("python3", "-m", "venv", "/opt/q9")
-    chroot("pip", "install", f"/tmp/q9/{wheel.name}")
+    return chroot
+
+
+def smoke(args, root, chroot):
+    """The programs installed in /opt/q9/bin of a Debian 11 tree: the dossier byte for byte, the
+    gate, an error, a memory record and recall, the team store's libpq, the installer."""
+    version, inside = args.version, root / "tmp" / "q9"
     expect_equal(chroot("q9", "version").stdout, f"q9infra {version}\n", "q9 version")
     doctrine = json.loads(chroot("q9", "doctrine").stdout)
     expect("tiers" in doctrine, f"q9 doctrine gave no tiers: {sorted(doctrine)}")
@@ -401,7 +425,143 @@ def step_debian11(args):
     result = chroot("q9-install", "--config-only")
     what = "q9-install --config-only in Debian 11"
     expect_config_only_run(result, config, version, what, shown="/tmp/q9/config")
+
+
+def step_debian11(args):
+    """The wheel on an older system: Debian 11 (glibc 2.31) installs it with its own pip 20.3,
+    offline, into a fresh virtual environment, and the programs run there."""
+    tree = sysroot(args.source)
+    if tree is None:
+        raise Skipped("no Debian 11 tree: run packaging/make-sysroot as root")
+    need_root("the Debian 11 chroot")
+    wheel = the_one(args.work / "dist", "*.whl")
+    work, root = debian11_root(args, tree, "debian11", wheel)
+    chroot = chroot_runner(root)
+    chroot("python3", "-m", "venv", "/opt/q9")
+    chroot("pip", "install", f"/tmp/q9/{wheel.name}")
+    smoke(args, root, chroot)
     shutil.rmtree(work)
+
+
+def step_aarch64(args):
+    """The aarch64 wheel, cross-built from the sdist, in a Debian 11 arm64 tree under the
+    emulator: installed by that system's Python with its own pip 20.3 (run from its wheel: pip's
+    own programs could not be started there), then the same smoke set as on x86-64."""
+    tree = sysroot(args.source, "aarch64")
+    emulator = shutil.which(EMULATOR)
+    if tree is None or emulator is None:
+        missing = "packaging/make-sysroot --arch arm64" if tree is None else "qemu-user-static"
+        if os.environ.get("CI"):
+            raise Failure(f"the aarch64 wheel needs {missing}")
+        raise Skipped(f"the aarch64 wheel needs {missing}")
+    need_root("the Debian 11 arm64 chroot")
+    work = args.work
+    sdist = the_one(work / "dist", f"varnook_q9-{args.version}.tar.gz")
+    unpacked = work / "sdist-aarch64"
+    shutil.rmtree(unpacked, ignore_errors=True)
+    with tarfile.open(sdist) as tar:
+        tar.extractall(unpacked)
+    env = offline_env(work, Q9_SYSROOT=str(tree), Q9_WHEEL_BUILD_DIR=str(work / "aarch64-build"))
+    build = [sys.executable, "-m", "build", "--no-isolation", "--wheel", "-C", "target=aarch64"]
+    run([*build, "--outdir", work / "dist-aarch64", "."], env, cwd=unpacked / sdist.name[:-7])
+    wheel = the_one(work / "dist-aarch64", "*.whl")
+    check_wheel(args, wheel, "aarch64", portable=True)
+
+    folder, root = debian11_root(args, tree, "debian11-arm64", wheel)
+    # No binfmt_misc here: the tree's programs are started through the emulator by name.
+    shutil.copy(emulator, root / "usr" / "bin" / EMULATOR)
+    chroot = chroot_runner(root, f"/usr/bin/{EMULATOR}")
+    pip = the_one(root / "usr" / "share" / "python-wheels", "pip-*.whl")
+    chroot(f"PYTHONPATH=/usr/share/python-wheels/{pip.name}", "/usr/bin/python3", "-m", "pip",
+           "install", "--prefix", "/opt/q9", f"/tmp/q9/{wheel.name}")
+    smoke(args, root, chroot)
+    shutil.rmtree(folder)
+
+
+# ---------------------------------------------------------------- tags
+
+# platform_tag(system, processor, newest glibc, macOS target) -> the tag, or the refusal.
+TAG_CASES = [
+    (("Linux", "aarch64", (2, 28), None), "manylinux_2_28_aarch64"),
+    (("Linux", "x86_64", (2, 36), None), "manylinux_2_36_x86_64"),
+    # Nothing newer needed than glibc's first release for the processor.
+    (("Linux", "aarch64", (2, 14), None), "manylinux_2_17_aarch64"),
+    (("Linux", "x86_64", None, None), "cannot tag a wheel for Linux (x86_64) without glibc: "
+     "manylinux wheels are for glibc systems"),
+    (("Linux", "riscv64", (2, 31), None), "cannot tag a wheel for Linux on riscv64"),
+    (("Darwin", "arm64", None, "11.0"), "macosx_11_0_arm64"),
+    (("Darwin", "x86_64", None, "10.15"), "macosx_10_15_x86_64"),
+    # arm64 Macs start at 11; from 11 on only X.0 tags are installed, so 13.3 needs 14.0.
+    (("Darwin", "arm64", None, "10.15"), "macosx_11_0_arm64"),
+    (("Darwin", "x86_64", None, "13.3"), "macosx_14_0_x86_64"),
+    (("Darwin", "arm64", None, "14"), "macosx_14_0_arm64"),
+    (("Darwin", "arm64", None, "13.x"),
+     "MACOSX_DEPLOYMENT_TARGET '13.x' is not a version such as 11.0"),
+    (("Darwin", "aarch64", None, "11.0"), "cannot tag a wheel for macOS on aarch64"),
+    (("Windows", "AMD64", None, None), "cannot build a wheel for Windows: q9 wheels are made for "
+     "Linux with glibc and for macOS; build q9 with CMake there instead"),
+]
+# A tag given by hand (plat-name) against the one read off the programs and their glibc.
+CHOSEN_CASES = [
+    ("manylinux_2_31_x86_64", "manylinux_2_28_x86_64", (2, 28), "manylinux_2_31_x86_64"),
+    ("manylinux-2.17-x86_64", "manylinux_2_28_x86_64", (2, 28),
+     "plat-name manylinux_2_17_x86_64: the programs need GLIBC_2.28"),
+    ("manylinux_2_28_aarch64", "manylinux_2_28_x86_64", (2, 28),
+     "plat-name manylinux_2_28_aarch64: the programs are for manylinux_2_28_x86_64"),
+    ("linux_x86_64", "manylinux_2_28_x86_64", (2, 28),
+     "plat-name linux_x86_64: the programs are for Linux (manylinux_2_28_x86_64)"),
+]
+
+
+def outcome(q9_build_backend, function, *arguments):
+    try:
+        return function(*arguments)
+    except q9_build_backend.BuildError as error:
+        return str(error)
+
+
+def step_tags(args):
+    q9_build_backend, _ = backend(args.source)
+    for facts, expected in TAG_CASES:
+        actual = outcome(q9_build_backend, q9_build_backend.platform_tag, *facts)
+        expect_equal(actual, expected, f"platform_tag{facts}")
+    os.environ.pop("Q9_WHEEL_PLAT", None)
+    for chosen, tag, glibc, expected in CHOSEN_CASES:
+        actual = outcome(
+            q9_build_backend, q9_build_backend._chosen_tag, {"plat-name": chosen}, tag, glibc
+        )
+        expect_equal(actual, expected, f"plat-name {chosen} for {tag}")
+
+    # The trees a build is refused without, each with the command that makes it.
+    work = args.work / "tags"
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    os.environ["XDG_CACHE_HOME"] = str(work)
+    arm64 = work / "q9infra" / "debian11-arm64"
+    refusals = [
+        ({"sysroot": str(work)}, "x86_64",
+         f"sysroot {work}: not a tree made by packaging/make-sysroot"),
+        ({}, "aarch64", f"no Debian 11 arm64 tree at {arm64}: make it once, as root, with "
+         "packaging/make-sysroot --arch arm64"),
+    ]
+    if platform.machine() == "x86_64":
+        for settings, target, expected in refusals:
+            actual = outcome(q9_build_backend, q9_build_backend._sysroot, settings, target)
+            expect_equal(actual, expected, f"tree for {target} with {settings}")
+
+    # A source build without PCRE2 stops with one line that names it, not CMake's report.
+    env = offline_env(work, PKG_CONFIG_LIBDIR=str(work), Q9_SYSROOT="none",
+                      Q9_WHEEL_BUILD_DIR=str(work / "build"))
+    result = subprocess.run(
+        [sys.executable, "-m", "build", "--no-isolation", "--wheel", "--outdir", work, "."],
+        cwd=args.source, env=env, capture_output=True, text=True, timeout=600,
+    )
+    line = ("q9_build_backend: error: cannot build q9: missing PCRE2 "
+            "(Debian: libpcre2-dev, Homebrew: pcre2)")
+    expect(result.returncode != 0, "a build without PCRE2 succeeded")
+    output = result.stdout + result.stderr
+    expect(line in output.splitlines(), f"no line {line!r} in:\n{output[-3000:]}")
+    expect("CMake Error" not in output and "Traceback" not in output, f"not one line:\n{output}")
 
 
 def main():
@@ -409,10 +569,10 @@ def main():
     parser.add_argument("--source", type=Path, required=True)
     parser.add_argument("--work", type=Path, required=True)
     parser.add_argument("--version", required=True)
-    parser.add_argument("step", choices=("build", "contents", "pipx", "debian11"))
-    args = parser.parse_args()
     steps = {"build": step_build, "contents": step_contents, "pipx": step_pipx}
-    steps["debian11"] = step_debian11
+    steps.update(debian11=step_debian11, aarch64=step_aarch64, tags=step_tags)
+    parser.add_argument("step", choices=sorted(steps))
+    args = parser.parse_args()
     try:
         steps[args.step](args)
     except Skipped as reason:
