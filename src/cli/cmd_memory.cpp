@@ -7,7 +7,7 @@
 #include "core/json.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
-#include "memory/open_store.hpp"
+#include "memory/store.hpp"
 
 namespace q9::cli {
 namespace {
@@ -85,19 +85,14 @@ int _cmd_record(const Args& args, Io& io) {
   const int64_t version = kind == RecordKind::Report ? report_version(args.version) : 1;
   auto store = memory::open_store();
   std::string result;
-  switch (kind) {
-    case RecordKind::Fact:
-      result = store->record_fact(entity, section, args.text, args.source, args.date);
-      break;
-    case RecordKind::Negative:
-      result = store->record_negative(entity, args.text);
-      break;
-    case RecordKind::Contradiction:
-      result = store->record_contradiction(entity, section, args.text);
-      break;
-    case RecordKind::Report:
-      result = store->record_report(entity, args.text, version);
-      break;
+  if (kind == RecordKind::Fact) {
+    result = store->record_fact(entity, section, args.text, args.source, args.date);
+  } else if (kind == RecordKind::Negative) {
+    result = store->record_negative(entity, args.text);
+  } else if (kind == RecordKind::Contradiction) {
+    result = store->record_contradiction(entity, section, args.text);
+  } else {
+    result = store->record_report(entity, args.text, version);
   }
   io.out << "recorded -> " << result << "\n";
   return 0;

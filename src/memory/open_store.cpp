@@ -1,6 +1,4 @@
 // Chooses the memory store's backend from the environment.
-#include "memory/open_store.hpp"
-
 #include <cstdlib>
 #include <string>
 

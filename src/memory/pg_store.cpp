@@ -187,7 +187,7 @@ class PgStore::Result {
 };
 
 PgStore::PgStore(const PgSettings& settings, const pq::Api& pq)
-    : pq_(pq), settings_(settings), conn_(nullptr, Finish{&pq}) {
+    : pq_(pq), settings_(settings), conn_(nullptr, pq.PQfinish) {
   char* err = nullptr;
   Options parsed(pq_, pq_.PQconninfoParse(settings_.uri.c_str(), &err));
   if (err) pq_.PQfreemem(err);  // it may quote the password

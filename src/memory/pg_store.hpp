@@ -51,16 +51,11 @@ class PgStore : public Store {
   [[noreturn]] void _fail(std::string_view message) const;
   void _migrate();
 
-  struct Finish {
-    const pq::Api* pq;
-    void operator()(PGconn* conn) const { pq->PQfinish(conn); }
-  };
-
   const pq::Api& pq_;
   PgSettings settings_;
   std::string location_;
-  std::vector<std::string> secrets_;  // never printed: replaced in every message
-  std::unique_ptr<PGconn, Finish> conn_;
+  std::vector<std::string> secrets_;                 // never printed: replaced in every message
+  std::unique_ptr<PGconn, void (*)(PGconn*)> conn_;  // closed with pq_.PQfinish
 };
 
 }  // namespace q9::memory

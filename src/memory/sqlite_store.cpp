@@ -348,7 +348,7 @@ void _migrate(sqlite3* db, const fs::path& path) {
 SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
-  SqliteDb db(raw);  // a failed open leaves a handle to close too
+  SqliteDb db(raw, sqlite3_close);  // a failed open leaves a handle to close too
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(raw) : "out of memory";
     if (const int e = db ? sqlite3_system_errno(raw) : 0)
@@ -378,9 +378,8 @@ void _remove_stale(const fs::path& dir) {
 
 }  // namespace
 
-void SqliteClose::operator()(sqlite3* db) const { sqlite3_close(db); }
-
-SqliteStore::SqliteStore(const fs::path& dir) : dir_(dir), path_(dir / "memory.db") {}
+SqliteStore::SqliteStore(const fs::path& dir)
+    : dir_(dir), path_(dir / "memory.db"), db_(nullptr, sqlite3_close) {}
 
 // Where a new store is made: memory.db, or the file that a dangling symbolic link there
 // names when its folder exists (a link into a synced folder, say).

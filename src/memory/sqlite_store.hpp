@@ -10,11 +10,8 @@ struct sqlite3;
 
 namespace q9::memory {
 
-// An open SQLite connection, closed with its owner.
-struct SqliteClose {
-  void operator()(sqlite3* db) const;
-};
-using SqliteDb = std::unique_ptr<sqlite3, SqliteClose>;
+// An open SQLite connection, closed (sqlite3_close) with its owner.
+using SqliteDb = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 
 class SqliteStore : public Store {
  public:

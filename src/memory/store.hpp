@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -115,5 +116,13 @@ class Store {
   bool opened_ = false;
   Clock clock_ = [] { return std::time(nullptr); };
 };
+
+// The store the environment chooses (open_store.cpp, the one place that reads its settings):
+// Q9_MEMORY_URL unset or empty gives the SQLite store in config_dir()/agent/memory; a
+// postgresql:// or postgres:// URI the PostgreSQL store (never a fallback to SQLite), with
+// PGPASSWORD and PGCONNECT_TIMEOUT read here too. Connects to nothing yet. Throws
+// MemoryError for any other value, a malformed URI or a missing client library, without
+// quoting the value (it may hold a password).
+std::unique_ptr<Store> open_store();
 
 }  // namespace q9::memory
