@@ -73,11 +73,11 @@ class Store {
   struct Row {
     std::optional<RecordKind> kind{};  // nothing for a word this q9 does not know
     std::string subject{};             // section: a fact's section or a contradiction's topic
-    std::string body{};      // text: the claim, the note, the contradiction, the report's path
-    std::string source{};    // a fact's source
-    std::string date{};      // fact_date: the day the record speaks of
-    int64_t version = 0;     // a report's version
-    std::string recorded{};  // recorded_at: the UTC time it was recorded
+    std::string body{};                // text: a claim, a note, a contradiction or a report's path
+    std::string source{};              // a fact's source
+    std::string date{};                // fact_date: the day the record speaks of
+    int64_t version = 0;               // a report's version
+    std::string recorded{};            // recorded_at: the UTC time it was recorded
 
     // The row a statement selected Q9_RECORD_COLUMNS into: text(i) and integer(i) give
     // the i-th of those columns.
