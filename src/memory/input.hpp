@@ -12,9 +12,9 @@ namespace q9::memory {
 
 // The key under which an entity is stored: Unicode NFKC with full case folding (default
 // ignorable characters dropped), white space collapsed to one space and trimmed, so
-// "MÜLLER AG", "Müller  AG" and a decomposed "ü" give one key. White space is
-// utf8::is_white_space (Unicode White_Space). Throws MemoryError for text
-// that is not UTF-8 and for a blank name.
+// "MÜLLER AG", "Müller  AG" and a decomposed "ü" give one key; white space is Unicode
+// White_Space (utf8::is_white_space). Throws MemoryError for text that is not UTF-8 and for
+// a blank name.
 std::string entity_key(std::string_view name);
 
 // Throws MemoryError naming `what` when `text` is not valid UTF-8 or holds a NUL character,

@@ -17,7 +17,7 @@ namespace q9::memory {
 struct PgSettings {
   std::string uri{};             // Q9_MEMORY_URL, a postgresql:// or postgres:// URI
   std::string password{};        // PGPASSWORD, which libpq reads itself: never shown either
-  bool connect_timeout = false;  // PGCONNECT_TIMEOUT is set, so the store sets no limit of its own
+  bool connect_timeout = false;  // PGCONNECT_TIMEOUT is set: the store adds no limit of its own
 };
 
 class PgStore : public Store {
