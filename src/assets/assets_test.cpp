@@ -1,6 +1,7 @@
-// Tests of the embedded catalogue: payload integrity, the fixed parts of the
-// twelve host files (front matter, headings, commands, tables), the strict
-// base64 decoder and the build-time generator's refusal of unclean sources.
+// Tests of the embedded catalogue: its order and its match with the source files, the
+// front matter the host reads, what the files say of each other and of q9, the strict
+// base64 decoder and the build-time generator's refusal of unclean sources. The wording
+// of the files is theirs: nothing here restates it.
 #include "assets/assets.hpp"
 
 #include <gtest/gtest.h>
@@ -148,35 +149,6 @@ FrontMatter front_matter(const std::string& text) {
   return fm;
 }
 
-std::vector<std::string> headings(const std::string& body, const std::string& marker) {
-  std::vector<std::string> out;
-  bool fenced = false;
-  for (const std::string& line : lines_of(body)) {
-    if (line.rfind("```", 0) == 0) fenced = !fenced;
-    if (!fenced && line.rfind(marker, 0) == 0) out.push_back(line);
-  }
-  return out;
-}
-
-// Each needle must occur, and after the previous one.
-void expect_in_order(const std::string& text, const std::vector<std::string>& needles,
-                     const std::string& what) {
-  size_t at = 0;
-  for (const std::string& needle : needles) {
-    size_t found = text.find(needle, at);
-    EXPECT_NE(found, std::string::npos) << what << ": missing or out of order: " << needle;
-    if (found != std::string::npos) at = found + needle.size();
-  }
-}
-
-// "12. text" -> {12, "text"}; nullopt for any other line.
-std::optional<std::pair<int, std::string>> numbered_item(const std::string& line) {
-  size_t digits = 0;
-  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-  if (digits == 0 || line.compare(digits, 2, ". ") != 0) return std::nullopt;
-  return std::make_pair(std::stoi(line.substr(0, digits)), line.substr(digits + 2));
-}
-
 // The words of every `q9 ...` code span, in order of appearance.
 std::vector<std::vector<std::string>> q9_spans(const std::string& text) {
   std::vector<std::vector<std::string>> spans;
@@ -225,27 +197,6 @@ TEST(Catalogue, HoldsTheTwelveFilesInWritingOrder) {
     EXPECT_EQ(ASSETS[i].path, expected[i]) << "entry " << i;
 }
 
-TEST(Catalogue, EveryPayloadIsCleanText) {
-  size_t total = 0;
-  for (const Asset& asset : ASSETS) {
-    SCOPED_TRACE(std::string(asset.path));
-    EXPECT_EQ(asset.path.find(".."), std::string_view::npos);
-    EXPECT_NE(asset.path.front(), '/');
-    auto bytes = decode_base64(asset.base64);
-    ASSERT_TRUE(bytes.has_value());
-    EXPECT_FALSE(utf8::find_invalid(*bytes).has_value());
-    EXPECT_NE(bytes->rfind("\xEF\xBB\xBF", 0), 0u) << "byte-order mark";
-    EXPECT_EQ(bytes->find('\r'), std::string::npos);
-    EXPECT_EQ(bytes->find('\t'), std::string::npos);
-    ASSERT_GE(bytes->size(), 2u);
-    EXPECT_EQ(bytes->back(), '\n');
-    EXPECT_NE((*bytes)[bytes->size() - 2], '\n') << "more than one final newline";
-    total += bytes->size();
-  }
-  EXPECT_GT(total, 40000u);
-  EXPECT_LT(total, 90000u);
-}
-
 // The build must regenerate the catalogue whenever a source file changes.
 TEST(Catalogue, MatchesTheSourceFilesByteForByte) {
   for (const Asset& asset : ASSETS) {
@@ -280,41 +231,6 @@ TEST(AgentFile, FrontMatterIsFixed) {
   EXPECT_EQ(fm.get(outside + "~/Desktop/q9-reports/*"), "allow");
 }
 
-TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
-  FrontMatter fm = front_matter(payload(AGENT));
-  EXPECT_EQ(fm.body.find("\nYou are Varnook Q9 Agent."), 0u);
-  EXPECT_EQ(
-      headings(fm.body, "#"),
-      (std::vector<std::string>{"## TOOLING — THE q9 COMMAND", "## RESEARCH MANDATE", "## ASSEMBLY",
-                                "## REPORT REQUIREMENTS", "## NON-NEGOTIABLES"}));
-  expect_in_order(fm.body,
-                  {"`q9 version`", "`q9 doctrine`", "`q9 streams`", "`q9 streams \"<name>\"`",
-                   "`q9 memory recall \"<company>\"`",
-                   "`q9 record fact '<company>' <section> '<claim>' --source '<src>' --date "
-                   "<YYYY-MM-DD>`",
-                   "`q9 record negative '<company>' '<what you searched and found nothing>'`",
-                   "`q9 record contradiction '<company>' <topic> '<both values + sources>'`",
-                   "`q9 record report '<company>' <path> --version <n>`",
-                   "`q9 report <data.json> --out <file.html>`", "`q9 validate <file.html>`"},
-                  "tooling");
-  expect_in_order(fm.body,
-                  {"\"Financials & Corporate Structure\"", "\"Leadership & Board\"",
-                   "\"Products & Technology\"", "\"Market & Competitors\"",
-                   "\"Regulatory & Compliance\"", "\"News, Sentiment & ESG\""},
-                  "streams");
-  // The mandate runs 1 to 5, the assembly 6 to 9.
-  std::vector<std::string> numbered;
-  for (const std::string& line : lines_of(fm.body))
-    if (auto item = numbered_item(line)) numbered.push_back(std::to_string(item->first) + ".");
-  EXPECT_EQ(numbered,
-            (std::vector<std::string>{"1.", "2.", "3.", "4.", "5.", "6.", "7.", "8.", "9."}));
-  for (const char* fact :
-       {"q9-research", "UNVERIFIED", "OFAC/UN/UK/EU/ICIJ", "a zero-hit screen is a finding",
-        "GATE 4 PASSED", "Powered by Varnook Q9 Agent", "Enterprise Research Report",
-        "<company>-report.html", "Not verified"})
-    EXPECT_NE(fm.body.find(fact), std::string::npos) << fact;
-}
-
 // Every q9 command line the agent is told to run must be one the command takes:
 // a known subcommand, and for memory only the actions it accepts.
 TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
@@ -332,10 +248,10 @@ TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
       EXPECT_TRUE(a->second.count(words[2])) << words[1] << " " << words[2];
     }
   }
-  EXPECT_GE(spans.size(), 12u);
+  EXPECT_FALSE(spans.empty());
 }
 
-TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
+TEST(CommandFile, FrontMatterIsFixedAndBindsTheAgent) {
   FrontMatter fm = front_matter(payload(COMMAND));
   EXPECT_EQ(fm.keys(), (std::vector<std::string>{"description", "agent", "subtask"}));
   // Run in the calling session, where the agent has the task tool for its sub-agents.
@@ -343,40 +259,6 @@ TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
   EXPECT_EQ(fm.get("description"),
             "Research a company and build a corporate dossier report using Varnook Q9 Agent");
   EXPECT_EQ(fm.get("agent"), fs::path(AGENT).stem().string());
-
-  size_t placeholders = 0;
-  for (size_t at = fm.body.find("$ARGUMENTS"); at != std::string::npos;
-       at = fm.body.find("$ARGUMENTS", at + 1))
-    ++placeholders;
-  EXPECT_EQ(placeholders, 2u);
-  expect_in_order(fm.body,
-                  {"Research $ARGUMENTS and build a comprehensive corporate dossier.",
-                   "Company to research: $ARGUMENTS"},
-                  "placeholders");
-
-  const std::vector<std::string> contents = {"Company overview and hero stats",
-                                             "Organization chart (SVG)",
-                                             "Ownership and subsidiary structure (SVG)",
-                                             "Board of directors table",
-                                             "Executive profile cards for all SEVPs",
-                                             "Major shareholders",
-                                             "15-year financial history",
-                                             "Revenue breakdown",
-                                             "Competitive landscape",
-                                             "Subsidiaries & investments",
-                                             "Technology & digital initiatives",
-                                             "Regulatory environment",
-                                             "ESG & sustainability",
-                                             "Connected transactions",
-                                             "Risk analysis",
-                                             "Analyst estimates"};
-  std::vector<std::string> listed;
-  for (const std::string& line : lines_of(fm.body))
-    if (auto item = numbered_item(line)) {
-      EXPECT_EQ(item->first, static_cast<int>(listed.size() + 1)) << line;
-      listed.push_back(item->second);
-    }
-  EXPECT_EQ(listed, contents);
 }
 
 // The agent and the command must name the same desktop folder and file name, and the
@@ -403,40 +285,14 @@ TEST(SkillFile, FrontMatterSatisfiesTheHost) {
   EXPECT_TRUE(is_slug(fm.get("name")));
   // A bare empty value would read as null; the host wants a map of strings.
   EXPECT_NE(payload(SKILL).find("\n  homepage: \"\"\n"), std::string::npos);
-
-  std::string description = fm.get("description");
-  size_t length = utf8::length(description);
-  EXPECT_GE(length, 1u);
-  EXPECT_LE(length, 1024u);
-  size_t paragraphs = 1;
-  for (size_t i = 0; i + 1 < description.size(); ++i) paragraphs += description[i] == '\n';
-  EXPECT_EQ(paragraphs, 5u);
-  for (const char* part :
-       {"15 platforms, multi-backend routing (OpenCLI / per-platform CLIs / APIs).",
-        "Zero config for 6 channels.", "burrowby doctor --json", "搜", "references/*.md"})
-    EXPECT_NE(description.find(part), std::string::npos) << part;
+  // The host refuses a skill whose description is empty or over 1024 characters.
+  const size_t length = utf8::length(fm.get("description"));
+  EXPECT_TRUE(length >= 1 && length <= 1024) << length;
 }
 
-TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
+// Every reference the skill points to is shipped.
+TEST(SkillFile, EveryReferenceIsShipped) {
   std::string body = front_matter(payload(SKILL)).body;
-  EXPECT_EQ(headings(body, "# "), (std::vector<std::string>{"# Burrowby — 互联网能力路由器"}));
-  EXPECT_EQ(headings(body, "## "),
-            (std::vector<std::string>{"## 常驻规则（全程适用）", "## 路由表", "## 零配置快速命令",
-                                      "## 需登录态的平台（按 doctor 的 active_backend 选命令）",
-                                      "## 环境检查", "## OpenCLI 适配器发现", "## 工作区规则",
-                                      "## 详细文档", "## 配置渠道"}));
-  expect_in_order(body,
-                  {"| search | `references/search.md` |", "| social | `references/social.md` |",
-                   "| career | `references/career.md` |", "| dev | `references/dev.md` |",
-                   "| web | `references/web.md` |", "| video | `references/video.md` |",
-                   "| finance | `references/finance.md` |"},
-                  "routing table");
-  for (const char* fact :
-       {"~/.config/opencode/agent/memory/sources.md", "burrowby check-update", "active_backend",
-        "opencli list", "/tmp/", "~/.burrowby/", "references/install.md"})
-    EXPECT_NE(body.find(fact), std::string::npos) << fact;
-
-  // Every reference the skill points to is shipped.
   size_t checked = 0;
   for (size_t at = body.find("references/"); at != std::string::npos;
        at = body.find("references/", at + 1)) {
@@ -448,7 +304,7 @@ TEST(SkillFile, BodyHasTheSectionsAndTheRoutingTable) {
     EXPECT_TRUE(shipped) << name;
     ++checked;
   }
-  EXPECT_GE(checked, 9u);
+  EXPECT_GT(checked, 0u);
 }
 
 // The skill's source log lies beside the memory store, below the configuration folder
@@ -481,30 +337,6 @@ TEST(SkillFile, SourceLogFollowsTheConfigFolderAndIsNotLoadedAsAnAgent) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6) << log;
   }
   fs::remove_all(dir);
-}
-
-TEST(Guides, OpenWithTheirHeadingAndNoFrontMatter) {
-  const std::vector<std::pair<std::string, std::string>> guides = {
-      {"career.md", "# 职场招聘"},
-      {"dev.md", "# 开发工具"},
-      {"finance.md", "# 金融行情"},
-      {"install.md", "# Burrowby — Installation Guide"},
-      {"search.md", "# 搜索工具"},
-      {"social.md", "# 社交媒体 & 社区"},
-      {"update.md", "# Burrowby — Update Guide"},
-      {"video.md", "# 视频/播客"},
-      {"web.md", "# 网页阅读"}};
-  for (const auto& [file, heading] : guides) {
-    std::string text = payload(std::string(REFS) + file);
-    EXPECT_EQ(lines_of(text).at(0), heading) << file;
-    EXPECT_EQ(headings(text, "# ").size(), 1u) << file;
-  }
-  for (const char* file : {"install.md", "update.md"}) {
-    std::vector<std::string> sections = headings(payload(std::string(REFS) + file), "## ");
-    ASSERT_GE(sections.size(), 2u) << file;
-    EXPECT_EQ(sections[0], "## For Humans") << file;
-    EXPECT_EQ(sections[1], "## For AI Agents") << file;
-  }
 }
 
 struct DecodeCase {

@@ -27,7 +27,7 @@ struct Args {
   // memory (optional) and record (required)
   std::optional<std::string> entity;
   // record
-  std::string kind;  // "fact", "negative", "contradiction" or "report"
+  std::string kind;  // a word of memory::RECORD_KINDS
   std::optional<std::string> section;
   std::string text;
   std::string source;

@@ -5,6 +5,7 @@
 
 #include "cli/commands.hpp"
 #include "core/json.hpp"
+#include "core/text_form.hpp"
 #include "core/utf8.hpp"
 #include "memory/store.hpp"
 
@@ -16,7 +17,6 @@ namespace {
 // separators, the bidirectional embeddings, overrides and isolates) written as \n, \r, \t
 // or \uXXXX. Other text keeps its bytes.
 std::string one_line(const std::string& s) {
-  static const char* hex = "0123456789abcdef";
   std::string out;
   for (size_t i = 0; i < s.size();) {
     const size_t start = i;
@@ -29,8 +29,7 @@ std::string one_line(const std::string& s) {
     } else if (c == '\n' || c == '\r' || c == '\t') {
       out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
     } else {
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 15];
+      text::append_hex_escape(out, "\\u", c, 4);
     }
   }
   return out;
@@ -68,8 +67,8 @@ int _cmd_memory(const Args& args, Io& io) {
     const std::string where = store->init();
     io.out << "memory store ready: " << where << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
-    for (const memory::EntitySummary& e : store->summaries()) {
-      io.out << pad_right(one_line(e.name), 32)
+    for (const memory::EntitySummary& e : store->all_entities()) {
+      io.out << pad_right(one_line(e.stem()), 32)
              << " facts=" << pad_left(std::to_string(e.fact_count), 3)
              << "  updated=" << (e.last_updated ? one_line(*e.last_updated) : "None") << "\n";
     }
@@ -78,17 +77,19 @@ int _cmd_memory(const Args& args, Io& io) {
 }
 
 int _cmd_record(const Args& args, Io& io) {
+  using memory::RecordKind;
   const std::string section = args.section && !args.section->empty() ? *args.section : "general";
   const std::string& entity = *args.entity;
+  const RecordKind kind = *memory::record_kind(args.kind);  // one of the parser's choices
   // The store checks the rest before it opens anything, so a refused record creates nothing.
-  const int64_t version = args.kind == "report" ? report_version(args.version) : 1;
+  const int64_t version = kind == RecordKind::Report ? report_version(args.version) : 1;
   auto store = memory::open_store();
   std::string result;
-  if (args.kind == "fact") {
+  if (kind == RecordKind::Fact) {
     result = store->record_fact(entity, section, args.text, args.source, args.date);
-  } else if (args.kind == "negative") {
+  } else if (kind == RecordKind::Negative) {
     result = store->record_negative(entity, args.text);
-  } else if (args.kind == "contradiction") {
+  } else if (kind == RecordKind::Contradiction) {
     result = store->record_contradiction(entity, section, args.text);
   } else {
     result = store->record_report(entity, args.text, version);

@@ -1,12 +1,11 @@
 // q9 memory and q9 record through the command line, in process.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
 
 #include "cli/commands.hpp"
+#include "testing/support.hpp"
 
 namespace q9::cli {
 namespace {
@@ -20,23 +19,16 @@ struct Outcome {
 
 class CmdMemory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("q9-cmd-memory-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    ::setenv("OPENCODE_CONFIG_DIR", dir_.c_str(), 1);
-    ::unsetenv("Q9_MEMORY_URL");
-  }
-  void TearDown() override {
-    ::unsetenv("OPENCODE_CONFIG_DIR");
-    fs::remove_all(dir_);
-  }
   Outcome q9(std::vector<std::string> argv) {
     std::ostringstream out, err;
     Io io{out, err};
     int status = run(argv, io);
     return {status, out.str(), err.str()};
   }
-  fs::path dir_;
+  test::TempDir tmp_;
+  const fs::path dir_ = tmp_ / "config";  // not there until a store is made
+  test::ScopedEnv config_{"OPENCODE_CONFIG_DIR", dir_.string()};
+  test::ScopedEnv url_{"Q9_MEMORY_URL", std::nullopt};
 };
 
 TEST_F(CmdMemory, RecordPassesTheSectionDefaultAndIgnoresForeignOptions) {
@@ -90,17 +82,17 @@ TEST_F(CmdMemory, BadInputEndsWithOneLineAndStoresNothing) {
 
 // The variable may carry a password: it is never quoted, and no SQLite store is made instead.
 TEST_F(CmdMemory, AStoreUrlOfAnotherKindIsRefusedWithoutQuotingIt) {
-  ::setenv("Q9_MEMORY_URL", "mysql://me:Secret-pw@db/research", 1);
-  Outcome o = q9({"record", "fact", "acme", "c"});
-  ::unsetenv("Q9_MEMORY_URL");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err,
-            "q9: error: Q9_MEMORY_URL must be empty (the SQLite store) or a postgresql:// or "
-            "postgres:// URI\n");
+  {
+    test::ScopedEnv url("Q9_MEMORY_URL", "mysql://me:Secret-pw@db/research");
+    Outcome o = q9({"record", "fact", "acme", "c"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "q9: error: Q9_MEMORY_URL must be empty (the SQLite store) or a postgresql:// or "
+              "postgres:// URI\n");
+  }
   EXPECT_FALSE(fs::exists(dir_));
-  ::setenv("Q9_MEMORY_URL", "", 1);  // empty: the SQLite store
+  test::ScopedEnv empty("Q9_MEMORY_URL", "");  // empty: the SQLite store
   EXPECT_EQ(q9({"memory", "list"}).status, 0);
-  ::unsetenv("Q9_MEMORY_URL");
 }
 
 // A name can hold anything but NUL; the list still shows one company per line and nothing

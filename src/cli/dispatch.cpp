@@ -2,12 +2,14 @@
 // coordinator over the modules: validate, memory, report, doctrine, streams, version.
 // This file holds the subcommand table and run(): parse, then call one handler.
 #include <exception>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <utility>
 
 #include "cli/commands.hpp"
 #include "cli/parser.hpp"
+#include "memory/record_kind.hpp"
 
 namespace q9::cli {
 namespace {
@@ -39,7 +41,7 @@ const std::vector<Command> COMMANDS = {
      {
          {.name = "kind",
           .kind = A::kPositional,
-          .choices = {"fact", "negative", "contradiction", "report"},
+          .choices = {std::begin(memory::RECORD_KINDS), std::end(memory::RECORD_KINDS)},
           .field = &Args::kind},
          {.name = "entity", .kind = A::kPositional, .field = &Args::entity},
          {.name = "section",

@@ -1,5 +1,7 @@
 // Entity keys, input checks and times for the memory store. Keys use utf8proc, which
-// does NFKC with full case folding in one call; white space is collapsed here.
+// does NFKC with full case folding in one call; white space is collapsed here. After NFKC
+// only the ASCII controls, U+0085, U+1680, U+2028 and U+2029 remain of it, the others
+// having become U+0020.
 #include "memory/input.hpp"
 
 #include <utf8proc.h>
@@ -17,16 +19,7 @@
 namespace q9::memory {
 namespace {
 
-// Unicode White_Space. After NFKC only the ASCII controls, U+0085, U+1680, U+2028 and U+2029
-// remain of it, the others having become U+0020.
-bool _white(char32_t c) {
-  return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-std::string _time_text(const char* format, bool utc) {
-  std::time_t t = std::time(nullptr);
+std::string _time_text(const char* format, std::time_t t, bool utc) {
   std::tm tm{};
   if (utc)
     gmtime_r(&t, &tm);
@@ -65,7 +58,7 @@ std::string entity_key(std::string_view name) {
   for (size_t i = 0; i < text.size();) {
     const size_t start = i;
     const char32_t c = utf8::decode(text, i);
-    if (_white(c)) {
+    if (utf8::is_white_space(c)) {
       space = !key.empty();
       continue;
     }
@@ -91,9 +84,9 @@ bool is_calendar_date(std::string_view s) {
   return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
 }
 
-std::string today() { return _time_text("%Y-%m-%d", false); }
+std::string local_date(std::time_t t) { return _time_text("%Y-%m-%d", t, false); }
 
-std::string utc_now() { return _time_text("%Y-%m-%dT%H:%M:%S+00:00", true); }
+std::string utc_time(std::time_t t) { return _time_text("%Y-%m-%dT%H:%M:%S+00:00", t, true); }
 
 std::string percent_encode(std::string_view text, std::string_view keep) {
   static const char* hex = "0123456789ABCDEF";

@@ -2,22 +2,19 @@
 // typed, calendar dates, UTF-8 text, report paths and recording times.
 #pragma once
 
-#include <stdexcept>
+#include <ctime>
 #include <string>
 #include <string_view>
 
-namespace q9::memory {
+#include "memory/error.hpp"
 
-// A refused record or a store that cannot be opened; the message is a one-line diagnostic.
-class MemoryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace q9::memory {
 
 // The key under which an entity is stored: Unicode NFKC with full case folding (default
 // ignorable characters dropped), white space collapsed to one space and trimmed, so
-// "MÜLLER AG", "Müller  AG" and a decomposed "ü" give one key. Throws MemoryError for text
-// that is not UTF-8 and for a blank name.
+// "MÜLLER AG", "Müller  AG" and a decomposed "ü" give one key; white space is Unicode
+// White_Space (utf8::is_white_space). Throws MemoryError for text that is not UTF-8 and for
+// a blank name.
 std::string entity_key(std::string_view name);
 
 // Throws MemoryError naming `what` when `text` is not valid UTF-8 or holds a NUL character,
@@ -27,11 +24,11 @@ void check_text(std::string_view what, std::string_view text);
 // Whether `text` is a real calendar date written YYYY-MM-DD.
 bool is_calendar_date(std::string_view text);
 
-// Today's local date as YYYY-MM-DD.
-std::string today();
+// The local date of `t` as YYYY-MM-DD.
+std::string local_date(std::time_t t);
 
-// The current time in UTC with its offset: YYYY-MM-DDTHH:MM:SS+00:00.
-std::string utc_now();
+// `t` in UTC with its offset: YYYY-MM-DDTHH:MM:SS+00:00.
+std::string utc_time(std::time_t t);
 
 // `text` with every byte but ASCII letters, digits, "-._~" and those in `keep` written as
 // %XX, as URIs want it.

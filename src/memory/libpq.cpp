@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "memory/input.hpp"
+#include "memory/error.hpp"
 
 #ifdef Q9_LIBPQ_LINK
 extern "C" {

@@ -9,9 +9,13 @@
 // transaction, never as start-up options (which poolers refuse).
 #include "memory/pg_store.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <iterator>
+#include <span>
+
+#include "memory/input.hpp"
 
 namespace q9::memory {
 namespace {
@@ -20,35 +24,35 @@ namespace {
 constexpr const char* SCHEMA_LOCK = "SELECT pg_advisory_xact_lock(7461902253311)";
 
 // Statements leading from each schema version to the next.
-const std::vector<std::vector<const char*>> MIGRATIONS = {
-    // 0 -> 1
-    {
-        "CREATE TABLE q9_schema (version integer NOT NULL)",
-        "INSERT INTO q9_schema VALUES (0)",
-        "CREATE TABLE q9_entities ("
-        "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
-        "  key text COLLATE \"C\" NOT NULL UNIQUE,"
-        "  name text NOT NULL)",
-        "CREATE TABLE q9_records ("
-        "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
-        "  entity_id bigint NOT NULL REFERENCES q9_entities (id),"
-        "  kind text NOT NULL,"
-        "  section text NOT NULL,"
-        "  text text NOT NULL,"
-        "  source text NOT NULL,"
-        "  fact_date text NOT NULL,"
-        "  version bigint NOT NULL,"
-        "  recorded_at text NOT NULL)",
-        "CREATE UNIQUE INDEX q9_records_once ON q9_records"
-        "  (entity_id, kind, fact_date, version, md5(section), md5(text), md5(source))",
-        "CREATE INDEX q9_records_by_entity ON q9_records (entity_id, id)",
-    },
-    // 1 -> 2: keys of any length (a btree entry holds at most 2704 bytes)
-    {
-        "ALTER TABLE q9_entities DROP CONSTRAINT IF EXISTS q9_entities_key_key",
-        "CREATE UNIQUE INDEX q9_entities_key ON q9_entities (md5(key))",
-    },
+constexpr const char* SCHEMA_1[] = {
+    "CREATE TABLE q9_schema (version integer NOT NULL)",
+    "INSERT INTO q9_schema VALUES (0)",
+    "CREATE TABLE q9_entities ("
+    "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+    "  key text COLLATE \"C\" NOT NULL UNIQUE,"
+    "  name text NOT NULL)",
+    "CREATE TABLE q9_records ("
+    "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+    "  entity_id bigint NOT NULL REFERENCES q9_entities (id),"
+    "  kind text NOT NULL,"
+    "  section text NOT NULL,"
+    "  text text NOT NULL,"
+    "  source text NOT NULL,"
+    "  fact_date text NOT NULL,"
+    "  version bigint NOT NULL,"
+    "  recorded_at text NOT NULL)",
+    "CREATE UNIQUE INDEX q9_records_once ON q9_records"
+    "  (entity_id, kind, fact_date, version, md5(section), md5(text), md5(source))",
+    "CREATE INDEX q9_records_by_entity ON q9_records (entity_id, id)",
 };
+// Keys of any length (a btree entry holds at most 2704 bytes).
+constexpr const char* SCHEMA_2[] = {
+    "ALTER TABLE q9_entities DROP CONSTRAINT IF EXISTS q9_entities_key_key",
+    "CREATE UNIQUE INDEX q9_entities_key ON q9_entities (md5(key))",
+};
+// Indexed by the schema version they lead from.
+constexpr std::span<const char* const> MIGRATIONS[] = {SCHEMA_1, SCHEMA_2};
+static_assert(std::size(MIGRATIONS) == PgStore::SCHEMA_VERSION);
 
 // Limits for the transaction they are set in, so that a locked table or a stuck statement
 // ends in an error within seconds instead of a hang. set_config(..., true) ends with the
@@ -61,7 +65,8 @@ const std::vector<std::vector<const char*>> MIGRATIONS = {
   " WHERE current_setting('statement_timeout') = '0'"
 constexpr const char* BEGIN = "BEGIN; " Q9_LIMITS;
 // One implicit transaction: the limits, then the schema version.
-constexpr const char* SCHEMA_VERSION_NOW = Q9_LIMITS "; SELECT max(version) FROM q9_schema";
+constexpr const char* SCHEMA_VERSION_NOW =
+    Q9_LIMITS "; SELECT coalesce(max(version), 0) FROM q9_schema";
 #undef Q9_LIMITS
 constexpr const char* CONNECT_TIMEOUT = "10";
 
@@ -136,12 +141,12 @@ class Options {
 
 }  // namespace
 
-// A query result, cleared on scope exit.
+// A query result of `store`, cleared on scope exit.
 class PgStore::Result {
  public:
-  Result(const pq::Api& pq, PGresult* r) : pq_(pq), r_(r) {}
+  Result(const PgStore& store, PGresult* r) : store_(store), pq_(store.pq_), r_(r) {}
   ~Result() { pq_.PQclear(r_); }
-  Result(Result&& o) noexcept : pq_(o.pq_), r_(o.r_) { o.r_ = nullptr; }
+  Result(Result&& o) noexcept : store_(o.store_), pq_(o.pq_), r_(o.r_) { o.r_ = nullptr; }
   Result& operator=(Result&&) = delete;
 
   int rows() const { return pq_.PQntuples(r_); }
@@ -151,7 +156,13 @@ class PgStore::Result {
                        static_cast<size_t>(pq_.PQgetlength(r_, row, col)));
   }
   int64_t integer(int row, int col) const {
-    return std::strtoll(pq_.PQgetvalue(r_, row, col), nullptr, 10);
+    const char* text = pq_.PQgetvalue(r_, row, col);
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0')
+      store_._fail(std::string("the server sent '") + text + "' where a whole number belongs");
+    return v;
   }
   std::string changed() const { return pq_.PQcmdTuples(r_); }
   bool ok() const {
@@ -170,13 +181,15 @@ class PgStore::Result {
   }
 
  private:
+  const PgStore& store_;
   const pq::Api& pq_;
   PGresult* r_;
 };
 
-PgStore::PgStore(const std::string& uri) : pq_(pq::api()), uri_(uri) {
+PgStore::PgStore(const PgSettings& settings, const pq::Api& pq)
+    : pq_(pq), settings_(settings), conn_(nullptr, pq.PQfinish) {
   char* err = nullptr;
-  Options parsed(pq_, pq_.PQconninfoParse(uri.c_str(), &err));
+  Options parsed(pq_, pq_.PQconninfoParse(settings_.uri.c_str(), &err));
   if (err) pq_.PQfreemem(err);  // it may quote the password
   if (!parsed) {
     throw MemoryError(
@@ -184,12 +197,8 @@ PgStore::PgStore(const std::string& uri) : pq_(pq::api()), uri_(uri) {
         "is not shown, since it may hold a password)");
   }
   secrets_ = parsed.secrets();
-  if (const char* pw = std::getenv("PGPASSWORD"); pw && *pw) secrets_.push_back(pw);
+  if (!settings_.password.empty()) secrets_.push_back(settings_.password);
   location_ = parsed.location();
-}
-
-PgStore::~PgStore() {
-  if (conn_) pq_.PQfinish(conn_);
 }
 
 void PgStore::_fail(std::string_view message) const {
@@ -205,13 +214,13 @@ PgStore::Result PgStore::_run(const char* sql, std::initializer_list<std::string
   std::vector<std::string> owned(params.begin(), params.end());  // libpq wants NUL ends
   std::vector<const char*> values;
   for (const std::string& p : owned) values.push_back(p.c_str());
-  Result r(pq_, pq_.PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr,
-                                 values.data(), nullptr, nullptr, 0));
+  Result r(*this, pq_.PQexecParams(conn_.get(), sql, static_cast<int>(values.size()), nullptr,
+                                   values.data(), nullptr, nullptr, 0));
   return r;
 }
 
 void PgStore::open(bool) {
-  Options parsed(pq_, pq_.PQconninfoParse(uri_.c_str(), nullptr));
+  Options parsed(pq_, pq_.PQconninfoParse(settings_.uri.c_str(), nullptr));
   std::vector<const char*> keys, values;
   auto put = [&](const char* k, const char* v) {
     keys.push_back(k);
@@ -219,20 +228,21 @@ void PgStore::open(bool) {
   };
   // Before dbname: defaults the URI may override.
   put("fallback_application_name", "q9");
-  const char* env_timeout = std::getenv("PGCONNECT_TIMEOUT");
-  if (!parsed.get("connect_timeout") && !(env_timeout && *env_timeout)) {
+  if (!parsed.get("connect_timeout") && !settings_.connect_timeout) {
     put("connect_timeout", CONNECT_TIMEOUT);
   }
-  put("dbname", uri_.c_str());
+  put("dbname", settings_.uri.c_str());
   // After it: what the store needs whatever the URI says.
   put("client_encoding", "UTF8");
   put(nullptr, nullptr);
-  conn_ = pq_.PQconnectdbParams(keys.data(), values.data(), 1);
-  if (!conn_) throw MemoryError("memory store " + location_ + ": out of memory");
-  Options actual(pq_, pq_.PQconninfo(conn_));
+  // Replaces, and so closes, what a failed attempt before left.
+  conn_.reset(pq_.PQconnectdbParams(keys.data(), values.data(), 1));
+  PGconn* conn = conn_.get();
+  if (!conn) throw MemoryError("memory store " + location_ + ": out of memory");
+  Options actual(pq_, pq_.PQconninfo(conn));
   if (actual) location_ = actual.location();
-  if (pq_.PQstatus(conn_) != pq::CONNECTION_OK) {
-    std::string message = pq_.PQerrorMessage(conn_);
+  if (pq_.PQstatus(conn) != pq::CONNECTION_OK) {
+    std::string message = pq_.PQerrorMessage(conn);
     // libpq does not say which certificates it trusted.
     if (message.find("certificate verify failed") != std::string::npos) {
       const char* root = actual ? actual.get("sslrootcert") : nullptr;
@@ -243,16 +253,16 @@ void PgStore::open(bool) {
     _fail(message);
   }
   // The server the host list led to.
-  location_ = _location(pq_.PQhost(conn_), pq_.PQport(conn_), pq_.PQdb(conn_));
-  pq_.PQsetNoticeProcessor(conn_, _quiet, nullptr);
+  location_ = _location(pq_.PQhost(conn), pq_.PQport(conn), pq_.PQdb(conn));
+  pq_.PQsetNoticeProcessor(conn, _quiet, nullptr);
   // Other encodings cannot hold every name and claim (and SQL_ASCII checks nothing).
-  const char* encoding = pq_.PQparameterStatus(conn_, "server_encoding");
+  const char* encoding = pq_.PQparameterStatus(conn, "server_encoding");
   if (encoding && std::string_view(encoding) != "UTF8") {
     _fail(std::string("the database's encoding is ") + encoding +
           "; the memory store needs a database created with ENCODING 'UTF8'");
   }
 
-  Result r(pq_, pq_.PQexec(conn_, SCHEMA_VERSION_NOW));
+  Result r(*this, pq_.PQexec(conn, SCHEMA_VERSION_NOW));
   if (r.ok() && r.rows() == 1 && r.integer(0, 0) == SCHEMA_VERSION) return;
   if (!r.ok() && r.state() != "42P01") _fail(r.error());  // 42P01: no such table yet
   _migrate();
@@ -267,7 +277,7 @@ PgStore::Result PgStore::_exec(const char* sql, std::initializer_list<std::strin
 // Runs `body` inside BEGIN ... COMMIT, rolling back when it throws.
 template <typename F>
 auto PgStore::_transaction(F&& body) {
-  if (Result r(pq_, pq_.PQexec(conn_, BEGIN)); !r.ok()) {
+  if (Result r(*this, pq_.PQexec(conn_.get(), BEGIN)); !r.ok()) {
     _run("ROLLBACK");
     _fail(r.error());
   }
@@ -287,7 +297,7 @@ void PgStore::_migrate() {
     // Read again under the lock: another q9 may have just done the work.
     int v = 0;
     if (_exec("SELECT to_regclass('q9_schema') IS NOT NULL").text(0, 0) == "t") {
-      v = static_cast<int>(_exec("SELECT max(version) FROM q9_schema").integer(0, 0));
+      v = static_cast<int>(_exec("SELECT coalesce(max(version), 0) FROM q9_schema").integer(0, 0));
     }
     if (v > SCHEMA_VERSION) {
       throw MemoryError("memory store " + location_ + " has schema version " + std::to_string(v) +
@@ -311,11 +321,10 @@ Store::Added PgStore::insert(const std::string& key, const std::string& name, co
         " DO UPDATE SET name = q9_entities.name RETURNING id, name, key = $1",
         {key, name});
     if (e.text(0, 2) != "t") _fail("the key of " + name + " has the md5 of another entity's key");
-    Result added = _exec(
-        "INSERT INTO q9_records (entity_id, kind, section, text, source, fact_date, version,"
-        " recorded_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING",
-        {e.text(0, 0), r.kind, r.section, r.text, r.source, r.date, std::to_string(r.version),
-         r.recorded});
+    Result added = _exec("INSERT INTO q9_records (entity_id, " Q9_RECORD_COLUMNS
+                         ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING",
+                         {e.text(0, 0), word(*r.kind), r.subject, r.body, r.source, r.date,
+                          std::to_string(r.version), r.recorded});
     return Added{e.text(0, 1), added.changed() == "1"};
   });
 }
@@ -324,29 +333,22 @@ std::optional<std::string> PgStore::load(const std::string& key,
                                          const std::function<void(Row&)>& each) {
   // One statement, so one snapshot.
   Result r = _transaction([&] {
-    return _exec(
-        "SELECT e.name, r.kind, r.section, r.text, r.source, r.fact_date, r.version,"
-        " r.recorded_at FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
-        " WHERE md5(e.key) = md5($1) AND e.key = $1 ORDER BY r.id",
-        {key});
+    return _exec("SELECT e.name, " Q9_RECORD_COLUMNS
+                 " FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
+                 " WHERE md5(e.key) = md5($1) AND e.key = $1 ORDER BY r.id",
+                 {key});
   });
   if (r.rows() == 0) return std::nullopt;
-  Row row;
   for (int i = 0; i < r.rows(); ++i) {
     if (r.null(i, 1)) continue;  // an entity without records
-    row.kind = r.text(i, 1);
-    row.section = r.text(i, 2);
-    row.text = r.text(i, 3);
-    row.source = r.text(i, 4);
-    row.date = r.text(i, 5);
-    row.version = r.integer(i, 6);
-    row.recorded = r.text(i, 7);
+    Row row = Row::read([&](int c) { return r.text(i, c + 1); },
+                        [&](int c) { return r.integer(i, c + 1); });
     each(row);
   }
   return r.text(0, 0);
 }
 
-std::pair<int64_t, int64_t> PgStore::count() {
+Store::Counts PgStore::count() {
   Result r = _transaction([&] {
     return _exec("SELECT (SELECT count(*) FROM q9_entities), (SELECT count(*) FROM q9_records)");
   });
@@ -356,9 +358,10 @@ std::pair<int64_t, int64_t> PgStore::count() {
 std::vector<EntitySummary> PgStore::list() {
   Result r = _transaction([&] {
     return _exec(
-        "SELECT e.name, count(r.id) FILTER (WHERE r.kind = 'fact'),"
+        "SELECT e.name, count(r.id) FILTER (WHERE r.kind = $1),"
         " max(r.fact_date COLLATE \"C\") FROM q9_entities e"
-        " LEFT JOIN q9_records r ON r.entity_id = e.id GROUP BY e.id ORDER BY e.key COLLATE \"C\"");
+        " LEFT JOIN q9_records r ON r.entity_id = e.id GROUP BY e.id ORDER BY e.key COLLATE \"C\"",
+        {word(RecordKind::Fact)});
   });
   std::vector<EntitySummary> out;
   out.reserve(static_cast<size_t>(r.rows()));

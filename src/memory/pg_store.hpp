@@ -3,6 +3,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,13 +13,19 @@
 
 namespace q9::memory {
 
+// What the environment says of the PostgreSQL store (open_store() reads it).
+struct PgSettings {
+  std::string uri{};             // Q9_MEMORY_URL, a postgresql:// or postgres:// URI
+  std::string password{};        // PGPASSWORD, which libpq reads itself: never shown either
+  bool connect_timeout = false;  // PGCONNECT_TIMEOUT is set: the store adds no limit of its own
+};
+
 class PgStore : public Store {
  public:
-  // `uri` is a postgresql:// or postgres:// URI in libpq's syntax. Loads libpq and checks
-  // the URI; connects on the first operation. Throws MemoryError with a fixed message for
-  // a malformed URI, since libpq's own would quote the password.
-  explicit PgStore(const std::string& uri);
-  ~PgStore() override;
+  // `settings.uri` is in libpq's syntax; `pq` is the client library, kept for the store's
+  // life. Checks the URI; connects on the first operation. Throws MemoryError with a fixed
+  // message for a malformed URI, since libpq's own would quote the password.
+  PgStore(const PgSettings& settings, const pq::Api& pq);
 
   // postgresql://HOST:PORT/DATABASE, the parts percent-encoded (a socket folder as %2F...).
   std::string location() const override { return location_; }
@@ -30,7 +37,7 @@ class PgStore : public Store {
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
   std::optional<std::string> load(const std::string& key,
                                   const std::function<void(Row&)>& each) override;
-  std::pair<int64_t, int64_t> count() override;
+  Counts count() override;
   std::vector<EntitySummary> list() override;
 
  private:
@@ -45,9 +52,10 @@ class PgStore : public Store {
   void _migrate();
 
   const pq::Api& pq_;
-  std::string uri_, location_;
-  std::vector<std::string> secrets_;  // never printed: replaced in every message
-  PGconn* conn_ = nullptr;
+  PgSettings settings_;
+  std::string location_;
+  std::vector<std::string> secrets_;                 // never printed: replaced in every message
+  std::unique_ptr<PGconn, void (*)(PGconn*)> conn_;  // closed with pq_.PQfinish
 };
 
 }  // namespace q9::memory

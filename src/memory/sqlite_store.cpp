@@ -23,6 +23,7 @@
 #include <system_error>
 
 #include "core/utf8.hpp"
+#include "memory/input.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -52,13 +53,9 @@ class Stmt {
   Stmt& operator=(const Stmt&) = delete;
 
   Stmt& bind(int i, std::string_view s) {
-    sqlite3_bind_text(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-    return *this;
+    return check(sqlite3_bind_text64(stmt_, i, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
   }
-  Stmt& bind(int i, int64_t v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
+  Stmt& bind(int i, int64_t v) { return check(sqlite3_bind_int64(stmt_, i, v)); }
   // True while a row is available.
   bool step() {
     int rc = sqlite3_step(stmt_);
@@ -79,6 +76,10 @@ class Stmt {
   [[noreturn]] void fail() {
     throw MemoryError("memory store " + path_.string() + ": " + sqlite3_errmsg(db_));
   }
+  Stmt& check(int rc) {
+    if (rc != SQLITE_OK) fail();
+    return *this;
+  }
   sqlite3* db_;
   const fs::path& path_;
   sqlite3_stmt* stmt_ = nullptr;
@@ -93,19 +94,28 @@ void exec(sqlite3* db, const fs::path& path, const char* sql) {
   }
 }
 
-// Runs `body` inside BEGIN IMMEDIATE ... COMMIT, rolling back when it throws.
-template <typename F>
-auto write_transaction(sqlite3* db, const fs::path& path, F&& body) {
-  exec(db, path, "BEGIN IMMEDIATE");
-  try {
-    auto result = body();
-    exec(db, path, "COMMIT");
-    return result;
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+// One transaction, begun with `begin` ("BEGIN" to read from one snapshot, "BEGIN IMMEDIATE"
+// to write) and rolled back when its scope ends before commit().
+class Transaction {
+ public:
+  Transaction(sqlite3* db, const fs::path& path, const char* begin) : db_(db), path_(path) {
+    exec(db, path, begin);
   }
-}
+  ~Transaction() {
+    if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit() {
+    exec(db_, path_, "COMMIT");
+    open_ = false;
+  }
+
+ private:
+  sqlite3* db_;
+  const fs::path& path_;
+  bool open_ = true;
+};
 
 // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
 std::string _repaired(const std::string& text) {
@@ -319,42 +329,37 @@ void _check_intact(sqlite3* db, const fs::path& path) {
 // migrated meanwhile is left as it is.
 void _migrate(sqlite3* db, const fs::path& path) {
   if (_version(db, path) == SqliteStore::SCHEMA_VERSION) return;
-  write_transaction(db, path, [&] {
-    int v = _version(db, path);
-    if (v > SqliteStore::SCHEMA_VERSION) {
-      throw MemoryError("memory store " + path.string() + " has schema version " +
-                        std::to_string(v) + ", newer than this q9 understands (" +
-                        std::to_string(SqliteStore::SCHEMA_VERSION) + ")");
-    }
-    // An upgrade rewrites much of the store: never on top of damage.
-    if (v > 0 && v < SqliteStore::SCHEMA_VERSION) _check_intact(db, path);
-    for (; v < SqliteStore::SCHEMA_VERSION; ++v) MIGRATIONS[v](db, path);
-    exec(db, path, ("PRAGMA user_version=" + std::to_string(SqliteStore::SCHEMA_VERSION)).c_str());
-    return 0;
-  });
+  Transaction t(db, path, "BEGIN IMMEDIATE");
+  int v = _version(db, path);
+  if (v > SqliteStore::SCHEMA_VERSION) {
+    throw MemoryError("memory store " + path.string() + " has schema version " + std::to_string(v) +
+                      ", newer than this q9 understands (" +
+                      std::to_string(SqliteStore::SCHEMA_VERSION) + ")");
+  }
+  // An upgrade rewrites much of the store: never on top of damage.
+  if (v > 0 && v < SqliteStore::SCHEMA_VERSION) _check_intact(db, path);
+  for (; v < SqliteStore::SCHEMA_VERSION; ++v) MIGRATIONS[v](db, path);
+  exec(db, path, ("PRAGMA user_version=" + std::to_string(SqliteStore::SCHEMA_VERSION)).c_str());
+  t.commit();
 }
 
 // Opens `file` (an SQLite file name or file: URI) and sets up the connection; the busy
 // timeout must come first, since the pragmas after it take locks. Messages name `path`.
-sqlite3* _connect(const std::string& file, int flags, const fs::path& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
-    if (const int e = db ? sqlite3_system_errno(db) : 0)
+SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  SqliteDb db(raw, sqlite3_close);  // a failed open leaves a handle to close too
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(raw) : "out of memory";
+    if (const int e = db ? sqlite3_system_errno(raw) : 0)
       msg += std::string(" (") + std::strerror(e) + ")";
-    sqlite3_close(db);
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
-  try {
-    sqlite3_busy_timeout(db, 10000);
-    if (flags & SQLITE_OPEN_READWRITE) {
-      exec(db, path, "PRAGMA journal_mode=WAL");
-      exec(db, path, "PRAGMA synchronous=NORMAL");
-      exec(db, path, "PRAGMA foreign_keys=ON");
-    }
-  } catch (...) {
-    sqlite3_close(db);
-    throw;
+  sqlite3_busy_timeout(raw, 10000);
+  if (flags & SQLITE_OPEN_READWRITE) {
+    exec(raw, path, "PRAGMA journal_mode=WAL");
+    exec(raw, path, "PRAGMA synchronous=NORMAL");
+    exec(raw, path, "PRAGMA foreign_keys=ON");
   }
   return db;
 }
@@ -365,17 +370,16 @@ void _remove_stale(const fs::path& dir) {
   const auto old = fs::file_time_type::clock::now() - STALE_AFTER;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code age;
-    if (it->path().filename().string().starts_with(NEW_PREFIX) &&
-        it->last_write_time(age) < old && !age)
+    if (it->path().filename().string().starts_with(NEW_PREFIX) && it->last_write_time(age) < old &&
+        !age)
       fs::remove(it->path(), age);
   }
 }
 
 }  // namespace
 
-SqliteStore::SqliteStore(const fs::path& dir) : dir_(dir), path_(dir / "memory.db") {}
-
-SqliteStore::~SqliteStore() { sqlite3_close(db_); }
+SqliteStore::SqliteStore(const fs::path& dir)
+    : dir_(dir), path_(dir / "memory.db"), db_(nullptr, sqlite3_close) {}
 
 // Where a new store is made: memory.db, or the file that a dangling symbolic link there
 // names when its folder exists (a link into a synced folder, say).
@@ -400,16 +404,12 @@ void SqliteStore::_create(const fs::path& at) {
   const fs::path tmp =
       at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(rd()));
   try {
-    sqlite3* db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
-    try {
-      _migrate(db, path_);
-    } catch (...) {
-      sqlite3_close(db);
-      throw;
-    }
-    if (sqlite3_close(db) != SQLITE_OK) {
+    SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
+    _migrate(db.get(), path_);
+    if (sqlite3_close(db.get()) != SQLITE_OK) {
       throw MemoryError("memory store " + path_.string() + ": cannot close");
     }
+    db.release();
     // A file system without hard links may still rename without replacing.
     if (::link(tmp.c_str(), at.c_str()) != 0 && errno != EEXIST &&
         ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, at.c_str(), RENAME_NOREPLACE) != 0 &&
@@ -441,8 +441,8 @@ void SqliteStore::open(bool write) {
   }
   recovered_wal = false;
   db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_);
-  _migrate(db_, path_);
-  if (recovered_wal) _check_intact(db_, path_);
+  _migrate(db_.get(), path_);
+  if (recovered_wal) _check_intact(db_.get(), path_);
   if (!ec) _remove_stale(folder);
 }
 
@@ -455,7 +455,7 @@ void SqliteStore::_open_read_only() {
   db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_)
             : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
-  if (const int v = _version(db_, path_); v != SCHEMA_VERSION) {
+  if (const int v = _version(db_.get(), path_); v != SCHEMA_VERSION) {
     throw MemoryError("memory store " + path_.string() + " has schema version " +
                       std::to_string(v) + " and needs an upgrade to " +
                       std::to_string(SCHEMA_VERSION) +
@@ -464,68 +464,54 @@ void SqliteStore::_open_read_only() {
 }
 
 Store::Added SqliteStore::insert(const std::string& key, const std::string& name, const Row& r) {
-  return write_transaction(db_, path_, [&] {
-    {
-      Stmt s(db_, path_, "INSERT OR IGNORE INTO entities (key, name) VALUES (?1, ?2)");
-      s.bind(1, key).bind(2, name).step();
-    }
-    Stmt find(db_, path_, "SELECT id, name FROM entities WHERE key = ?1");
-    find.bind(1, key).step();
-    const int64_t id = find.integer(0);
-    Stmt ins(db_, path_,
-             "INSERT OR IGNORE INTO records (entity_id, kind, section, text, source, fact_date,"
-             " version, recorded_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    ins.bind(1, id).bind(2, r.kind).bind(3, r.section).bind(4, r.text).bind(5, r.source);
-    ins.bind(6, r.date).bind(7, r.version).bind(8, r.recorded).step();
-    return Added{find.text(1), sqlite3_changes(db_) > 0};
-  });
+  sqlite3* db = db_.get();
+  Transaction t(db, path_, "BEGIN IMMEDIATE");
+  Stmt entity(db, path_, "INSERT OR IGNORE INTO entities (key, name) VALUES (?1, ?2)");
+  entity.bind(1, key).bind(2, name).step();
+  Stmt find(db, path_, "SELECT id, name FROM entities WHERE key = ?1");
+  find.bind(1, key).step();
+  Stmt ins(db, path_,
+           "INSERT OR IGNORE INTO records (entity_id, " Q9_RECORD_COLUMNS
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  ins.bind(1, find.integer(0)).bind(2, word(*r.kind)).bind(3, r.subject).bind(4, r.body);
+  ins.bind(5, r.source).bind(6, r.date).bind(7, r.version).bind(8, r.recorded).step();
+  Added added{find.text(1), sqlite3_changes(db) > 0};
+  t.commit();
+  return added;
 }
 
 std::optional<std::string> SqliteStore::load(const std::string& key,
                                              const std::function<void(Row&)>& each) {
-  std::optional<std::string> name;
-  // One read transaction, so the record is a consistent snapshot.
-  exec(db_, path_, "BEGIN");
-  try {
-    Stmt find(db_, path_, "SELECT id, name FROM entities WHERE key = ?1");
-    if (find.bind(1, key).step()) {
-      name = find.text(1);
-      Stmt rows(db_, path_,
-                "SELECT kind, section, text, source, fact_date, version, recorded_at FROM records"
-                " INDEXED BY records_by_entity WHERE entity_id = ?1 ORDER BY id");
-      rows.bind(1, find.integer(0));
-      Row r;
-      while (rows.step()) {
-        r.kind = rows.text(0);
-        r.section = rows.text(1);
-        r.text = rows.text(2);
-        r.source = rows.text(3);
-        r.date = rows.text(4);
-        r.version = rows.integer(5);
-        r.recorded = rows.text(6);
-        each(r);
-      }
-    }
-    exec(db_, path_, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+  Transaction t(db_.get(), path_, "BEGIN");  // one snapshot
+  Stmt find(db_.get(), path_, "SELECT id, name FROM entities WHERE key = ?1");
+  if (!find.bind(1, key).step()) return std::nullopt;
+  std::string name = find.text(1);
+  Stmt rows(db_.get(), path_,
+            "SELECT " Q9_RECORD_COLUMNS
+            " FROM records INDEXED BY records_by_entity WHERE entity_id = ?1 ORDER BY id");
+  rows.bind(1, find.integer(0));
+  while (rows.step()) {
+    Row r = Row::read([&](int c) { return rows.text(c); }, [&](int c) { return rows.integer(c); });
+    each(r);
   }
+  t.commit();
   return name;
 }
 
-std::pair<int64_t, int64_t> SqliteStore::count() {
-  Stmt s(db_, path_, "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
+Store::Counts SqliteStore::count() {
+  Stmt s(db_.get(), path_,
+         "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
   s.step();
   return {s.integer(0), s.integer(1)};
 }
 
 std::vector<EntitySummary> SqliteStore::list() {
   std::vector<EntitySummary> out;
-  Stmt s(db_, path_,
-         "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = 'fact'),"
+  Stmt s(db_.get(), path_,
+         "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = ?1),"
          " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
          " FROM entities e ORDER BY e.key");
+  s.bind(1, word(RecordKind::Fact));
   while (s.step()) {
     EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
     if (e.last_updated->empty()) e.last_updated.reset();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 
 #include "memory/store.hpp"
 
@@ -9,11 +10,13 @@ struct sqlite3;
 
 namespace q9::memory {
 
+// An open SQLite connection, closed (sqlite3_close) with its owner.
+using SqliteDb = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+
 class SqliteStore : public Store {
  public:
   // The store in `dir`; nothing is opened or created before the first operation.
   explicit SqliteStore(const std::filesystem::path& dir);
-  ~SqliteStore() override;
 
   std::string location() const override { return path_.string(); }
   // The schema version this program writes.
@@ -24,7 +27,7 @@ class SqliteStore : public Store {
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
   std::optional<std::string> load(const std::string& key,
                                   const std::function<void(Row&)>& each) override;
-  std::pair<int64_t, int64_t> count() override;
+  Counts count() override;
   std::vector<EntitySummary> list() override;
 
  private:
@@ -32,7 +35,7 @@ class SqliteStore : public Store {
   void _create(const std::filesystem::path& at);
   void _open_read_only();
   std::filesystem::path dir_, path_;
-  sqlite3* db_ = nullptr;
+  SqliteDb db_;
 };
 
 }  // namespace q9::memory

@@ -1,13 +1,10 @@
 // The backend-independent half of the memory store: input checks, the texts the record
-// operations return, the recalled record, and the choice of backend.
+// operations return and the recalled record.
 #include "memory/store.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 
-#include "core/config_dir.hpp"
-#include "memory/pg_store.hpp"
-#include "memory/sqlite_store.hpp"
+#include "memory/input.hpp"
 
 namespace q9::memory {
 
@@ -23,12 +20,14 @@ std::string Store::init() {
 
 std::string Store::_add(std::string_view entity, Row row) {
   const std::string key = entity_key(entity);
-  row.recorded = utc_now();
+  const std::time_t now = clock_();
+  if (row.date.empty()) row.date = local_date(now);
+  row.recorded = utc_time(now);
   _ready(true);
   const Added added = insert(key, std::string(entity), row);
-  std::string what = row.kind + " for " + added.name;
-  if (!row.section.empty()) what += " [" + row.section + "]";
-  if (row.kind == "report") what += " v" + std::to_string(row.version);
+  std::string what = std::string(word(*row.kind)) + " for " + added.name;
+  if (!row.subject.empty()) what += " [" + row.subject + "]";
+  if (row.kind == RecordKind::Report) what += " v" + std::to_string(row.version);
   what += " (" + row.date + ")";
   return added.stored ? what : "already recorded: " + what;
 }
@@ -44,17 +43,17 @@ std::string Store::record_fact(std::string_view entity, std::string_view section
   check_text("section", section);
   check_text("claim", claim);
   check_text("source", source);
-  return _add(entity, {.kind = "fact",
-                       .section = std::string(section),
-                       .text = std::string(claim),
+  return _add(entity, {.kind = RecordKind::Fact,
+                       .subject = std::string(section),
+                       .body = std::string(claim),
                        .source = std::string(source),
-                       .date = fact_date ? *fact_date : today()});
+                       .date = fact_date.value_or("")});
 }
 
 std::string Store::record_negative(std::string_view entity, std::string_view note) {
   entity_key(entity);
   check_text("note", note);
-  return _add(entity, {.kind = "negative", .text = std::string(note), .date = today()});
+  return _add(entity, {.kind = RecordKind::Negative, .body = std::string(note)});
 }
 
 std::string Store::record_contradiction(std::string_view entity, std::string_view topic,
@@ -62,10 +61,9 @@ std::string Store::record_contradiction(std::string_view entity, std::string_vie
   entity_key(entity);
   check_text("topic", topic);
   check_text("text", text);
-  return _add(entity, {.kind = "contradiction",
-                       .section = std::string(topic),
-                       .text = std::string(text),
-                       .date = today()});
+  return _add(entity, {.kind = RecordKind::Contradiction,
+                       .subject = std::string(topic),
+                       .body = std::string(text)});
 }
 
 std::string Store::record_report(std::string_view entity, std::string_view path, int64_t version) {
@@ -73,18 +71,17 @@ std::string Store::record_report(std::string_view entity, std::string_view path,
   if (version < 1)
     throw MemoryError("report version must be 1 or more, not " + std::to_string(version));
   check_text("report path", path);
-  return _add(
-      entity,
-      {.kind = "report", .text = absolute_report_path(path), .date = today(), .version = version});
+  return _add(entity,
+              {.kind = RecordKind::Report, .body = absolute_report_path(path), .version = version});
 }
 
 json::Value Store::recall(const std::optional<std::string>& entity) {
   if (!entity) {
     _ready(false);
-    const auto [entities, records] = count();
+    const Counts counts = count();
     return json::Object{{"store", location()},
-                        {"entities", static_cast<long long>(entities)},
-                        {"records", static_cast<long long>(records)}};
+                        {"entities", static_cast<long long>(counts.entities)},
+                        {"records", static_cast<long long>(counts.records)}};
   }
   const std::string key = entity_key(*entity);
   _ready(false);
@@ -93,26 +90,27 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
   std::vector<std::pair<int64_t, json::Value>> reports;  // (version, record)
   long long fact_count = 0;
   std::string latest;
+  // A record of a kind this q9 does not know counts only for the latest date.
   const std::optional<std::string> name = load(key, [&](Row& r) {
     if (r.date > latest) latest = r.date;
-    if (r.kind == "fact") {
+    if (r.kind == RecordKind::Fact) {
       ++fact_count;
-      json::Object f{{"claim", std::move(r.text)},
+      json::Object f{{"claim", std::move(r.body)},
                      {"source", std::move(r.source)},
                      {"date", std::move(r.date)},
                      {"recorded", std::move(r.recorded)}};
-      if (json::Value* list = facts.find(r.section))
+      if (json::Value* list = facts.find(r.subject))
         list->as_array().push_back(std::move(f));
       else
-        facts.set(r.section, json::Array{std::move(f)});
-    } else if (r.kind == "negative") {
-      negatives.push_back(json::Object{{"note", std::move(r.text)}, {"date", std::move(r.date)}});
-    } else if (r.kind == "contradiction") {
-      contradictions.push_back(json::Object{{"topic", std::move(r.section)},
-                                            {"text", std::move(r.text)},
+        facts.set(r.subject, json::Array{std::move(f)});
+    } else if (r.kind == RecordKind::Negative) {
+      negatives.push_back(json::Object{{"note", std::move(r.body)}, {"date", std::move(r.date)}});
+    } else if (r.kind == RecordKind::Contradiction) {
+      contradictions.push_back(json::Object{{"topic", std::move(r.subject)},
+                                            {"text", std::move(r.body)},
                                             {"date", std::move(r.date)}});
-    } else if (r.kind == "report") {
-      reports.emplace_back(r.version, json::Object{{"path", std::move(r.text)},
+    } else if (r.kind == RecordKind::Report) {
+      reports.emplace_back(r.version, json::Object{{"path", std::move(r.body)},
                                                    {"version", static_cast<long long>(r.version)},
                                                    {"date", std::move(r.date)}});
     }
@@ -131,26 +129,9 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
                       {"reports", std::move(report_list)}};
 }
 
-std::vector<EntityItem> Store::all_entities() {
-  std::vector<EntityItem> out;
-  for (EntitySummary& e : summaries()) out.push_back({std::move(e.name)});
-  return out;
-}
-
-std::vector<EntitySummary> Store::summaries() {
+std::vector<EntitySummary> Store::all_entities() {
   _ready(false);
   return list();
-}
-
-std::unique_ptr<Store> open_store() {
-  const char* url = std::getenv("Q9_MEMORY_URL");
-  const std::string_view u = url ? url : "";
-  if (u.empty()) return std::make_unique<SqliteStore>(config_dir() / "agent" / "memory");
-  if (u.starts_with("postgresql://") || u.starts_with("postgres://")) {
-    return std::make_unique<PgStore>(std::string(u));
-  }
-  throw MemoryError(
-      "Q9_MEMORY_URL must be empty (the SQLite store) or a postgresql:// or postgres:// URI");
 }
 
 }  // namespace q9::memory

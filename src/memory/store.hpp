@@ -4,27 +4,32 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/json.hpp"
-#include "memory/input.hpp"
+#include "memory/error.hpp"
+#include "memory/record_kind.hpp"
+
+// The stored columns of a record, in the order of Store::Row's members, for the backends'
+// statements. Their names are those of the stored tables, whatever a member is called.
+#define Q9_RECORD_COLUMNS "kind, section, text, source, fact_date, version, recorded_at"
 
 namespace q9::memory {
 
-struct EntityItem {
-  std::string stem;  // the entity's display name
-};
-
-// One line of `q9 memory list`: what recall would say of the entity's facts and dates.
+// One entity as `q9 memory list` shows it: what recall would say of its facts and dates.
 struct EntitySummary {
-  std::string name;  // the entity's display name
+  std::string name;  // the entity's display name, which recall accepts
   int64_t fact_count = 0;
   std::optional<std::string> last_updated;  // the latest date of any record
+  // The display name, under the name the memory command reads it by.
+  const std::string& stem() const { return name; }
 };
 
 // The public operations check their input and build every answer here, so both backends
@@ -53,26 +58,44 @@ class Store {
 
   // What is known of one entity; with no entity, a summary of the whole store.
   json::Value recall(const std::optional<std::string>& entity);
-  // Every entity, ordered by the bytes of its key.
-  std::vector<EntityItem> all_entities();
-  // Every entity with its fact count and latest date, in the same order, from one query.
-  std::vector<EntitySummary> summaries();
+  // Every entity with its fact count and latest date, ordered by the bytes of its key, from
+  // one query.
+  std::vector<EntitySummary> all_entities();
+
+  // Where records get their times from: today's date and the time of recording.
+  using Clock = std::function<std::time_t()>;
+  void set_clock(Clock clock) { clock_ = std::move(clock); }
 
  protected:
   Store() = default;
 
-  // One stored record; `recorded` is the UTC time it was recorded.
+  // One stored record, its members in the order of Q9_RECORD_COLUMNS.
   struct Row {
-    std::string kind{}, section{}, text{}, source{}, date{}, recorded{};
-    int64_t version = 0;
+    std::optional<RecordKind> kind{};  // nothing for a word this q9 does not know
+    std::string subject{};             // section: a fact's section or a contradiction's topic
+    std::string body{};                // text: a claim, a note, a contradiction or a report's path
+    std::string source{};              // a fact's source
+    std::string date{};                // fact_date: the day the record speaks of
+    int64_t version = 0;               // a report's version
+    std::string recorded{};            // recorded_at: the UTC time it was recorded
+
+    // The row a statement selected Q9_RECORD_COLUMNS into: text(i) and integer(i) give
+    // the i-th of those columns.
+    static Row read(const auto& text, const auto& integer) {
+      return {record_kind(text(0)), text(1), text(2), text(3), text(4), integer(5), text(6)};
+    }
+  };
+  struct Counts {
+    int64_t entities = 0, records = 0;
   };
   struct Added {
     std::string name;  // the entity's display name
     bool stored;       // false when the same record was already there
   };
 
-  // Called once, before the first read or write. With `write` false nothing is to be
-  // written, so a store this user may only read is opened for reading.
+  // Called before the first read or write, and again after an attempt that failed (which
+  // it replaces). With `write` false nothing is to be written, so a store this user may
+  // only read is opened for reading.
   virtual void open(bool write) = 0;
   // Adds `row` to the entity with `key`, creating it under `name` when new, in one
   // transaction; an equal record (all but `recorded`) already there is left alone.
@@ -82,22 +105,24 @@ class Store {
   // entity has the key.
   virtual std::optional<std::string> load(const std::string& key,
                                           const std::function<void(Row&)>& each) = 0;
-  // (entities, records)
-  virtual std::pair<int64_t, int64_t> count() = 0;
+  virtual Counts count() = 0;
   // Every entity, ordered by the bytes of its key.
   virtual std::vector<EntitySummary> list() = 0;
 
  private:
   void _ready(bool write);
+  // Stores `row`, dated today when it has no date.
   std::string _add(std::string_view entity, Row row);
   bool opened_ = false;
+  Clock clock_ = [] { return std::time(nullptr); };
 };
 
-// The store the environment chooses: Q9_MEMORY_URL unset or empty gives the SQLite store in
-// config_dir()/agent/memory; a postgresql:// or postgres:// URI the PostgreSQL store (never
-// a fallback to SQLite). Connects to nothing yet. Throws MemoryError for any other value, a
-// malformed URI or a missing client library, without quoting the value (it may hold a
-// password).
+// The store the environment chooses (open_store.cpp, the one place that reads its settings):
+// Q9_MEMORY_URL unset or empty gives the SQLite store in config_dir()/agent/memory; a
+// postgresql:// or postgres:// URI the PostgreSQL store (never a fallback to SQLite), with
+// PGPASSWORD and PGCONNECT_TIMEOUT read here too. Connects to nothing yet. Throws
+// MemoryError for any other value, a malformed URI or a missing client library, without
+// quoting the value (it may hold a password).
 std::unique_ptr<Store> open_store();
 
 }  // namespace q9::memory

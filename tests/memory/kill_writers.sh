@@ -2,9 +2,12 @@
 # fact k0 for writer 0, then starts writers 1..N one after another, each recording the fact
 # k<i>, and kills each with SIGKILL at a random moment within the time one record took.
 # ENTITY is a printf format given the writer's number. REPORTED receives the number of
-# every writer that said it finished.
+# every writer that said it finished. The moments are drawn from a seed that is logged;
+# Q9_KILL_SEED=<seed> draws them again.
 kill_writers() {
-  local n=$1 entity=$2 reported=$3 name s span d pid nap i
+  local n=$1 entity=$2 reported=$3 name s span d pid nap i seed=${Q9_KILL_SEED:-$SRANDOM}
+  echo "kill_writers: seed $seed" >&2
+  RANDOM=$seed
   s=${EPOCHREALTIME/[.,]/}
   printf -v name "$entity" 0
   "$q9" record fact "$name" general k0 >/dev/null || return 1

@@ -1,0 +1,177 @@
+// The PostgreSQL store without a server: a fake client library answers, so what the store
+// makes of libpq's words (one line, no password, where the store is) is pinned here. The
+// store against real servers is tests/memory/memory_pg.sh.
+#include "memory/pg_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// libpq keeps these opaque; the fake defines them.
+struct pg_conn {
+  int status;
+};
+struct pg_result {
+  int status;
+  std::vector<std::vector<std::string>> rows;
+};
+
+namespace q9::memory {
+namespace {
+
+PQconninfoOption option(const char* keyword, const char* value, const char* dispchar = "") {
+  auto text = [](const char* s) { return const_cast<char*>(s); };
+  return {text(keyword), nullptr, nullptr, text(value), nullptr, text(dispchar), 0};
+}
+
+// What the fake library answers; each test sets it up.
+struct Server {
+  std::vector<PQconninfoOption> uri;  // the URI parsed, ending with an empty option
+  std::string error;                  // why connecting fails; empty: it connects
+  std::string host = "db.example", port = "5432", db = "research";
+  std::function<pg_result(std::string_view sql)> answer = [](std::string_view sql) {
+    return pg_result{pq::PGRES_TUPLES_OK, {{sql.find("q9_schema") != sql.npos ? "2" : "7", "9"}}};
+  };
+  bool default_timeout = false;  // whether the store asked for its connect_timeout
+  int connected = 0, finished = 0;
+} server;
+
+pq::Api fake() {
+  pq::Api a{};
+  a.PQconninfoParse = [](const char*, char** err) {
+    if (err) *err = nullptr;
+    return server.uri.data();
+  };
+  a.PQconninfo = [](PGconn*) { return server.uri.data(); };
+  a.PQconninfoFree = [](PQconninfoOption*) {};
+  a.PQconnectdbParams = [](const char* const* keys, const char* const*, int) {
+    for (server.default_timeout = false; *keys; ++keys)
+      server.default_timeout |= std::string_view(*keys) == "connect_timeout";
+    ++server.connected;
+    return new pg_conn{server.error.empty() ? pq::CONNECTION_OK : 1};
+  };
+  a.PQstatus = [](const PGconn* c) { return c->status; };
+  a.PQerrorMessage = [](const PGconn*) { return server.error.data(); };
+  a.PQsetNoticeProcessor = [](PGconn*, PQnoticeProcessor p, void*) { return p; };
+  a.PQfinish = [](PGconn* c) { ++server.finished, delete c; };
+  a.PQparameterStatus = [](const PGconn*, const char*) { return const_cast<char*>("UTF8"); };
+  a.PQhost = [](const PGconn*) { return server.host.data(); };
+  a.PQport = [](const PGconn*) { return server.port.data(); };
+  a.PQdb = [](const PGconn*) { return server.db.data(); };
+  a.PQexec = [](PGconn*, const char* sql) { return new pg_result(server.answer(sql)); };
+  a.PQexecParams = [](PGconn*, const char* sql, int, const Oid*, const char* const*, const int*,
+                      const int*, int) { return new pg_result(server.answer(sql)); };
+  a.PQresultStatus = [](const PGresult* r) { return r->status; };
+  a.PQresultErrorMessage = [](const PGresult*) { return const_cast<char*>(""); };
+  a.PQresultErrorField = [](const PGresult*, int) -> char* { return nullptr; };
+  a.PQntuples = [](const PGresult* r) { return static_cast<int>(r->rows.size()); };
+  a.PQgetvalue = [](const PGresult* r, int i, int c) {
+    return const_cast<char*>(r->rows[i][c].c_str());
+  };
+  a.PQgetlength = [](const PGresult* r, int i, int c) {
+    return static_cast<int>(r->rows[i][c].size());
+  };
+  a.PQgetisnull = [](const PGresult*, int, int) { return 0; };
+  a.PQcmdTuples = [](PGresult*) { return const_cast<char*>("1"); };
+  a.PQclear = [](PGresult* r) { delete r; };
+  a.PQfreemem = [](void*) {};
+  return a;
+}
+const pq::Api FAKE = fake();
+
+class PgStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { server = Server{}; }
+  // The message of the MemoryError that recalling the store's summary throws, or "".
+  static std::string error_of(PgStore& store) {
+    try {
+      store.recall(std::nullopt);
+    } catch (const MemoryError& e) {
+      return e.what();
+    }
+    return "";
+  }
+};
+
+// Before connecting the store is where the URI says; once connected, where the host list led.
+TEST_F(PgStoreTest, LocationNamesHostPortAndDatabaseOnly) {
+  struct {
+    std::vector<PQconninfoOption> uri;
+    const char* location;
+  } rows[] = {
+      {{option("host", "db.example"), option("port", "5432"), option("dbname", "research"),
+        option("user", "analyst"), option("password", "pw", "*")},
+       "postgresql://db.example:5432/research"},
+      {{option("host", "/run/postgresql"), option("dbname", "q9 team")},
+       "postgresql://%2Frun%2Fpostgresql/q9%20team"},
+      {{option("hostaddr", "::1"), option("port", "5433")}, "postgresql://[::1]:5433/"},
+  };
+  for (auto& row : rows) {
+    server.uri = row.uri;
+    server.uri.push_back(option(nullptr, nullptr));
+    EXPECT_EQ(PgStore({.uri = "postgresql://"}, FAKE).location(), row.location);
+  }
+  server.host = "replica.example";
+  PgStore store({.uri = "postgresql://"}, FAKE);
+  EXPECT_EQ(*store.recall(std::nullopt).as_object().find("store"),
+            json::Value("postgresql://replica.example:5432/research"));
+}
+
+// libpq's messages run over several lines and may quote the password, from the URI or from
+// PGPASSWORD. A store that fails to connect tries again on the next call, closing the first.
+TEST_F(PgStoreTest, ConnectionFailuresAreOneLineWithoutPasswords) {
+  const std::string at = "memory store postgresql://db.example:5432/research: ";
+  struct {
+    const char* error;
+    std::string message;
+  } rows[] = {
+      {"connection to server at \"db.example\" failed: FATAL:  password authentication failed "
+       "for user \"Uri-pw\"\n\tDETAIL:  Env-pw \r\n\n",
+       at + "connection to server at \"db.example\" failed: FATAL:  password authentication "
+            "failed for user \"***\"; DETAIL:  ***"},
+      {"SSL error: certificate verify failed\n",
+       at + "SSL error: certificate verify failed (the server's certificate is not signed by a "
+            "certificate in /etc/q9/ca.crt)"},
+  };
+  for (const auto& row : rows) {
+    server.uri = {option("host", "db.example"),
+                  option("port", "5432"),
+                  option("dbname", "research"),
+                  option("password", "Uri-pw", "*"),
+                  option("sslrootcert", "/etc/q9/ca.crt"),
+                  option(nullptr, nullptr)};
+    server.error = row.error;
+    {
+      PgStore store({.uri = "postgresql://", .password = "Env-pw"}, FAKE);
+      EXPECT_EQ(error_of(store), row.message);
+      EXPECT_EQ(error_of(store), row.message);
+    }
+    EXPECT_EQ(server.finished, server.connected);
+  }
+}
+
+TEST_F(PgStoreTest, ConnectTimeoutIsTheStoresUnlessTheEnvironmentSetsOne) {
+  server.uri = {option(nullptr, nullptr)};
+  for (const bool set : {false, true}) {
+    PgStore store({.uri = "postgresql://", .connect_timeout = set}, FAKE);
+    EXPECT_EQ(error_of(store), "");
+    EXPECT_EQ(server.default_timeout, !set);
+  }
+}
+
+TEST_F(PgStoreTest, AnAnswerThatIsNotANumberIsAnError) {
+  server.uri = {option("host", "db"), option(nullptr, nullptr)};
+  server.answer = [](std::string_view sql) {
+    return pg_result{pq::PGRES_TUPLES_OK, {{sql.find("q9_schema") != sql.npos ? "2" : "", "12"}}};
+  };
+  PgStore store({.uri = "postgresql://"}, FAKE);
+  EXPECT_EQ(error_of(store),
+            "memory store postgresql://db.example:5432/research: the server sent '' where a whole "
+            "number belongs");
+}
+
+}  // namespace
+}  // namespace q9::memory
