@@ -1,16 +1,17 @@
 // The argument record that the parser fills in and the handlers read.
 #pragma once
 
-#include <iosfwd>
 #include <optional>
 #include <string>
 
+#include "cli/out.hpp"
+
 namespace q9::cli {
 
-// The streams a command writes to; main passes std::cout and std::cerr, tests pass buffers.
+// Where a command writes: main passes standard output and error, tests pass streams.
 struct Io {
-  std::ostream& out;
-  std::ostream& err;
+  Out out;
+  Out err;
 };
 
 struct Args;

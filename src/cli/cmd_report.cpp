@@ -1,7 +1,5 @@
 // q9 report DATA [--out FILE]: render a dossier from a JSON data file; with --out, write
 // it, run the gate over the same text and print one result line and the errors.
-#include <ostream>
-
 #include "cli/commands.hpp"
 #include "core/files.hpp"
 #include "core/json.hpp"
@@ -13,9 +11,9 @@ namespace q9::cli {
 namespace {
 
 // A document lost on a full disk or a closed pipe must not end in success.
-void check_written(std::ostream& out) {
+void check_written(Out& out) {
   out.flush();
-  if (!out) throw files::FileError("standard output: write failed");
+  if (out.error() != 0) throw files::FileError("standard output: write failed");
 }
 
 }  // namespace

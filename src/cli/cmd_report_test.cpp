@@ -1,8 +1,10 @@
 // q9 report, in process through its handler and end to end through the q9 program.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "cli/commands.hpp"
 #include "core/files.hpp"
@@ -171,6 +174,34 @@ TEST_F(ReportCommandTest, LostOutputIsAnError) {
   std::ostream o(&full);
   Io io{o, o};
   EXPECT_THROW(_cmd_report(args, io), files::FileError);
+  const int dev_full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(dev_full, 0);
+  Io to_disk{{dev_full, true}, {dev_full, false}};
+  EXPECT_THROW(_cmd_report(args, to_disk), files::FileError);
+  EXPECT_EQ(to_disk.out.error(), ENOSPC);
+  ::close(dev_full);
+}
+
+// Standard output takes small and large texts through one buffer, in order.
+TEST(OutTest, DescriptorGetsEveryByteInOrder) {
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  std::string got;
+  std::thread reader([&] {
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+  });
+  const std::string large(100 << 10, 'L'), larger(200 << 10, 'M');
+  {
+    Out out(pipe_fds[1], true);
+    out << "a" << large << 'b' << 42 << size_t{7} << larger << std::string_view("z");
+    out.flush();
+    EXPECT_EQ(out.error(), 0);
+  }
+  ::close(pipe_fds[1]);
+  reader.join();
+  ::close(pipe_fds[0]);
+  EXPECT_EQ(got, "a" + large + "b427" + larger + "z");
 }
 
 TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {

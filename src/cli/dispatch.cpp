@@ -2,7 +2,6 @@
 // coordinator over the modules: validate, memory, report, doctrine, streams, version.
 // This file holds the subcommand table and run(): parse, then call one handler.
 #include <exception>
-#include <ostream>
 #include <string>
 #include <utility>
 

@@ -1,7 +1,7 @@
 // The q9 program: a thin main over the command module.
 #include <malloc.h>
+#include <unistd.h>
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -14,10 +14,10 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
-  std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
-  q9::cli::Io io{std::cout, std::cerr};
+  // Standard error is written at once, as a diagnostic must not wait for output.
+  q9::cli::Io io{{STDOUT_FILENO, true}, {STDERR_FILENO, false}};
   int status = q9::cli::run(args, io);
-  std::cout.flush();
+  io.out.flush();
   return status;
 }

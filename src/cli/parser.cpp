@@ -5,7 +5,6 @@
 #include "cli/parser.hpp"
 
 #include <algorithm>
-#include <ostream>
 
 #include "cli/help_format.hpp"
 #include "core/text_form.hpp"
