@@ -21,9 +21,10 @@ void check_written(Out& out) {
 int _cmd_report(const Args& args, Io& io) {
   json::Value data;
   {
-    // Freed before the document is built, which can then take over its memory.
-    const std::string text = files::read_utf8_file(args.data);
-    data = json::parse(text, args.data);
+    const files::FileView file(args.data);
+    files::check_utf8(args.data, file.bytes());
+    data = json::parse(file.bytes(), args.data);
+    file.check_intact();
   }
   std::string doc;
   try {
