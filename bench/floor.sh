@@ -2,10 +2,11 @@
 # Each whole `q9` call the agent makes, timed against the machine's own floor tool on the same
 # input: paired runs (A B A B ...), medians in ms and the ratio. Rerun it on any machine:
 #   bench/floor.sh BUILD_DIR [RUNS]      (BUILD_DIR configured with -DQ9_BENCH=ON; needs sqlite3)
+# Q9=PATH times another q9 program (an older build, say) with the same inputs and tools.
 set -euo pipefail
 build=$(cd "${1:?usage: floor.sh BUILD_DIR [RUNS]}" && pwd)
 runs=${2:-200}
-q9=$build/src/cli/q9
+q9=${Q9:-$build/src/cli/q9}
 pair=$build/bench/cli/pair_bench
 for tool in "$q9" "$pair" "$build/bench/report/render_bench"; do
   [ -x "$tool" ] || { echo "floor.sh: $tool is missing (build with -DQ9_BENCH=ON)" >&2; exit 1; }
@@ -36,14 +37,18 @@ insert="INSERT INTO records(entity_id, kind, section, text, source, fact_date, v
 row() {  # LABEL FLOOR-LABEL A... --vs B...
   local label=$1 floor=$2
   shift 2
-  read -r a b ratio < <("$pair" "$runs" "$@")
-  printf '| %-44s | %7s ms | %-38s | %7s ms | %5sx |\n' "$label" "$a" "$floor" "$b" "$ratio"
+  read -r a b ratio fa fb < <("$pair" "$runs" "$@")
+  printf '| %-44s | %7s ms | %-38s | %7s ms | %5sx | %6s | %6s |\n' \
+    "$label" "$a" "$floor" "$b" "$ratio" "$fa" "$fb"
 }
 
-echo "q9 against the floor tools, $runs paired runs each, medians ($(uname -m), $(nproc) cores)"
-printf '| %-44s | %10s | %-38s | %10s | %6s |\n' "Call" "q9" "Floor tool on the same input" "floor" "ratio"
-printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" "$(printf -- '-%.0s' {1..12})" \
-  "$(printf -- '-%.0s' {1..40})" "$(printf -- '-%.0s' {1..12})" "$(printf -- '-%.0s' {1..8})"
+echo "q9 against the floor tools, $runs paired runs each, medians ($(uname -m), $(nproc) cores," \
+  "load $(cut -d' ' -f1-3 /proc/loadavg)); faults: page faults per call, which load leaves alone"
+printf '| %-44s | %10s | %-38s | %10s | %6s | %6s | %6s |\n' "Call" "q9" \
+  "Floor tool on the same input" "floor" "ratio" "faults" "floor"
+printf '|%s|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" "$(printf -- '-%.0s' {1..12})" \
+  "$(printf -- '-%.0s' {1..40})" "$(printf -- '-%.0s' {1..12})" "$(printf -- '-%.0s' {1..8})" \
+  "$(printf -- '-%.0s' {1..8})" "$(printf -- '-%.0s' {1..8})"
 row "q9 version" "/bin/true" "$q9" version --vs /bin/true
 row "q9 validate, $(( $(stat -c %s "$work/big.html") / 1000 )) kB dossier" "wc -l of the same file" \
   "$q9" validate "$work/big.html" --vs wc -l "$work/big.html"

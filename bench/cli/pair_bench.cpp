@@ -1,10 +1,12 @@
 // Paired wall times of two whole-process commands, run alternately (A B A B ...) so that
-// both see the same machine: prints the median of each in milliseconds and their ratio.
+// both see the same machine: prints the median of each in milliseconds, their ratio, and
+// the median page faults of each (a count that other load on the machine leaves alone).
 // A side may be several commands run one after another (CMD --then CMD ...); "{n}" in an
 // argument becomes the run's number, for commands that must not repeat themselves.
 //   pair_bench RUNS CMD_A... --vs CMD_B...
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,8 +38,9 @@ Side _side(char** first, char** last) {
   return side;
 }
 
-// Runs every command of the side once; returns the wall time in ms, or -1 on a failure.
-double _run(const Side& side, const posix_spawn_file_actions_t* io, int n) {
+// Runs every command of the side once; returns the wall time in ms, or -1 on a failure,
+// and adds the page faults the commands took to `faults`.
+double _run(const Side& side, const posix_spawn_file_actions_t* io, int n, double& faults) {
   // The argument vectors are made before the clock starts.
   std::vector<std::vector<std::string>> args;
   std::vector<std::vector<char*>> argvs;
@@ -58,10 +61,12 @@ double _run(const Side& side, const posix_spawn_file_actions_t* io, int n) {
       return -1;
     }
     int status = 0;
-    if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       std::fprintf(stderr, "pair_bench: %s did not exit with status 0\n", v[0]);
       return -1;
     }
+    faults += static_cast<double>(usage.ru_minflt + usage.ru_majflt);
   }
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
       .count();
@@ -88,16 +93,20 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_addopen(&io, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
   // One unmeasured round warms the page cache for both.
-  if (_run(a, &io, 0) < 0 || _run(b, &io, 0) < 0) return 1;
-  std::vector<double> ta, tb;
+  double fa = 0, fb = 0;
+  if (_run(a, &io, 0, fa) < 0 || _run(b, &io, 0, fb) < 0) return 1;
+  std::vector<double> ta, tb, pa, pb;
   for (int i = 0; i < runs; ++i) {
-    const double x = _run(a, &io, i + 1), y = _run(b, &io, i + 1);
+    fa = fb = 0;
+    const double x = _run(a, &io, i + 1, fa), y = _run(b, &io, i + 1, fb);
     if (x < 0 || y < 0) return 1;
     ta.push_back(x);
     tb.push_back(y);
+    pa.push_back(fa);
+    pb.push_back(fb);
   }
   posix_spawn_file_actions_destroy(&io);
   const double ma = _median(ta), mb = _median(tb);
-  std::printf("%.2f %.2f %.2f\n", ma, mb, ma / mb);
+  std::printf("%.2f %.2f %.2f %.0f %.0f\n", ma, mb, ma / mb, _median(pa), _median(pb));
   return 0;
 }
