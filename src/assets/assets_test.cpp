@@ -290,11 +290,11 @@ TEST(AgentFile, BodyHasTheFixedSectionsAndFacts) {
   expect_in_order(fm.body,
                   {"`q9 version`", "`q9 doctrine`", "`q9 streams`", "`q9 streams \"<name>\"`",
                    "`q9 memory recall \"<company>\"`",
-                   "`q9 record fact \"<company>\" <section> \"<claim>\" --source \"<src>\" --date "
+                   "`q9 record fact '<company>' <section> '<claim>' --source '<src>' --date "
                    "<YYYY-MM-DD>`",
-                   "`q9 record negative \"<company>\" \"<what you searched and found nothing>\"`",
-                   "`q9 record contradiction \"<company>\" <topic> \"<both values + sources>\"`",
-                   "`q9 record report \"<company>\" <path> --version <n>`",
+                   "`q9 record negative '<company>' '<what you searched and found nothing>'`",
+                   "`q9 record contradiction '<company>' <topic> '<both values + sources>'`",
+                   "`q9 record report '<company>' <path> --version <n>`",
                    "`q9 report <data.json> --out <file.html>`", "`q9 validate <file.html>`"},
                   "tooling");
   expect_in_order(fm.body,
@@ -380,18 +380,19 @@ TEST(CommandFile, BindsTheAgentAndAsksForTheSixteenContents) {
 }
 
 // The agent and the command must name the same desktop folder and file name, and the
-// folder must be the one the agent may write in.
+// folder must be the one the agent may write in (as the host writes it, with "~").
 TEST(CommandFile, SavesWhereTheAgentSaves) {
   std::string agent = payload(AGENT), command = payload(COMMAND);
   size_t file = agent.find("/<slug>-report.html");
-  size_t start = agent.rfind("~/Desktop/", file);
+  size_t start = agent.rfind("$HOME/Desktop/", file);
   ASSERT_NE(file, std::string::npos);
   ASSERT_NE(start, std::string::npos);
   std::string folder = agent.substr(start, file + 1 - start);
   EXPECT_EQ(folder.find_first_of(" `\n"), std::string::npos) << folder;
   EXPECT_NE(command.find(folder), std::string::npos) << folder;
   EXPECT_NE(command.find("`<slug>-report.html`"), std::string::npos);
-  EXPECT_EQ(front_matter(agent).get("permission.external_directory." + folder + "*"), "allow");
+  EXPECT_EQ(front_matter(agent).get("permission.external_directory.~" + folder.substr(5) + "*"),
+            "allow");
 }
 
 TEST(SkillFile, FrontMatterSatisfiesTheHost) {

@@ -4,15 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "cli/out.hpp"
+#include "core/io.hpp"
 
 namespace q9::cli {
 
-// Where a command writes: main passes standard output and error, tests pass streams.
-struct Io {
-  Out out;
-  Out err;
-};
+using q9::Io;
 
 struct Args;
 using Handler = int (*)(const Args& args, Io& io);
@@ -20,8 +16,8 @@ using Handler = int (*)(const Args& args, Io& io);
 // One record for every subcommand; only the chosen subcommand's fields are filled in,
 // the others keep their defaults. An absent value (nullopt) differs from an empty text.
 struct Args {
-  std::string cmd;          // the subcommand name
-  Handler func = nullptr;   // its handler
+  std::string cmd;         // the subcommand name
+  Handler func = nullptr;  // its handler
 
   // validate
   std::string path;
@@ -37,7 +33,7 @@ struct Args {
   std::string source;
   std::optional<std::string> date;
   // --version: canonical decimal text of an integer of any size ("1" by default);
-  // the store decides which values it accepts.
+  // the record handler decides which values it accepts.
   std::string version = "1";
   // report
   std::string data;

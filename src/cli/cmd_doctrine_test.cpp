@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/commands.hpp"
+#include "q9/version.hpp"
 
 namespace q9::cli {
 namespace {
@@ -40,7 +41,7 @@ const char* const kQualityBar = R"j({
 TEST(DoctrineCommandTest, VersionLine) {
   Output r = q9({"version"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "q9infra 1.1.1\n");
+  EXPECT_EQ(r.out, "q9infra " + std::string(q9::VERSION) + "\n");
   EXPECT_EQ(r.err, "");
 }
 

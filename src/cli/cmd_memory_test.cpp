@@ -103,6 +103,31 @@ TEST_F(CmdMemory, AStoreUrlOfAnotherKindIsRefusedWithoutQuotingIt) {
   ::unsetenv("Q9_MEMORY_URL");
 }
 
+// A name can hold anything but NUL; the list still shows one company per line and nothing
+// that a terminal would act on.
+TEST_F(CmdMemory, ListShowsEachCompanyOnOneLineWithControlsEscaped) {
+  struct {
+    const char* name;
+    const char* line;
+  } rows[] = {
+      {"1 Fake\nacme                             facts=999  updated=2099-01-01",
+       "1 Fake\\nacme                             facts=999  updated=2099-01-01 facts=  1"
+       "  updated=2024-01-01"},
+      {"2 \x1b[2J\x1b[31mred\x07",
+       "2 \\u001b[2J\\u001b[31mred\\u0007   facts=  1  updated=2024-01-01"},
+      {"3 tab\there\r\x7f", "3 tab\\there\\r\\u007f              facts=  1  updated=2024-01-01"},
+      {"4 \u009b \u2028 \u202egnp.exe \u2066",
+       "4 \\u009b \\u2028 \\u202egnp.exe \\u2066 facts=  1  updated=2024-01-01"},
+      {"5 Zürich \\n", "5 Zürich \\n                      facts=  1  updated=2024-01-01"},
+  };
+  std::string want;
+  for (const auto& row : rows) {
+    EXPECT_EQ(q9({"record", "fact", row.name, "c", "--date", "2024-01-01"}).status, 0);
+    want += std::string(row.line) + "\n";
+  }
+  EXPECT_EQ(q9({"memory", "list"}).out, want);
+}
+
 TEST_F(CmdMemory, InitAndRecallWithoutEntity) {
   Outcome init = q9({"memory", "init", "ignored"});
   EXPECT_EQ(init.out, "memory store ready: " + (dir_ / "agent/memory/memory.db").string() + "\n");

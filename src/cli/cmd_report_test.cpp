@@ -1,6 +1,5 @@
 // q9 report, in process through its handler and end to end through the q9 program.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -18,38 +17,17 @@
 #include "core/files.hpp"
 #include "core/json.hpp"
 #include "report/render.hpp"
+#include "testing/support.hpp"
 #include "validate/validate.hpp"
 
 namespace q9::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using test::read_text;
+using test::write_text;
 
-class ScopedTempDir {
- public:
-  ScopedTempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "q9-report-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~ScopedTempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string slurp(const fs::path& p) { return files::read_file(p); }
-
-void spit(const fs::path& p, std::string_view bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using Outcome = test::Ran;
 
 // Runs the handler as `q9 report DATA [--out OUT]` would; errors propagate.
 Outcome report(const fs::path& data, std::optional<std::string> out = std::nullopt) {
@@ -71,10 +49,10 @@ class ReportCommandTest : public ::testing::Test {
  protected:
   fs::path file(const std::string& name, std::string_view bytes) {
     fs::path p = dir_.path() / name;
-    spit(p, bytes);
+    write_text(p, bytes);
     return p;
   }
-  ScopedTempDir dir_;
+  test::TempDir dir_;
 };
 
 TEST_F(ReportCommandTest, WithoutOutPrintsTheDocumentAndChecksNothing) {
@@ -92,12 +70,12 @@ TEST_F(ReportCommandTest, WithoutOutPrintsTheDocumentAndChecksNothing) {
 
 TEST_F(ReportCommandTest, OutWritesThenGatesAndReplacesWholeFiles) {
   const std::string out = (dir_.path() / "out.html").string();
-  spit(out, std::string(100000, 'z'));  // a longer file that must not survive in part
+  write_text(out, std::string(100000, 'z'));  // a longer file that must not survive in part
   // The bare document has only the overview section: a warning, which is not printed.
   Outcome r = report(file("empty.json", "{}"), out);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: PASS\n");
-  EXPECT_EQ(slurp(out), report::render(json::Object{}));
+  EXPECT_EQ(read_text(out), report::render(json::Object{}));
 
   // A failing gate prints its errors and leaves the file; a second run gives the same bytes.
   fs::path rounded = file("rounded.json", kRounded);
@@ -105,7 +83,7 @@ TEST_F(ReportCommandTest, OutWritesThenGatesAndReplacesWholeFiles) {
     r = report(rounded, out);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
-    EXPECT_EQ(slurp(out), report::render(json::parse(kRounded)));
+    EXPECT_EQ(read_text(out), report::render(json::parse(kRounded)));
   }
 }
 
@@ -123,12 +101,12 @@ TEST_F(ReportCommandTest, SizeFigureCountsCharactersNotBytes) {
 
 TEST_F(ReportCommandTest, SymlinkedOutputKeepsTheLink) {
   fs::path target = dir_.path() / "real.html";
-  spit(target, "old");
+  write_text(target, "old");
   fs::path link = dir_.path() / "link.html";
   fs::create_symlink(target, link);
   report(file("data.json", "{}"), link.string());
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(slurp(target), report::render(json::Object{}));
+  EXPECT_EQ(read_text(target), report::render(json::Object{}));
 }
 
 TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
@@ -147,7 +125,7 @@ TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
   };
   for (const auto& c : cases) {
     fs::path data = dir_.path() / c.name;
-    if (!c.bytes.empty()) spit(data, c.bytes);
+    if (!c.bytes.empty()) write_text(data, c.bytes);
     fs::path out = dir_.path() / c.out;
     try {
       report(data, out.string());
@@ -160,26 +138,6 @@ TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
     }
     EXPECT_FALSE(fs::exists(out)) << c.name;
   }
-}
-
-// A stream that refuses every byte, like standard output on a full disk.
-struct FullBuffer : std::streambuf {
-  int overflow(int) override { return traits_type::eof(); }
-};
-
-TEST_F(ReportCommandTest, LostOutputIsAnError) {
-  Args args;
-  args.data = file("data.json", "{}").string();
-  FullBuffer full;
-  std::ostream o(&full);
-  Io io{o, o};
-  EXPECT_THROW(_cmd_report(args, io), files::FileError);
-  const int dev_full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(dev_full, 0);
-  Io to_disk{{dev_full, true}, {dev_full, false}};
-  EXPECT_THROW(_cmd_report(args, to_disk), files::FileError);
-  EXPECT_EQ(to_disk.out.error(), ENOSPC);
-  ::close(dev_full);
 }
 
 // Standard output takes small and large texts through one buffer, in order.
@@ -210,8 +168,8 @@ TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
   Outcome r = report(data, out);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "wrote " + out + " (34 KB) | gate: PASS\n");
-  const std::string doc = slurp(out);
-  EXPECT_EQ(doc, slurp(fs::path(Q9_SOURCE_DIR) / "examples" / "northwind-dossier.html"));
+  const std::string doc = read_text(out);
+  EXPECT_EQ(doc, read_text(fs::path(Q9_SOURCE_DIR) / "examples" / "northwind-dossier.html"));
   validate::Report gate = validate::validate_text(doc, out);
   EXPECT_EQ(gate.errors, std::vector<std::string>{});
   EXPECT_EQ(gate.warnings, std::vector<std::string>{});
@@ -220,14 +178,10 @@ TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
 
 // The real program: exit statuses and where each output goes. Standard output goes to
 // `stdout_to` when given, else it is captured.
-Outcome q9(const std::string& arguments, const std::string& stdout_to = "") {
-  ScopedTempDir capture;
-  const fs::path out = capture.path() / "out", err = capture.path() / "err";
-  spit(out, "");
-  const std::string command = std::string(Q9_BINARY_DIR) + "/src/cli/q9 " + arguments + " >" +
-                              (stdout_to.empty() ? out.string() : stdout_to) + " 2>" + err.string();
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+test::Ran q9(const std::vector<std::string>& arguments, const std::string& stdout_to = "") {
+  std::vector<std::string> argv = {Q9_BINARY_DIR "/src/cli/q9"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return test::run_program(argv, stdout_to);
 }
 
 TEST_F(ReportCommandTest, ProgramExitStatuses) {
@@ -236,25 +190,25 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
   fs::path bad = file("bad.json", "[]");
   const std::string out = (dir_.path() / "o.html").string();
 
-  Outcome r = q9("report " + good.string());
+  test::Ran r = q9({"report", good});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, report::render(json::Object{}) + "\n");
 
-  r = q9("report " + rounded.string() + " --out " + out);
+  r = q9({"report", rounded, "--out", out});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "wrote " + out + " (7 KB) | gate: FAIL\n  - rounded corners (1): ['4px']\n");
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(fs::exists(out));
 
-  r = q9("report " + bad.string() + " --out " + (dir_.path() / "x.html").string());
+  r = q9({"report", bad, "--out", dir_.path() / "x.html"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "q9: error: " + bad.string() + ": report data: expected object, found array\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "x.html"));
 
-  r = q9("report " + good.string(), "/dev/full");
+  r = q9({"report", good}, "/dev/full");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "q9: error: standard output: write failed\n");
+  EXPECT_EQ(r.err, "q9: error: standard output: No space left on device\n");
 
   // --out onto device nodes writes into them and never replaces them.
   const fs::path null = dir_.path() / "null", full = dir_.path() / "full";
@@ -263,10 +217,10 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
     if (std::getenv("CI")) FAIL() << "mknod: " << std::strerror(errno);
     GTEST_SKIP() << "cannot make device nodes here (needs root): " << std::strerror(errno);
   }
-  r = q9("report " + good.string() + " --out " + null.string());
+  r = q9({"report", good, "--out", null});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "wrote " + null.string() + " (7 KB) | gate: PASS\n");
-  r = q9("report " + good.string() + " --out " + full.string());
+  r = q9({"report", good, "--out", full});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "q9: error: " + full.string() + ": No space left on device\n");

@@ -1,23 +1,19 @@
 // q9 validate through its handler, in process.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "cli/commands.hpp"
 #include "core/files.hpp"
+#include "testing/support.hpp"
 
 namespace q9::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status;
-  std::string out, err;
-};
+using Outcome = test::Ran;
 
 Outcome validate(const std::string& path, bool json) {
   Args args;
@@ -32,17 +28,12 @@ Outcome validate(const std::string& path, bool json) {
 
 class CmdValidate : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("q9-cmd-validate-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-    return (dir_ / name).native();
+    test::write_text(tmp_ / name, text);
+    return (tmp_ / name).native();
   }
-  fs::path dir_;
+  test::TempDir tmp_;
+  const fs::path& dir_ = tmp_.path();
 };
 
 std::string passing_doc() {

@@ -13,29 +13,14 @@ namespace {
 
 using A = Argument;
 
-// Where each argument's value goes in the record.
-void path(Args& a, std::string v) { a.path = std::move(v); }
-void json(Args& a, std::string) { a.json = true; }
-void memory_action(Args& a, std::string v) { a.memory_action = std::move(v); }
-void entity(Args& a, std::string v) { a.entity = std::move(v); }
-void kind(Args& a, std::string v) { a.kind = std::move(v); }
-void section(Args& a, std::string v) { a.section = std::move(v); }
-void text(Args& a, std::string v) { a.text = std::move(v); }
-void source(Args& a, std::string v) { a.source = std::move(v); }
-void date(Args& a, std::string v) { a.date = std::move(v); }
-void version(Args& a, std::string v) { a.version = std::move(v); }
-void data(Args& a, std::string v) { a.data = std::move(v); }
-void out(Args& a, std::string v) { a.out = std::move(v); }
-void stream(Args& a, std::string v) { a.stream = std::move(v); }
-
 // The subcommands in the order of the help listing; arguments in declaration order.
 const std::vector<Command> COMMANDS = {
     {"validate",
      "check a report against the HTML contract",
      _cmd_validate,
      {
-         {.name = "path", .kind = A::kPositional, .store = path},
-         {.name = "--json", .kind = A::kFlag, .store = json},
+         {.name = "path", .kind = A::kPositional, .field = &Args::path},
+         {.name = "--json", .kind = A::kFlag, .field = &Args::json},
      }},
     {"memory",
      "entity memory",
@@ -44,8 +29,8 @@ const std::vector<Command> COMMANDS = {
          {.name = "memory_action",
           .kind = A::kPositional,
           .choices = {"recall", "init", "list"},
-          .store = memory_action},
-         {.name = "entity", .kind = A::kPositional, .optional = true, .store = entity},
+          .field = &Args::memory_action},
+         {.name = "entity", .kind = A::kPositional, .optional = true, .field = &Args::entity},
      }},
     {"record",
      "record a sourced fact / negative / contradiction / report",
@@ -54,44 +39,44 @@ const std::vector<Command> COMMANDS = {
          {.name = "kind",
           .kind = A::kPositional,
           .choices = {"fact", "negative", "contradiction", "report"},
-          .store = kind},
-         {.name = "entity", .kind = A::kPositional, .store = entity},
+          .field = &Args::kind},
+         {.name = "entity", .kind = A::kPositional, .field = &Args::entity},
          {.name = "section",
           .kind = A::kPositional,
           .optional = true,
           .help = "section (fact/contradiction only)",
-          .store = section},
+          .field = &Args::section},
          {.name = "text",
           .kind = A::kPositional,
           .help = "the claim / note / report path",
-          .store = text},
+          .field = &Args::text},
          {.name = "--source",
           .kind = A::kOption,
           .help = "citation source (fact only)",
-          .store = source},
+          .field = &Args::source},
          {.name = "--date",
           .kind = A::kOption,
           .help = "YYYY-MM-DD fact date (default: today)",
-          .store = date},
+          .field = &Args::date},
          {.name = "--version",
           .kind = A::kOption,
           .help = "report version (report only)",
           .integer = true,
-          .store = version},
+          .field = &Args::version},
      }},
     {"report",
      "render a report from a JSON data file",
      _cmd_report,
      {
-         {.name = "data", .kind = A::kPositional, .store = data},
-         {.name = "--out", .kind = A::kOption, .store = out},
+         {.name = "data", .kind = A::kPositional, .field = &Args::data},
+         {.name = "--out", .kind = A::kOption, .field = &Args::out},
      }},
     {"doctrine", "print research doctrine", _cmd_doctrine, {}},
     {"streams",
      "list / brief a parallel research stream",
      _cmd_streams,
      {
-         {.name = "stream", .kind = A::kPositional, .optional = true, .store = stream},
+         {.name = "stream", .kind = A::kPositional, .optional = true, .field = &Args::stream},
      }},
     {"version", nullptr, _cmd_version, {}},
 };

@@ -36,21 +36,20 @@ std::string join(const std::vector<std::string>& items, std::string_view sep) {
   return out;
 }
 
-std::string metavar(const Action& a) {
-  if (a.kind == Action::kOption) return upper(a.dest);
-  return a.choices.empty() ? a.dest : choices_metavar(a.choices);
+std::string metavar(const Argument& a) {
+  if (a.kind == Argument::kOption) return upper(a.dest());
+  return a.choices.empty() ? a.dest() : choices_metavar(a.choices);
 }
 
 namespace {
 
-std::string invocation(const Action& a) {
-  if (a.option_strings.empty()) return metavar(a);
-  if (a.kind == Action::kOption) {
-    std::vector<std::string> parts;
-    for (const std::string& s : a.option_strings) parts.push_back(s + " " + metavar(a));
-    return join(parts, ", ");
+std::string invocation(const Argument& a) {
+  std::vector<std::string> parts = a.option_strings();
+  if (parts.empty()) return metavar(a);
+  if (a.kind == Argument::kOption) {
+    for (std::string& s : parts) s += " " + metavar(a);
   }
-  return join(a.option_strings, ", ");
+  return join(parts, ", ");
 }
 
 // Greedy word wrap at white space, as the help screens use it.
@@ -80,23 +79,21 @@ std::vector<std::string> wrap(std::string_view text, size_t width) {
 
 std::string format_usage(const Level& lv) {
   std::vector<std::string> opt_parts, pos_parts;
-  for (const Action& a : lv.actions) {
+  for (const Argument& a : lv.arguments) {
     switch (a.kind) {
-      case Action::kHelp:
-        opt_parts.push_back("[" + a.option_strings.front() + "]");
+      case Argument::kHelp:
+      case Argument::kFlag:
+        opt_parts.push_back("[" + a.option_strings().front() + "]");
         break;
-      case Action::kFlag:
-        opt_parts.push_back("[" + a.option_strings.front() + "]");
+      case Argument::kOption:
+        opt_parts.push_back("[" + a.option_strings().front() + " " + metavar(a) + "]");
         break;
-      case Action::kOption:
-        opt_parts.push_back("[" + a.option_strings.front() + " " + metavar(a) + "]");
-        break;
-      case Action::kPositional:
+      case Argument::kPositional:
         // Appended, not "[" + ...: g++ 12 at -O3 warns falsely (-Wrestrict) on that form.
         pos_parts.push_back(a.optional ? std::string("[").append(metavar(a)).append("]")
                                        : metavar(a));
         break;
-      case Action::kSubcommand:
+      case Argument::kSubcommand:
         pos_parts.push_back(metavar(a));
         pos_parts.push_back("...");
         break;
@@ -128,17 +125,13 @@ std::string format_usage(const Level& lv) {
     if (first && !lines.empty()) lines[0] = lines[0].substr(indent.size());
     return lines;
   };
-  std::vector<std::string> lines;
+  std::vector<std::string> head = {lv.prog};
+  const std::vector<std::string>& after_prog = opt_parts.empty() ? pos_parts : opt_parts;
+  head.insert(head.end(), after_prog.begin(), after_prog.end());
+  std::vector<std::string> lines = lines_of(head, true);
   if (!opt_parts.empty()) {
-    std::vector<std::string> head = {lv.prog};
-    head.insert(head.end(), opt_parts.begin(), opt_parts.end());
-    lines = lines_of(head, true);
     std::vector<std::string> rest = lines_of(pos_parts, false);
     lines.insert(lines.end(), rest.begin(), rest.end());
-  } else {
-    std::vector<std::string> head = {lv.prog};
-    head.insert(head.end(), pos_parts.begin(), pos_parts.end());
-    lines = lines_of(head, true);
   }
   return prefix + join(lines, "\n") + "\n";
 }
@@ -156,10 +149,10 @@ struct Entry {
 
 std::string format_help(const Level& lv, std::span<const Command> grammar) {
   std::vector<Entry> positionals, options;
-  for (const Action& a : lv.actions) {
-    auto& section = a.option_strings.empty() ? positionals : options;
+  for (const Argument& a : lv.arguments) {
+    auto& section = a.option_strings().empty() ? positionals : options;
     section.push_back({invocation(a), a.help, 2});
-    if (a.kind == Action::kSubcommand) {
+    if (a.kind == Argument::kSubcommand) {
       for (const Command& c : grammar) {
         if (c.help) section.push_back({c.name, c.help, 4});
       }

@@ -1,5 +1,5 @@
-// The grammar of one parser level as the parser and the help screens see it, and the
-// usage and help texts in the layout of Python's argparse at 80 columns.
+// The usage and help texts of one parser level, in the layout of Python's argparse at
+// 80 columns.
 #pragma once
 
 #include <span>
@@ -11,31 +11,16 @@
 
 namespace q9::cli::help {
 
-// One argument of one parser level, help included.
-struct Action {
-  enum Kind { kHelp, kFlag, kOption, kPositional, kSubcommand };
-  Kind kind = kHelp;
-  std::vector<std::string> option_strings{};
-  std::string dest{};
-  bool optional = false;
-  std::vector<std::string_view> choices{};
-  const char* help = nullptr;
-  bool integer = false;
-  void (*store)(Args&, std::string) = nullptr;
-
-  bool takes_value() const { return kind == kOption; }
-  bool required() const { return (kind == kPositional && !optional) || kind == kSubcommand; }
-};
-
+// One parser level: the top level or one subcommand.
 struct Level {
   std::string prog;
   const char* description = nullptr;
-  std::vector<Action> actions;
+  std::vector<Argument> arguments;
 };
 
 std::string join(const std::vector<std::string>& items, std::string_view sep);
 // The placeholder of a value: "{a,b}" for choices, the upper-case name for an option.
-std::string metavar(const Action& a);
+std::string metavar(const Argument& a);
 // "usage: q9 record [-h] ...\n", wrapped like argparse when longer than a line.
 std::string format_usage(const Level& lv);
 // Usage, description and the argument sections; `grammar` lists the subcommands.

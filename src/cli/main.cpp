@@ -1,7 +1,10 @@
-// The q9 program: a thin main over the command module.
+// The q9 program: a thin main over the command module, and the check that everything
+// printed reached standard output.
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,9 +18,16 @@ int main(int argc, char** argv) {
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
   std::vector<std::string> args(argv + 1, argv + argc);
-  // Standard error is written at once, as a diagnostic must not wait for output.
-  q9::cli::Io io{{STDOUT_FILENO, true}, {STDERR_FILENO, false}};
+  // Both held until the end of the command (or some tens of kilobytes), and standard
+  // output first, so that a diagnostic follows what was printed before it.
+  q9::cli::Io io{{STDOUT_FILENO, true}, {STDERR_FILENO, true}};
   int status = q9::cli::run(args, io);
   io.out.flush();
-  return status;
+  const int lost = io.out.error();
+  // A reader that went away (q9 ... | head) wants no more and hears nothing.
+  if (lost != 0 && lost != EPIPE) {
+    io.err << "q9: error: standard output: " << std::strerror(lost) << '\n';
+  }
+  io.err.flush();
+  return lost != 0 ? 1 : status;
 }

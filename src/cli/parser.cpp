@@ -5,6 +5,7 @@
 #include "cli/parser.hpp"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "cli/help_format.hpp"
 #include "core/text_form.hpp"
@@ -13,7 +14,6 @@
 namespace q9::cli {
 namespace {
 
-using help::Action;
 using help::format_help;
 using help::format_usage;
 using help::join;
@@ -33,100 +33,44 @@ struct Hit {
   std::optional<std::string> explicit_arg;
 };
 
-// Arguments need not be UTF-8. A byte that is not shows as \udcXX, as Python shows the
-// argument bytes it could not decode.
-void append_stray_byte(std::string& out, char byte) {
-  static const char kHex[] = "0123456789abcdef";
-  const auto b = static_cast<unsigned char>(byte);
-  out += "\\udc";
-  out += kHex[b >> 4];
-  out += kHex[b & 0xf];
-}
-
-// `s` as written in messages: UTF-8 as itself, other bytes as \udcXX.
+// Arguments need not be UTF-8. In messages a byte that is not shows as \udcXX, as Python
+// shows the argument bytes it could not decode; the rest of `s` as itself.
 std::string shown(std::string_view s) {
+  const std::string escaped = utf8::escape_stray_bytes(s);
   std::string out;
-  size_t i = 0;
-  while (i < s.size()) {
-    const size_t bad = utf8::find_invalid(s.substr(i)).value_or(s.size() - i);
-    out += s.substr(i, bad);
-    i += bad;
-    if (i < s.size()) append_stray_byte(out, s[i++]);
+  for (size_t i = 0; i < escaped.size();) {
+    const size_t start = i;
+    const char32_t cp = utf8::decode(escaped, i);
+    if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      text::append_hex_escape(out, "\\u", cp, 4);
+    } else {
+      out.append(escaped, start, i - start);
+    }
   }
   return out;
 }
 
 // The quoted form of an argument in messages ('x', "it's"), stray bytes as \udcXX.
-std::string quoted(std::string_view s) {
-  if (!utf8::find_invalid(s)) return text::quote_text(s);
-  const bool has_single = s.find('\'') != std::string_view::npos;
-  const bool has_double = s.find('"') != std::string_view::npos;
-  const char quote = (has_single && !has_double) ? '"' : '\'';
-  std::string out(1, quote);
-  size_t i = 0;
-  while (i < s.size()) {
-    const size_t bad = utf8::find_invalid(s.substr(i)).value_or(s.size() - i);
-    if (bad > 0) {
-      // Quote the valid run with the quote character of the whole text: the extra
-      // last character makes quote_text() choose it and is dropped again.
-      std::string run =
-          text::quote_text(std::string(s.substr(i, bad)) + (quote == '"' ? '\'' : '"'));
-      run = run.substr(1, run.size() - 3);
-      out += run;
-      i += bad;
-    }
-    if (i < s.size()) append_stray_byte(out, s[i++]);
-  }
-  return out + quote;
-}
-
-bool starts_with(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
+std::string quoted(std::string_view s) { return text::quote_text(utf8::escape_stray_bytes(s)); }
 
 // How error messages name an argument.
-std::string action_name(const Action& a) {
-  if (!a.option_strings.empty()) return join(a.option_strings, "/");
-  return a.dest;
+std::string argument_name(const Argument& a) {
+  const std::vector<std::string> options = a.option_strings();
+  return options.empty() ? a.dest() : join(options, "/");
 }
 
-Action help_action() {
-  Action a{Action::kHelp};
-  a.option_strings = {"-h", "--help"};
-  a.dest = "help";
-  a.help = "show this help message and exit";
-  return a;
-}
+const Argument HELP = {
+    .name = "--help", .kind = Argument::kHelp, .help = "show this help message and exit"};
 
 Level top_level(std::span<const Command> grammar) {
-  Level lv{"q9", "Varnook Q9 dossier infrastructure", {help_action()}};
-  Action slot{Action::kSubcommand};
-  slot.dest = "cmd";
+  Argument slot{.name = "cmd", .kind = Argument::kSubcommand};
   for (const Command& c : grammar) slot.choices.push_back(c.name);
-  lv.actions.push_back(std::move(slot));
-  return lv;
+  return {"q9", "Varnook Q9 dossier infrastructure", {HELP, std::move(slot)}};
 }
 
 Level command_level(const Command& c) {
-  Level lv{std::string("q9 ") + c.name, nullptr, {help_action()}};
-  for (const Argument& arg : c.arguments) {
-    Action a{arg.kind == Argument::kPositional ? Action::kPositional
-             : arg.kind == Argument::kFlag     ? Action::kFlag
-                                               : Action::kOption};
-    std::string_view name = arg.name;
-    if (a.kind == Action::kPositional) {
-      a.dest = name;
-    } else {
-      a.option_strings = {std::string(name)};
-      a.dest = name.substr(2);
-    }
-    a.optional = arg.optional;
-    a.choices = arg.choices;
-    a.help = arg.help;
-    a.integer = arg.integer;
-    a.store = arg.store;
-    lv.actions.push_back(std::move(a));
-  }
+  Level lv{std::string("q9 ") + c.name, nullptr, {HELP}};
+  lv.arguments.insert(lv.arguments.end(), c.arguments.begin(), c.arguments.end());
   return lv;
 }
 
@@ -201,13 +145,13 @@ class Parser {
     io_.err << format_usage(lv) << lv.prog << ": error: " << message << '\n';
     throw Exit{2};
   }
-  [[noreturn]] void fail(const Level& lv, const Action& a, const std::string& message) {
-    fail(lv, "argument " + action_name(a) + ": " + message);
+  [[noreturn]] void fail(const Level& lv, const Argument& a, const std::string& message) {
+    fail(lv, "argument " + argument_name(a) + ": " + message);
   }
 
   std::optional<int> exact(const Level& lv, std::string_view s) const {
-    for (size_t i = 0; i < lv.actions.size(); ++i) {
-      for (const std::string& o : lv.actions[i].option_strings) {
+    for (size_t i = 0; i < lv.arguments.size(); ++i) {
+      for (const std::string& o : lv.arguments[i].option_strings()) {
         if (o == s) return static_cast<int>(i);
       }
     }
@@ -216,17 +160,17 @@ class Parser {
 
   std::vector<Hit> prefix_matches(const Level& lv, const std::string& s) const {
     std::vector<Hit> hits;
-    for (size_t i = 0; i < lv.actions.size(); ++i) {
-      for (const std::string& o : lv.actions[i].option_strings) {
+    for (size_t i = 0; i < lv.arguments.size(); ++i) {
+      for (const std::string& o : lv.arguments[i].option_strings()) {
         if (s[1] == '-') {
           const size_t eq = s.find('=');
           std::string prefix = s.substr(0, eq);
           std::optional<std::string> arg;
           if (eq != std::string::npos) arg = s.substr(eq + 1);
-          if (starts_with(o, prefix)) hits.push_back({static_cast<int>(i), o, arg});
+          if (o.starts_with(prefix)) hits.push_back({static_cast<int>(i), o, arg});
         } else if (o == s.substr(0, 2)) {
           hits.push_back({static_cast<int>(i), o, s.substr(2)});
-        } else if (starts_with(o, s)) {
+        } else if (o.starts_with(s)) {
           hits.push_back({static_cast<int>(i), o, std::nullopt});
         }
       }
@@ -267,25 +211,25 @@ class Parser {
       pattern += hits[i] ? 'O' : 'A';
     }
 
-    std::vector<bool> seen(lv.actions.size(), false);
+    std::vector<bool> seen(lv.arguments.size(), false);
     std::vector<std::string> extras;
     std::vector<size_t> positionals;
-    for (size_t i = 0; i < lv.actions.size(); ++i) {
-      if (lv.actions[i].option_strings.empty()) positionals.push_back(i);
+    for (size_t i = 0; i < lv.arguments.size(); ++i) {
+      if (lv.arguments[i].option_strings().empty()) positionals.push_back(i);
     }
 
     auto take = [&](size_t a, std::vector<std::string> values) {
       seen[a] = true;
-      take_action(lv, lv.actions[a], std::move(values));
+      take_action(lv, lv.arguments[a], std::move(values));
     };
 
     auto consume_positionals = [&](size_t start) {
       std::vector<Group> groups;
       for (size_t a : positionals) {
-        const Action& act = lv.actions[a];
-        groups.push_back(act.kind == Action::kSubcommand ? Group::kRest
-                         : act.optional                  ? Group::kOptional
-                                                         : Group::kOne);
+        const Argument& act = lv.arguments[a];
+        groups.push_back(act.kind == Argument::kSubcommand ? Group::kRest
+                         : act.optional                    ? Group::kOptional
+                                                           : Group::kOne);
       }
       const std::string_view rest = std::string_view(pattern).substr(start);
       std::vector<size_t> counts;
@@ -314,7 +258,7 @@ class Parser {
           extras.push_back(args[start]);
           return start + 1;
         }
-        const Action& act = lv.actions[static_cast<size_t>(hit.action)];
+        const Argument& act = lv.arguments[static_cast<size_t>(hit.action)];
         if (hit.explicit_arg) {
           if (!act.takes_value() && hit.option_string[1] != '-' && !hit.explicit_arg->empty()) {
             // "-hX": a short flag followed by more short options.
@@ -374,14 +318,14 @@ class Parser {
                   args.end());
 
     std::vector<std::string> missing;
-    for (size_t i = 0; i < lv.actions.size(); ++i) {
-      if (!seen[i] && lv.actions[i].required()) missing.push_back(action_name(lv.actions[i]));
+    for (size_t i = 0; i < lv.arguments.size(); ++i) {
+      if (!seen[i] && lv.arguments[i].required()) missing.push_back(argument_name(lv.arguments[i]));
     }
     if (!missing.empty()) fail(lv, "the following arguments are required: " + join(missing, ", "));
     return extras;
   }
 
-  void check_choice(const Level& lv, const Action& a, const std::string& value) {
+  void check_choice(const Level& lv, const Argument& a, const std::string& value) {
     if (a.choices.empty() ||
         std::find(a.choices.begin(), a.choices.end(), value) != a.choices.end()) {
       return;
@@ -391,15 +335,15 @@ class Parser {
     fail(lv, a, "invalid choice: " + quoted(value) + " (choose from " + join(names, ", ") + ")");
   }
 
-  void take_action(const Level& lv, const Action& a, std::vector<std::string> values) {
+  void take_action(const Level& lv, const Argument& a, std::vector<std::string> values) {
     switch (a.kind) {
-      case Action::kHelp:
+      case Argument::kHelp:
         io_.out << format_help(lv, grammar_);
         throw Exit{0};
-      case Action::kFlag:
+      case Argument::kFlag:
         a.store(out_, "");
         return;
-      case Action::kSubcommand: {
+      case Argument::kSubcommand: {
         check_choice(lv, a, values.front());
         const Command& c = *std::find_if(grammar_.begin(), grammar_.end(),
                                          [&](const Command& c) { return c.name == values[0]; });
@@ -410,8 +354,8 @@ class Parser {
         unrecognized_.insert(unrecognized_.end(), extras.begin(), extras.end());
         return;
       }
-      case Action::kOption:
-      case Action::kPositional:
+      case Argument::kOption:
+      case Argument::kPositional:
         break;
     }
     // The first "--" among a value's strings is the end-of-options marker, not a value.
@@ -438,47 +382,33 @@ class Parser {
   std::vector<std::string> unrecognized_;  // left over by the subcommand's parser
 };
 
-// White space as Python's str.strip() sees it.
-bool is_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0d) || (c >= 0x1c && c <= 0x20) || c == 0x85 || c == 0xa0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200a) || c == 0x2028 || c == 0x2029 || c == 0x202f ||
-         c == 0x205f || c == 0x3000;
-}
-
-// Decodes one well-formed UTF-8 sequence at s[i]; returns its length, 0 if malformed.
-size_t decode_at(std::string_view s, size_t i, char32_t& cp) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  cp = n == 1 ? b : n == 2 ? (b & 0x1f) : n == 3 ? (b & 0x0f) : (b & 0x07);
-  for (size_t k = 1; k < n; ++k) {
-    const auto c = static_cast<unsigned char>(s[i + k]);
-    if ((c >> 6) != 2) return 0;
-    cp = (cp << 6) | (c & 0x3f);
-  }
-  return n;
-}
-
 }  // namespace
 
+std::vector<std::string> Argument::option_strings() const {
+  if (kind == kHelp) return {"-h", "--help"};
+  if (kind == kFlag || kind == kOption) return {name};
+  return {};
+}
+
+std::string Argument::dest() const {
+  return kind == kHelp ? "help" : (kind == kFlag || kind == kOption) ? name + 2 : name;
+}
+
+void Argument::store(Args& args, std::string value) const {
+  std::visit(
+      [&](auto member) {
+        using Member = decltype(member);
+        if constexpr (std::is_same_v<Member, bool Args::*>) {
+          args.*member = true;
+        } else if constexpr (!std::is_same_v<Member, std::monostate>) {
+          args.*member = std::move(value);
+        }
+      },
+      field);
+}
+
 std::optional<std::string> parse_integer(std::string_view text) {
-  // Trim white space, including the non-ASCII spaces int() accepts.
-  size_t begin = 0;
-  while (begin < text.size()) {
-    char32_t cp = 0;
-    const size_t n = decode_at(text, begin, cp);
-    if (n == 0 || !is_space(cp)) break;
-    begin += n;
-  }
-  size_t end = text.size();
-  while (end > begin) {
-    size_t start = end - 1;
-    while (start > begin && (static_cast<unsigned char>(text[start]) & 0xc0) == 0x80) --start;
-    char32_t cp = 0;
-    if (decode_at(text, start, cp) != end - start || !is_space(cp)) break;
-    end = start;
-  }
-  std::string_view s = text.substr(begin, end - begin);
+  std::string_view s = utf8::trim_space(text);  // the non-ASCII spaces int() accepts too
   bool negative = false;
   if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
     negative = s[0] == '-';

@@ -8,23 +8,38 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "cli/args.hpp"
 
 namespace q9::cli {
 
-// One declared argument of a subcommand.
+// One argument of a parser level: what the parser accepts, where the value goes and how
+// the help screens show it. The grammar declares positionals, flags and options; the
+// parser adds -h/--help to every level and the subcommand slot to the top.
 struct Argument {
-  enum Kind { kPositional, kFlag, kOption };
+  enum Kind { kHelp, kFlag, kOption, kPositional, kSubcommand };
+  // The record's field that takes the value: a text, an optional text, or a flag's switch.
+  using Field = std::variant<std::monostate, std::string Args::*,
+                             std::optional<std::string> Args::*, bool Args::*>;
+
   const char* name = nullptr;  // "path" for a positional, "--json" for a flag or option
   Kind kind = kPositional;
   bool optional = false;                    // a positional that may be left out
   std::vector<std::string_view> choices{};  // empty: any text
   const char* help = nullptr;               // nullptr: no help line text
   bool integer = false;                     // the value converts like an integer literal
-  // Stores a value in the record; a flag is stored with an empty value.
-  void (*store)(Args& args, std::string value) = nullptr;
+  Field field{};
+
+  // "-h", "--help" for help; the name of a flag or option; none for a positional.
+  std::vector<std::string> option_strings() const;
+  // The name without its dashes: "help", "json", "path", "cmd".
+  std::string dest() const;
+  bool takes_value() const { return kind == kOption; }
+  bool required() const { return (kind == kPositional && !optional) || kind == kSubcommand; }
+  // Puts `value` into the field; a flag's field is set to true.
+  void store(Args& args, std::string value) const;
 };
 
 struct Command {

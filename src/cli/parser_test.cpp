@@ -50,9 +50,17 @@ TEST(ParserTest, UsageErrorsGoToStandardErrorWithStatus2) {
        "q9: error: argument cmd: invalid choice: '--' (choose from 'validate', 'memory', "
        "'record', 'report', 'doctrine', 'streams', 'version')"},
       {{"version", "extra"}, kTopUsage, "q9: error: unrecognized arguments: extra"},
+      // Bytes that are not UTF-8 show as \udcXX, in plain and in quoted text.
+      {{"version", "x\xff", "\xc3\xa9"},
+       kTopUsage,
+       "q9: error: unrecognized arguments: x\\udcff \xc3\xa9"},
       {{"-x", "version", "y"}, kTopUsage, "q9: error: unrecognized arguments: -x y"},
       {{"-x"}, kTopUsage, "q9: error: the following arguments are required: cmd"},
       {{"--he=x"}, kTopUsage, "q9: error: argument -h/--help: ignored explicit argument 'x'"},
+      {{"memory", "it's\xe2\x82"},
+       "usage: q9 memory [-h] {recall,init,list} [entity]\n",
+       "q9 memory: error: argument memory_action: invalid choice: \"it's\\udce2\\udc82\" (choose "
+       "from 'recall', 'init', 'list')"},
       {{"memory", "forget"},
        "usage: q9 memory [-h] {recall,init,list} [entity]\n",
        "q9 memory: error: argument memory_action: invalid choice: 'forget' (choose from "
@@ -377,6 +385,9 @@ TEST(ParserTest, IntegerConversion) {
        "1",
        {}},
       {"1\xe3\x80", {}},
+      {"\xc0\xa0"
+       "1",
+       {}},  // an overlong space is no space
   };
   for (const Case& c : cases) EXPECT_EQ(parse_integer(c.text), c.value) << c.text;
 }
@@ -391,26 +402,11 @@ int _returns(const Args& args, Io&) { return args.json ? 1 : 0; }
 
 TEST(RunTest, HandlerStatusAndErrors) {
   const std::vector<Command> grammar = {
-      {"boom",
-       "fails",
-       _throws,
-       {{"path",
-         Argument::kPositional,
-         false,
-         {},
-         nullptr,
-         false,
-         [](Args& a, std::string v) { a.path = std::move(v); }}}},
+      {"boom", "fails", _throws, {{.name = "path", .field = &Args::path}}},
       {"ok",
        nullptr,
        _returns,
-       {{"--json",
-         Argument::kFlag,
-         false,
-         {},
-         nullptr,
-         false,
-         [](Args& a, std::string) { a.json = true; }}}},
+       {{.name = "--json", .kind = Argument::kFlag, .field = &Args::json}}},
   };
   struct Case {
     std::vector<std::string> argv;

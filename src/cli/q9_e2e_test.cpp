@@ -1,55 +1,22 @@
 // The q9 program as a user runs it: exit statuses and what goes to which stream.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "q9/version.hpp"
+#include "testing/support.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-std::string shell_quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-Result q9(const std::vector<std::string>& args) {
-  const fs::path dir = fs::temp_directory_path();
-  const std::string tag = "q9-e2e-" + std::to_string(::getpid());
-  const fs::path out = dir / (tag + ".out"), err = dir / (tag + ".err");
-  std::string cmd = shell_quote(Q9_BINARY_DIR "/src/cli/q9");
-  for (const std::string& a : args) cmd += " " + shell_quote(a);
-  cmd += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
-  const int raw = std::system(cmd.c_str());
-  Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+q9::test::Ran q9(std::vector<std::string> args, const std::string& stdout_to = "") {
+  args.insert(args.begin(), Q9_BINARY_DIR "/src/cli/q9");
+  return q9::test::run_program(args, stdout_to);
 }
 
 TEST(Q9ProgramTest, StatusesAndStreams) {
   const std::string top_usage =
       "usage: q9 [-h] {validate,memory,record,report,doctrine,streams,version} ...\n";
-  Result r = q9({"version"});
+  q9::test::Ran r = q9({"version"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "q9infra 1.1.1\n");
+  EXPECT_EQ(r.out, "q9infra " + std::string(q9::VERSION) + "\n");
   EXPECT_EQ(r.err, "");
 
   r = q9({});
@@ -80,6 +47,40 @@ TEST(Q9ProgramTest, StatusesAndStreams) {
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(r.err.starts_with("q9: error: /nonexistent/q9-data.json")) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// Output that does not reach standard output fails the command, said once; a reader that
+// went away (q9 ... | head) hears nothing.
+TEST(Q9ProgramTest, OutputThatCannotBeWrittenFails) {
+  q9::test::TempDir dir;
+  q9::test::ScopedEnv config("OPENCODE_CONFIG_DIR", dir.path().string());
+  q9::test::ScopedEnv url("Q9_MEMORY_URL", std::nullopt);
+  const std::string example = Q9_SOURCE_DIR "/examples/northwind-dossier";
+  const std::vector<std::string> commands[] = {
+      {"version"},
+      {"doctrine"},
+      {"validate", example + ".html"},
+      {"report", example + ".json", "--out", (dir / "out.html").string()},
+      {"record", "fact", "Acme", "c"},
+      {"memory", "recall", "Acme"},
+      {"memory", "list"}};
+  for (const auto& args : commands) {
+    const q9::test::Ran r = q9(args, "/dev/full");
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err, "q9: error: standard output: No space left on device\n") << args[0];
+  }
+  // A pipe whose reader is already gone, with SIGPIPE ignored as some callers do: no message.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  const int saved = ::dup(1);
+  ::dup2(fds[1], 1);
+  ::close(fds[1]);
+  const std::string err = (dir / "err").string();
+  std::system(("trap '' PIPE; exec " Q9_BINARY_DIR "/src/cli/q9 doctrine 2>" + err).c_str());
+  ::dup2(saved, 1);
+  ::close(saved);
+  EXPECT_EQ(q9::test::read_text(err), "");
 }
 
 }  // namespace

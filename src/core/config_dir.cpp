@@ -9,10 +9,7 @@
 #include <vector>
 
 namespace q9 {
-namespace {
 
-// The home directory of the current user: HOME when set, else the user database.
-// Trailing slashes are dropped; an empty result stands for "/".
 std::string home_of_current_user() {
   std::string home;
   if (const char* env = std::getenv("HOME")) {
@@ -25,6 +22,8 @@ std::string home_of_current_user() {
   while (!home.empty() && home.back() == '/') home.pop_back();
   return home;
 }
+
+namespace {
 
 // Expands a leading "~" or "~user"; a user that does not exist leaves the text unchanged.
 std::string expand_tilde(const std::string& path) {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <string>
 
 namespace q9 {
 
@@ -12,5 +13,10 @@ namespace q9 {
 // else from the user database. Creates nothing. Throws std::runtime_error when no home
 // directory can be found but one is needed.
 std::filesystem::path config_dir();
+
+// The home directory of the current user: HOME when set, else the user database.
+// Trailing slashes are dropped; an empty result stands for "/". Throws
+// std::runtime_error when neither names one.
+std::string home_of_current_user();
 
 }  // namespace q9

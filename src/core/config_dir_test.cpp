@@ -1,4 +1,6 @@
 // Tests of the configuration directory's resolution from the environment.
+#include "core/config_dir.hpp"
+
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -7,28 +9,12 @@
 #include <optional>
 #include <string>
 
-#include "core/config_dir.hpp"
+#include "testing/support.hpp"
 
 namespace q9 {
 namespace {
 
-// Sets or unsets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1);
-    else ::unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1);
-    else ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 TEST(ConfigDir, ResolvesFromTheEnvironment) {
   ScopedEnv home("HOME", "/home/analyst/");

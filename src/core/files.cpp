@@ -1,4 +1,4 @@
-// Whole-file reads and atomic replacement of files.
+// Whole-file reads, atomic replacement of files, and path texts.
 #include "core/files.hpp"
 
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <random>
 
 #include "core/utf8.hpp"
 
@@ -21,17 +22,7 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void fail(const fs::path& path, int err) {
-  throw FileError(path.string() + ": " + std::strerror(err));
-}
-
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+[[noreturn]] void fail(const fs::path& path, int err) { throw FileError(path.string(), err); }
 
 // Follows a chain of symbolic links at `path` to the path they end at, which need not exist.
 fs::path resolve_links(fs::path path) {
@@ -96,13 +87,11 @@ int write_all(int fd, std::string_view bytes) {
 // would: there is nothing to replace atomically, and renaming a file over the node
 // would destroy it.
 void write_into(const fs::path& path, std::string_view bytes) {
-  Fd f{::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY)};
-  if (f.fd < 0) fail(path, errno);
+  Fd f(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+  if (!f) fail(path, errno);
   SigpipeBlocked blocked;
-  if (int err = write_all(f.fd, bytes)) fail(path, err);
-  const int fd = f.fd;
-  f.fd = -1;
-  if (::close(fd) != 0 && errno != EINTR) fail(path, errno);
+  if (int err = write_all(f.get(), bytes)) fail(path, err);
+  if (::close(f.release()) != 0 && errno != EINTR) fail(path, errno);
 }
 
 // The rest of the open file `fd`, which `st` describes: a regular file is read straight
@@ -133,7 +122,27 @@ std::string read_open(const fs::path& path, int fd, const struct stat& st) {
   return bytes;
 }
 
+// A new file `dir`/`prefix` + six random letters and digits, which open() gives the mode
+// 0666 less the umask (mkstemp() would give 0600). Failures name `requested`.
+Fd create_temp(const fs::path& dir, const std::string& prefix, const fs::path& requested,
+               fs::path& tmp) {
+  static constexpr char ALNUM[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix;
+    for (int k = 0; k < 6; ++k) name += ALNUM[random() % (sizeof ALNUM - 1)];
+    tmp = dir / name;
+    Fd fd(::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd) return fd;
+    if (errno != EEXIST) fail(requested, errno);
+  }
+  fail(requested, EEXIST);
+}
+
 }  // namespace
+
+FileError::FileError(const std::string& what, int err)
+    : std::runtime_error(what + ": " + std::strerror(err)) {}
 
 void prefault(char* p, size_t n) {
 #ifdef MADV_POPULATE_WRITE
@@ -149,12 +158,10 @@ void prefault(char* p, size_t n) {
 }
 
 std::string read_file(const fs::path& path) {
-  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0) fail(path, errno);
-  struct stat st {};
-  if (::fstat(f.fd, &st) != 0) fail(path, errno);
-  if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
-  return read_open(path, f.fd, st);
+  const FileView file(path);
+  std::string bytes(file.bytes());
+  file.check_intact();
+  return bytes;
 }
 
 std::string read_utf8_file(const fs::path& path) {
@@ -238,17 +245,16 @@ constexpr off_t kMapFrom = 64 << 10;
 }  // namespace
 
 FileView::FileView(const fs::path& path) : path_(path) {
-  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0) fail(path, errno);
+  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!f) fail(path, errno);
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0) fail(path, errno);
+  if (::fstat(f.get(), &st) != 0) fail(path, errno);
   if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
-  if (S_ISREG(st.st_mode) && st.st_size >= kMapFrom && map(f.fd, static_cast<size_t>(st.st_size))) {
-    fd_ = f.fd;  // kept to look at the file's size after the pass
-    f.fd = -1;
+  if (S_ISREG(st.st_mode) && st.st_size >= kMapFrom && map(f.get(), static_cast<size_t>(st.st_size))) {
+    fd_ = std::move(f);  // kept to look at the file's size after the pass
     return;
   }
-  copy_ = read_open(path, f.fd, st);
+  copy_ = read_open(path, f.get(), st);
   bytes_ = copy_;
 }
 
@@ -283,15 +289,12 @@ void FileView::release() {
   map_ = nullptr;
 }
 
-FileView::~FileView() {
-  release();
-  if (fd_ >= 0) ::close(fd_);
-}
+FileView::~FileView() { release(); }
 
 void FileView::check_intact() const {
   // A file cut within a page loses its tail to zeros without a fault; its size tells.
   struct stat st {};
-  const bool shorter = fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_size >= 0 &&
+  const bool shorter = fd_ && ::fstat(fd_.get(), &st) == 0 && st.st_size >= 0 &&
                        static_cast<size_t>(st.st_size) < bytes_.size();
   if (shorter || (guard_ >= 0 && guards[guard_].cut.load())) {
     throw FileError(path_.string() + ": file truncated while being read");
@@ -312,64 +315,64 @@ AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
   path_ = resolve_links(requested);
   fs::path dir = path_.parent_path();
   if (dir.empty()) dir = ".";
-  std::string name = ".";
-  name += path_.filename().string();
-  name += ".tmp-XXXXXX";
-  std::string tmpl = (dir / name).string();
-  fd_ = ::mkstemp(tmpl.data());
-  if (fd_ < 0) fail(requested, errno);
-  tmp_ = tmpl;
-  // The new file gets the old file's mode, or the default mode for a new file.
+  fd_ = create_temp(dir, "." + path_.filename().string() + ".tmp-", requested, tmp_);
+  // The new file keeps the mode of the file it replaces.
   struct stat st {};
-  mode_t mode;
-  if (::stat(path_.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+  if (::stat(path_.c_str(), &st) == 0 && ::fchmod(fd_.get(), st.st_mode & 07777) != 0) {
+    abandon(errno);
   }
-  if (::fchmod(fd_, mode) != 0) abandon(errno);
-  if (int err = write_all(fd_, bytes)) abandon(err);
+  if (int err = write_all(fd_.get(), bytes)) abandon(err);
 #ifdef SYNC_FILE_RANGE_WRITE
   // Start writing the data out now, so that commit() finds less to wait for.
-  ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 
 AtomicWrite::~AtomicWrite() {
-  if (fd_ >= 0) {
-    ::close(fd_);
+  if (fd_) {
+    fd_.reset();
     ::unlink(tmp_.c_str());
   }
 }
 
 void AtomicWrite::commit() {
-  if (fd_ < 0) return;  // written into a device, FIFO or socket, or committed already
-  if (::fsync(fd_) != 0) abandon(errno);
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(tmp_.c_str());
-    fail(requested_, err);
-  }
-  if (::rename(tmp_.c_str(), path_.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tmp_.c_str());
-    fail(requested_, err);
-  }
+  if (!fd_) return;  // written into a device, FIFO or socket, or committed already
+  if (::fsync(fd_.get()) != 0) abandon(errno);
+  if (::close(fd_.release()) != 0) abandon(errno);
+  if (::rename(tmp_.c_str(), path_.c_str()) != 0) abandon(errno);
 }
 
 void AtomicWrite::abandon(int err) {
-  ::close(fd_);
-  fd_ = -1;
+  fd_.reset();
   ::unlink(tmp_.c_str());
   fail(requested_, err);
 }
 
 void write_file_atomic(const fs::path& path, std::string_view bytes) {
   AtomicWrite(path, bytes).commit();
+}
+
+std::string normal_path_text(std::string_view text) {
+  std::string root;
+  if (text.starts_with("//") && !text.starts_with("///")) {
+    root = "//";
+  } else if (text.starts_with("/")) {
+    root = "/";
+  }
+  std::string body;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = text.find('/', i);
+    if (j == std::string_view::npos) j = text.size();
+    std::string_view part = text.substr(i, j - i);
+    if (!part.empty() && part != ".") {
+      if (!body.empty()) body += '/';
+      body += part;
+    }
+    i = j + 1;
+  }
+  if (root.empty() && body.empty()) return ".";
+  return root + body;
 }
 
 }  // namespace q9::files

@@ -1,10 +1,12 @@
-// Reading whole files and replacing files atomically.
+// Reading whole files, replacing files atomically, and the text of a path in messages.
 #pragma once
 
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "core/fd.hpp"
 
 namespace q9::files {
 
@@ -13,6 +15,8 @@ namespace q9::files {
 class FileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  // "<what>: <the system's text for the errno value `err`>".
+  FileError(const std::string& what, int err);
 };
 
 // Maps in one step the pages of a fresh buffer of some megabytes that is about to be
@@ -20,7 +24,13 @@ class FileError : public std::runtime_error {
 // about as much as filling it. Only a hint, ignored below 256 KB and by kernels before 5.14.
 void prefault(char* p, size_t n);
 
-// The whole file as bytes. Throws FileError (a directory, a missing or unreadable file).
+// The normal form of a path text, as messages show paths: repeated "/" collapse, "."
+// components and a trailing "/" are dropped ("./out//acme.html" -> "out/acme.html");
+// ".." is kept, a leading "//" (exactly two) is kept, and an empty result is ".".
+std::string normal_path_text(std::string_view text);
+
+// The whole file as bytes, a copy of what a FileView holds. Throws FileError as FileView
+// does.
 std::string read_file(const std::filesystem::path& path);
 
 // As read_file(), and checks that the bytes are UTF-8; otherwise throws FileError
@@ -32,12 +42,12 @@ void check_utf8(const std::filesystem::path& path, std::string_view bytes);
 
 // The whole file, held for one read-only pass over it. A regular file of some size is
 // mapped rather than copied, which spares both the copy and the fresh memory it would
-// need; anything else is read as read_file() reads it. Zero bytes follow the view, and
+// need; anything else (a small file, a device, a pipe) is read. Zero bytes follow the view, and
 // its memory stays readable however the file changes meanwhile: should the file become
 // shorter, the bytes it lost read as zeros (never a SIGBUS), and check_intact() says so.
 class FileView {
  public:
-  // Throws FileError as read_file() does.
+  // Throws FileError (a directory, a missing or unreadable file).
   explicit FileView(const std::filesystem::path& path);
   ~FileView();
   FileView(const FileView&) = delete;
@@ -56,7 +66,7 @@ class FileView {
   std::string copy_;     // a file that was read
   char* map_ = nullptr;  // or mapped: a zero page, the file's pages, a zero page
   size_t map_size_ = 0;
-  int fd_ = -1;     // the mapped file
+  Fd fd_;           // the mapped file
   int guard_ = -1;  // the mapping's slot in the SIGBUS handler's table
   std::string_view bytes_;
 };
@@ -85,7 +95,7 @@ class AtomicWrite {
   [[noreturn]] void abandon(int err);
 
   std::filesystem::path requested_, path_, tmp_;
-  int fd_ = -1;  // the temporary file until commit()
+  Fd fd_;  // the temporary file until commit()
 };
 
 }  // namespace q9::files

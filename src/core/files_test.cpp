@@ -15,18 +15,14 @@
 #include <fstream>
 #include <thread>
 
+#include "testing/support.hpp"
+
 namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "q9-files-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string message_of(const std::function<void()>& f) {
     try {
       f();
@@ -35,7 +31,8 @@ class FilesTest : public ::testing::Test {
     }
     return "no error";
   }
-  fs::path dir_;
+  test::TempDir tmp_;
+  const fs::path& dir_ = tmp_.path();
 };
 
 TEST_F(FilesTest, ReplacesContentAndLeavesNoTemporaryFile) {
@@ -57,14 +54,19 @@ TEST_F(FilesTest, FollowsASymbolicLinkSoItKeepsPointingAtTheNewFile) {
   EXPECT_EQ(read_file(target), "new");
 }
 
-TEST_F(FilesTest, KeepsTheModeOfTheFileItReplaces) {
+TEST_F(FilesTest, NewFileTakesTheUmaskAndAReplacedFileKeepsItsMode) {
+  auto mode = [](const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
   fs::path p = dir_ / "script.sh";
+  const mode_t old_mask = ::umask(027);
   write_file_atomic(p, "a");
+  ::umask(old_mask);
+  EXPECT_EQ(mode(p), 0640u);
   ::chmod(p.c_str(), 0750);
   write_file_atomic(p, "b");
-  struct stat st {};
-  ASSERT_EQ(::stat(p.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0750u);
+  EXPECT_EQ(mode(p), 0750u);
 }
 
 TEST_F(FilesTest, FailuresNameTheFileAndTheProblem) {
@@ -173,6 +175,26 @@ TEST_F(FilesTest, WritesIntoAFifoAndReportsAReaderThatLeft) {
   EXPECT_EQ(message_of([&] { write_file_atomic(fifo, big); }), fifo.string() + ": Broken pipe");
   leaver.join();
   EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST(NormalPathText, DropsEmptyAndDotComponents) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"./out//acme.html", "out/acme.html"},
+      {"out/", "out"},
+      {"rel/./a", "rel/a"},
+      {".", "."},
+      {"", "."},
+      {"./", "."},
+      {"/a/./b/", "/a/b"},
+      {"/tmp//x/./y", "/tmp/x/y"},
+      {"//a", "//a"},
+      {"///a//", "/a"},
+      {"/", "/"},
+      {"a/../b", "a/../b"},
+      {"<memory>", "<memory>"},
+      {"~user/x", "~user/x"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(normal_path_text(in), out) << in;
 }
 
 }  // namespace

@@ -16,17 +16,7 @@
 namespace q9::json {
 namespace {
 
-constexpr char kHex[] = "0123456789abcdef";
-
-char* put_u_escape(char* w, unsigned v) {
-  *w++ = '\\';
-  *w++ = 'u';
-  *w++ = kHex[(v >> 12) & 0xF];
-  *w++ = kHex[(v >> 8) & 0xF];
-  *w++ = kHex[(v >> 4) & 0xF];
-  *w++ = kHex[v & 0xF];
-  return w;
-}
+char* put_u_escape(char* w, char32_t v) { return text::put_hex_escape(w, "\\u", v, 4); }
 
 // How each byte is written, per encoding: 0 as itself (printable ASCII other than the
 // quote and the backslash; in the UTF-8 form also DEL and the bytes of multi-byte

@@ -17,8 +17,6 @@
 namespace q9::text {
 namespace {
 
-constexpr char kHex[] = "0123456789abcdef";
-
 void append_literal(std::string& out, const json::Value& value);
 
 void append_container(std::string& out, const json::Value& value) {
@@ -187,17 +185,28 @@ std::string quote_text(std::string_view s) {
     } else if (is_printable(cp)) {
       utf8::append(out, cp);
     } else if (cp < 0x100) {
-      out += "\\x";
-      out += kHex[cp >> 4];
-      out += kHex[cp & 0xF];
+      append_hex_escape(out, "\\x", cp, 2);
+    } else if (cp < 0x10000) {
+      append_hex_escape(out, "\\u", cp, 4);
     } else {
-      const int width = cp < 0x10000 ? 4 : 8;
-      out += cp < 0x10000 ? "\\u" : "\\U";
-      for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+      append_hex_escape(out, "\\U", cp, 8);
     }
   }
   out += quote;
   return out;
+}
+
+char* put_hex_escape(char* to, std::string_view prefix, char32_t value, int digits) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  for (char c : prefix) *to++ = c;
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *to++ = HEX[(value >> shift) & 0xF];
+  return to;
+}
+
+void append_hex_escape(std::string& out, std::string_view prefix, char32_t value, int digits) {
+  const size_t at = out.size();
+  out.resize(at + prefix.size() + static_cast<size_t>(digits));
+  put_hex_escape(out.data() + at, prefix, value, digits);
 }
 
 std::string list_text(const std::vector<std::string>& items) {

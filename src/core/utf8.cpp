@@ -126,4 +126,30 @@ size_t length(std::string_view s) {
   return n - continuation;
 }
 
+std::string escape_stray_bytes(std::string_view bytes) {
+  std::string out;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const size_t good = find_invalid(bytes.substr(i)).value_or(bytes.size() - i);
+    out += bytes.substr(i, good);
+    i += good;
+    if (i < bytes.size()) append(out, 0xDC00 + static_cast<unsigned char>(bytes[i++]));
+  }
+  return out;
+}
+
+std::string_view trim_space(std::string_view text) {
+  size_t begin = 0, next = 0;
+  while (begin < text.size() && is_space(decode(text, next))) begin = next;
+  size_t end = text.size();
+  while (end > begin) {
+    size_t start = end - 1;
+    while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    next = start;
+    if (!is_space(decode(text, next)) || next != end) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
+}
+
 }  // namespace q9::utf8

@@ -59,6 +59,44 @@ TEST(Utf8, DecodesMalformedBytesOneAtATime) {
   i = 0;
   EXPECT_EQ(decode(escaped, i), 0xDCFFu);
   EXPECT_EQ(i, 3u);
+  // Escaping stray bytes gives such surrogates, one per byte; an encoded surrogate in the
+  // input is not UTF-8, so its bytes are escaped one by one too.
+  EXPECT_EQ(escape_stray_bytes("\xC3\xA9\xFF\xED\xB3\xBF"),
+            "\xC3\xA9\xED\xB3\xBF\xED\xB3\xAD\xED\xB2\xB3\xED\xB2\xBF");
+}
+
+TEST(Utf8, SpaceIsPythonsWhiteSpace) {
+  // The ends of each range, and neighbours and look-alikes that are not white space.
+  struct {
+    char32_t cp;
+    bool space, white_space;
+  } rows[] = {
+      {0x08, false, false},   {0x09, true, true},     {0x0D, true, true},   {0x0E, false, false},
+      {0x1B, false, false},   {0x1C, true, false},    {0x1F, true, false},  {0x20, true, true},
+      {0x21, false, false},   {0x84, false, false},   {0x85, true, true},   {0xA0, true, true},
+      {0x180E, false, false}, {0x1680, true, true},   {0x2000, true, true}, {0x200A, true, true},
+      {0x200B, false, false}, {0x2028, true, true},   {0x2029, true, true}, {0x202F, true, true},
+      {0x205F, true, true},   {0x2060, false, false}, {0x3000, true, true}, {0xFEFF, false, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(is_space(row.cp), row.space) << std::hex << static_cast<unsigned>(row.cp);
+    EXPECT_EQ(is_white_space(row.cp), row.white_space) << std::hex << static_cast<unsigned>(row.cp);
+  }
+}
+
+TEST(Utf8, TrimSpaceTakesWhiteSpaceOffBothEnds) {
+  const std::pair<std::string, std::string> cases[] = {
+      {" \t q9 ready\r\n\n", "q9 ready"},
+      {"\x1c\x1f"
+       "a b\v\f",
+       "a b"},
+      {"\xc2\xa0\xe3\x80\x80x\xe2\x80\xa9\xc2\x85", "x"},
+      {"\xc3\xa9", "\xc3\xa9"},
+      {" \n ", ""},
+      {"\xff ", "\xff"},
+      {"\xc0\xa0x\xe3\x80", "\xc0\xa0x\xe3\x80"},  // an overlong and a cut-off space
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(trim_space(in), out) << in;
 }
 
 }  // namespace

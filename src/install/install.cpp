@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "assets/assets.hpp"
 #include "core/files.hpp"
@@ -14,10 +13,6 @@
 namespace q9::install {
 namespace fs = std::filesystem;
 namespace {
-
-[[noreturn]] void fail(const std::string& path, int err) {
-  throw files::FileError(path + ": " + std::strerror(err));
-}
 
 // Creates `dir` and its missing ancestors; an existing directory is fine. The error
 // names the first component that could not be made.
@@ -31,9 +26,10 @@ void make_dirs(const fs::path& dir) {
     struct stat st {};
     if (::stat(so_far.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) continue;
-      fail(path_text(so_far), ENOTDIR);
+      throw files::FileError(files::normal_path_text(so_far.native()), ENOTDIR);
     }
-    fail(path_text(so_far), err);  // e.g. a dangling symbolic link: "File exists"
+    // E.g. a dangling symbolic link: "File exists".
+    throw files::FileError(files::normal_path_text(so_far.native()), err);
   }
 }
 
@@ -49,29 +45,6 @@ void _warn(Io& io, std::string_view msg) {
   io.err.flush();
 }
 
-std::string path_text(const fs::path& path) {
-  const std::string& raw = path.native();
-  std::string text;
-  size_t i = 0;
-  if (raw.starts_with("//") && !raw.starts_with("///")) {
-    text = "//";
-    i = 2;
-  } else if (raw.starts_with("/")) {
-    text = "/";
-  }
-  while (i < raw.size()) {
-    size_t slash = raw.find('/', i);
-    if (slash == std::string::npos) slash = raw.size();
-    std::string_view part(raw.data() + i, slash - i);
-    if (!part.empty() && part != ".") {
-      if (!text.empty() && text.back() != '/') text += '/';
-      text += part;
-    }
-    i = slash + 1;
-  }
-  return text.empty() ? "." : text;
-}
-
 std::vector<std::string> write_assets(const fs::path& root) {
   std::vector<std::string> written;
   for (const assets::Asset& asset : assets::ASSETS) {
@@ -81,7 +54,7 @@ std::vector<std::string> write_assets(const fs::path& root) {
     if (!bytes)
       throw std::logic_error("embedded asset " + std::string(asset.path) + " is not base64");
     files::write_file_atomic(dest, *bytes);
-    written.push_back(path_text(dest));
+    written.push_back(files::normal_path_text(dest.native()));
   }
   return written;
 }
@@ -90,7 +63,7 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   const bool config_only = std::find(argv.begin(), argv.end(), "--config-only") != argv.end();
   const fs::path target = config_dir();
   _say(io, "Varnook Q9 installer (q9infra " + std::string(VERSION) + ")");
-  _say(io, "config target: " + path_text(target));
+  _say(io, "config target: " + files::normal_path_text(target.native()));
 
   std::vector<std::string> written;
   try {
@@ -111,11 +84,11 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   StatusLine status(io.err_is_terminal ? &io.err : nullptr);
   const StepWatch watch = [&status](std::string_view step) { status.waiting(step); };
 
-  std::string_view state = ensure_burrowby(limits, watch);
+  Outcome state = ensure_burrowby(limits, watch);
   status.clear();
-  if (state == PRESENT) {
+  if (state == Outcome::Present) {
     _say(io, "burrowby present");
-  } else if (state == INSTALLED) {
+  } else if (state == Outcome::Installed) {
     _say(io, "installed burrowby");
   } else {
     _warn(io, "burrowby not installed - retry with: pipx install burrowby");
@@ -129,9 +102,9 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
   } else {
     state = ensure_persistent_install(limits, watch);
     status.clear();
-    if (state == INSTALLED) {
+    if (state == Outcome::Installed) {
       _say(io, "installed varnook-q9 persistently (q9, q9-install, burrowby)");
-    } else if (state == FAILED) {
+    } else if (state == Outcome::Failed) {
       _warn(io, "could not install persistently - retry: pipx install varnook-q9");
     } else {
       _warn(io,
@@ -139,7 +112,7 @@ int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
     }
   }
 
-  if (state == FAILED) return 1;
+  if (state == Outcome::Failed) return 1;
   _say(io, "done - " + std::string(OPENCODE_HINT));
   return 0;
 }

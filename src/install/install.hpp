@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/config_dir.hpp"
+#include "core/io.hpp"
 #include "install/provision.hpp"
 #include "q9/version.hpp"
 
@@ -24,20 +25,12 @@ using q9::config_dir;
 
 // Where the command's lines go: progress to `out`, warnings to `err`. When `err` is a
 // terminal, a provisioning step that takes long shows a status line there meanwhile.
-struct Io {
-  std::ostream& out;
-  std::ostream& err;
-  bool err_is_terminal = false;
-};
+using q9::Io;
 
 // "== msg" on io.out, flushed so progress shows before a long child process.
 void _say(Io& io, std::string_view msg);
 // "!! msg" on io.err.
 void _warn(Io& io, std::string_view msg);
-
-// The text of a path as the command prints it: repeated and trailing "/" and "."
-// components dropped ("//" at the very start kept), "." for an empty path.
-std::string path_text(const std::filesystem::path& path);
 
 // Writes every catalogue file below `root` (missing directories created, each file
 // replaced atomically) and returns the written paths in catalogue order. Prints

@@ -9,23 +9,26 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <thread>
 
 #include "install/spawn.hpp"
-#include "install/test_support.hpp"
+#include "q9/version.hpp"
+#include "testing/support.hpp"
 
 extern char** environ;
 
 namespace q9::install {
 namespace {
 using namespace std::chrono_literals;
-using testing::fake_program;
-using testing::read_text;
-using testing::TempDir;
-using testing::write_text;
+using test::fake_program;
+using test::read_text;
+using test::TempDir;
+using test::write_text;
 
-const std::string BANNER = "== Varnook Q9 installer (q9infra 1.1.1)\n";
+const std::string VERSION = "q9infra " + std::string(q9::VERSION);
+const std::string BANNER = "== Varnook Q9 installer (" + VERSION + ")\n";
 const std::string WROTE = "== wrote 12 config files (agent, command, skill)\n";
 const std::string DONE = "== done - restart opencode, then run: /varnook-q9 <company>\n";
 const std::string WARN_BURROWBY = "!! burrowby not installed - retry with: pipx install burrowby\n";
@@ -35,9 +38,9 @@ const std::string WARN_NO_PIPX =
     "!! q9 not on PATH and pipx unavailable - install pipx, then: pipx install varnook-q9\n";
 const std::string INSTALLED_PERSISTENT =
     "== installed varnook-q9 persistently (q9, q9-install, burrowby)\n";
-const std::string READY = "== q9 ready: q9infra 1.1.1\n";
+const std::string READY = "== q9 ready: " + VERSION + "\n";
 
-const std::string OK = "exit 0", FAIL = "exit 1", VERSION_LINE = "echo 'q9infra 1.1.1'";
+const std::string OK = "exit 0", FAIL = "exit 1", VERSION_LINE = "echo '" + VERSION + "'";
 // pipx that installs varnook-q9 but not burrowby.
 const std::string PIPX_ONLY_Q9 = "[ \"$2\" = --force ]";
 
@@ -88,9 +91,10 @@ struct Machine {
   }
   // Runs the installer with standard output and error on one pseudo-terminal, as in a
   // terminal window, and returns what it wrote there (output post-processing off, so
-  // lines end in "\n").
+  // lines end in "\n"). `seen` is shown the screen so far after each read.
   std::string install_on_terminal(const std::vector<std::string>& args,
-                                  std::optional<std::string> config_dir) {
+                                  std::optional<std::string> config_dir,
+                                  const std::function<void(const std::string&)>& seen) {
     int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
       throw std::runtime_error("no pseudo-terminal");
@@ -123,6 +127,7 @@ struct Machine {
       ssize_t n = ::read(master, buf, sizeof buf);
       if (n > 0) {
         screen.append(buf, n);
+        seen(screen);
       } else if (n == 0 || errno != EINTR) {
         break;
       }
@@ -214,7 +219,7 @@ TEST(Installer, OutcomesAndExitStatus) {
        0,
        PROBE},
       {"q9 answers with surrounding white space and a failing status",
-       {{"burrowby", OK}, {"q9", "printf '  q9infra 1.1.1 \\n\\n'; exit 2"}},
+       {{"burrowby", OK}, {"q9", "printf '  " + VERSION + " \\n\\n'; exit 2"}},
        {},
        "== burrowby present\n" + READY + DONE,
        "",
@@ -317,37 +322,47 @@ TEST(Installer, TerminatingTheInstallerStopsTheChildItWaitsFor) {
       std::thread installer([&] { r = m.install({}, m.cfg(), "", env); });
       std::string child;
       if (as_it_starts) {
-        child = testing::wait_for_line(m.tmp / "log.spawned");
+        child = test::wait_for_line(m.tmp / "log.spawned");
       } else {
-        child = testing::wait_for_line(m.tmp / "log.child");
-        const std::string parent = testing::wait_for_line(m.tmp / "log.parent");
+        child = test::wait_for_line(m.tmp / "log.child");
+        const std::string parent = test::wait_for_line(m.tmp / "log.parent");
         if (!parent.empty()) ::kill(std::stoi(parent), sig);
       }
       installer.join();
       ASSERT_FALSE(child.empty()) << what;
       EXPECT_EQ(r.status, -sig) << what;
-      for (int i = 0; i < 200 && testing::alive(child); ++i) std::this_thread::sleep_for(10ms);
-      EXPECT_FALSE(testing::alive(child)) << "pipx outlived the installer, " << what;
-      if (testing::alive(child)) ::kill(std::stoi(child), SIGKILL);
+      const bool ended = test::eventually([&] { return !test::alive(child); });
+      EXPECT_TRUE(ended) << "pipx outlived the installer, " << what;
+      if (!ended) ::kill(std::stoi(child), SIGKILL);
     }
   }
 }
 
 TEST(Installer, SlowStepShowsAStatusLineOnATerminalOnly) {
-  const std::string PIPX_SLOW_ON_BURROWBY = "if [ \"$2\" = burrowby ]; then sleep 3.2; fi";
+  // pipx takes its time over burrowby: until the test has seen the status line, or 30 s.
+  const std::string PIPX_SLOW_ON_BURROWBY =
+      "[ \"$2\" = burrowby ] || exit 0\n"
+      "i=0; while [ ! -e \"$Q9_FAKE_LOG.seen\" ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); "
+      "done";
   Machine m({{"pipx", PIPX_SLOW_ON_BURROWBY}});
   const std::string head = BANNER + "== config target: " + m.cfg() + "\n" + WROTE;
   const std::string tail = "== installed burrowby\n" + INSTALLED_PERSISTENT + DONE;
-  const std::string screen = m.install_on_terminal({}, m.cfg());
+  const std::string DRAWN = "\r.. installing burrowby (0:0";
+  const std::string screen = m.install_on_terminal({}, m.cfg(), [&](const std::string& shown) {
+    if (shown.find(DRAWN) != std::string::npos) write_text(m.tmp / "log.seen", "");
+  });
   ASSERT_TRUE(screen.starts_with(head) && screen.ends_with(tail) &&
               screen.size() >= head.size() + tail.size())
       << screen;
-  // Drawn after two seconds, redrawn each second, then blanked out before the step's line.
+  // Drawn after two seconds, redrawn as the seconds change, then blanked out before the
+  // step's line.
   const std::string status = screen.substr(head.size(), screen.size() - head.size() - tail.size());
-  const std::string DRAWN = "\r.. installing burrowby (0:0";
   std::string expected;
-  for (size_t at = 0, second = 2; (at = status.find(DRAWN, at)) != std::string::npos; ++at) {
-    expected += DRAWN + std::to_string(second++) + ")";
+  for (size_t at = 0, last = 1; (at = status.find(DRAWN, at)) != std::string::npos; ++at) {
+    const size_t second = static_cast<size_t>(status[at + DRAWN.size()] - '0');
+    EXPECT_GT(second, last) << status;
+    last = second;
+    expected += DRAWN + std::to_string(second) + ")";
   }
   EXPECT_FALSE(expected.empty());
   EXPECT_EQ(status, expected + "\r" + std::string(29, ' ') + "\r");

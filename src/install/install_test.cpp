@@ -13,13 +13,13 @@
 #include "assets/assets.hpp"
 #include "core/files.hpp"
 #include "install/status_line.hpp"
-#include "install/test_support.hpp"
+#include "testing/support.hpp"
 
 namespace q9::install {
 namespace {
-using testing::read_text;
-using testing::TempDir;
-using testing::write_text;
+using test::read_text;
+using test::TempDir;
+using test::write_text;
 
 TEST(WriteAssets, WritesEveryFileInCatalogueOrder) {
   TempDir tmp;
@@ -87,24 +87,6 @@ TEST(WriteAssets, WritesThroughALinkToADeviceAndKeepsIt) {
   EXPECT_TRUE(std::filesystem::is_character_file(tmp / "full"));
 }
 
-TEST(PathText, DropsEmptyAndDotComponents) {
-  struct Case {
-    std::string in, out;
-  } cases[] = {
-      {"/tmp/x/", "/tmp/x"},
-      {"/tmp//x/./y", "/tmp/x/y"},
-      {"rel/./a", "rel/a"},
-      {"./", "."},
-      {"", "."},
-      {"//net/x", "//net/x"},
-      {"///x", "/x"},
-      {"/", "/"},
-      {"a/../b", "a/../b"},
-      {"~user/x", "~user/x"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(path_text(c.in), c.out) << c.in;
-}
-
 TEST(StatusLine, DrawnAfterTwoSecondsRedrawnEachSecondAndErased) {
   const auto at = [](double seconds) {
     return StatusLine::Clock::time_point() +
@@ -130,7 +112,8 @@ TEST(StatusLine, DrawnAfterTwoSecondsRedrawnEachSecondAndErased) {
       {PROBE, 616, ""},  // after clear() the step starts anew
   };
   std::ostringstream term;
-  StatusLine line(&term);
+  Out out(term);
+  StatusLine line(&out);
   for (const Call& c : calls) {
     term.str("");
     if (c.step.empty()) {

@@ -1,34 +1,11 @@
 // Provisioning of burrowby and of a lasting q9 command through pipx and pip.
 #include "install/provision.hpp"
 
-#include <array>
+#include "core/utf8.hpp"
 
 namespace q9::install {
 namespace fs = std::filesystem;
 namespace {
-
-// The white space that surrounds a version line: ASCII controls, the information
-// separators U+001C-U+001F, and the Unicode spaces, each as its UTF-8 bytes.
-constexpr std::array<std::string_view, 29> kSpaces = {
-    "\t",           "\n",           "\v",           "\f",           "\r",           " ",
-    "\x1c",         "\x1d",         "\x1e",         "\x1f",         "\xc2\x85",     "\xc2\xa0",
-    "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81", "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84",
-    "\xe2\x80\x85", "\xe2\x80\x86", "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a",
-    "\xe2\x80\xa8", "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
-
-size_t space_prefix(std::string_view text) {
-  for (std::string_view s : kSpaces) {
-    if (text.starts_with(s)) return s.size();
-  }
-  return 0;
-}
-
-size_t space_suffix(std::string_view text) {
-  for (std::string_view s : kSpaces) {
-    if (text.ends_with(s)) return s.size();
-  }
-  return 0;
-}
 
 constexpr std::string_view INSTALLING_BURROWBY = "installing burrowby";
 constexpr std::string_view CHECKING_Q9 = "checking q9";
@@ -57,18 +34,26 @@ bool installer_succeeds(const fs::path& program, const std::vector<std::string>&
 
 }  // namespace
 
-std::string strip_space(std::string_view text) {
-  while (size_t n = space_prefix(text)) text.remove_prefix(n);
-  while (size_t n = space_suffix(text)) text.remove_suffix(n);
-  return std::string(text);
+std::string_view word(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Present:
+      return "present";
+    case Outcome::Installed:
+      return "installed";
+    case Outcome::Failed:
+      return "failed";
+    case Outcome::Unavailable:
+      return "unavailable";
+  }
+  return "";
 }
 
-std::string_view ensure_burrowby(const Limits& limits, const StepWatch& watch) {
-  if (find_executable("burrowby")) return PRESENT;
+Outcome ensure_burrowby(const Limits& limits, const StepWatch& watch) {
+  if (find_executable("burrowby")) return Outcome::Present;
   if (auto pipx = find_executable("pipx")) {
     if (installer_succeeds(*pipx, {"pipx", "install", "burrowby"}, limits.burrowby,
                            INSTALLING_BURROWBY, watch)) {
-      return INSTALLED;
+      return Outcome::Installed;
     }
   }
   // This program has no language runtime of its own: pip runs as a module of the
@@ -77,16 +62,16 @@ std::string_view ensure_burrowby(const Limits& limits, const StepWatch& watch) {
     if (installer_succeeds(*python,
                            {python->string(), "-m", "pip", "install", "--user", "-q", "burrowby"},
                            limits.burrowby, INSTALLING_BURROWBY, watch)) {
-      return INSTALLED;
+      return Outcome::Installed;
     }
   }
-  return FAILED;
+  return Outcome::Failed;
 }
 
 std::string probe_q9(const fs::path& q9, const Limits& limits, const StepWatch& watch) {
   try {
-    return strip_space(
-        run_step(q9, {q9.string(), "version"}, limits.probe, CHECKING_Q9, watch).out);
+    const RunResult r = run_step(q9, {q9.string(), "version"}, limits.probe, CHECKING_Q9, watch);
+    return std::string(utf8::trim_space(r.out));
   } catch (const std::system_error&) {
     return {};
   } catch (const ChildError&) {
@@ -94,16 +79,16 @@ std::string probe_q9(const fs::path& q9, const Limits& limits, const StepWatch& 
   }
 }
 
-std::string_view ensure_persistent_install(const Limits& limits, const StepWatch& watch) {
+Outcome ensure_persistent_install(const Limits& limits, const StepWatch& watch) {
   if (auto q9 = find_executable("q9")) {
-    if (!probe_q9(*q9, limits, watch).empty()) return PRESENT;
+    if (!probe_q9(*q9, limits, watch).empty()) return Outcome::Present;
   }
   auto pipx = find_executable("pipx");
-  if (!pipx) return UNAVAILABLE;
+  if (!pipx) return Outcome::Unavailable;
   return installer_succeeds(*pipx, {"pipx", "install", "--force", "varnook-q9"}, limits.persistent,
                             INSTALLING_Q9, watch)
-             ? INSTALLED
-             : FAILED;
+             ? Outcome::Installed
+             : Outcome::Failed;
 }
 
 }  // namespace q9::install

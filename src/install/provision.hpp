@@ -12,11 +12,10 @@
 
 namespace q9::install {
 
-// Outcome words, compared exactly by the installer command.
-inline constexpr std::string_view PRESENT = "present";
-inline constexpr std::string_view INSTALLED = "installed";
-inline constexpr std::string_view FAILED = "failed";
-inline constexpr std::string_view UNAVAILABLE = "unavailable";
+// How provisioning ended; word() gives its word: "present", "installed", "failed" or
+// "unavailable".
+enum class Outcome { Present, Installed, Failed, Unavailable };
+std::string_view word(Outcome outcome);
 
 // Time limits of the child processes; tests pass short ones.
 struct Limits {
@@ -35,18 +34,16 @@ using StepWatch = std::function<void(std::string_view step)>;
 // `pipx install burrowby` (when pipx is on PATH), then
 // `python3 -m pip install --user -q burrowby` (when python3 is on PATH), and returns
 // "installed" for the first that exits 0, else "failed".
-std::string_view ensure_burrowby(const Limits& limits = {}, const StepWatch& watch = {});
+Outcome ensure_burrowby(const Limits& limits = {}, const StepWatch& watch = {});
 
-// The trimmed standard output of `<q9> version`; empty when it cannot be started, times
-// out or prints nothing. The exit status is not looked at.
+// The standard output of `<q9> version` without the white space around it (as
+// utf8::trim_space() has it); empty when it cannot be started, times out or prints
+// nothing. The exit status is not looked at.
 std::string probe_q9(const std::filesystem::path& q9, const Limits& limits = {},
                      const StepWatch& watch = {});
 
 // "present" when a q9 on PATH answers `version`; else "unavailable" without pipx on PATH;
 // else `pipx install --force varnook-q9` gives "installed" (status 0) or "failed".
-std::string_view ensure_persistent_install(const Limits& limits = {}, const StepWatch& watch = {});
-
-// `text` without the leading and trailing white space (ASCII and Unicode, as UTF-8).
-std::string strip_space(std::string_view text);
+Outcome ensure_persistent_install(const Limits& limits = {}, const StepWatch& watch = {});
 
 }  // namespace q9::install

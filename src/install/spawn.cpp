@@ -15,6 +15,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <thread>
+#include <utility>
+
+#include "core/fd.hpp"
 
 extern char** environ;
 
@@ -49,53 +52,65 @@ std::string default_search_path() {
   return path;
 }
 
-// Owns the descriptors of one pipe.
+// Throws std::system_error for a call that returned the error number `rc`.
+void check(int rc, const char* what) {
+  if (rc != 0) throw std::system_error(rc, std::generic_category(), what);
+}
+
+// Adds `flag` to a descriptor's flags: `get` and `set` are F_GETFD and F_SETFD, or
+// F_GETFL and F_SETFL.
+void add_flag(int fd, int get, int set, int flag) {
+  const int flags = ::fcntl(fd, get);
+  if (flags < 0 || ::fcntl(fd, set, flags | flag) < 0) check(errno, "fcntl");
+}
+
+// The two ends of a pipe, closed in the children.
 struct Pipe {
-  int fd[2] = {-1, -1};
-  Pipe() {
-    if (::pipe(fd) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-    for (int f : fd) ::fcntl(f, F_SETFD, FD_CLOEXEC);
-  }
-  ~Pipe() {
-    close_read();
-    close_write();
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  void close_read() {
-    if (fd[0] >= 0) ::close(fd[0]);
-    fd[0] = -1;
-  }
-  void close_write() {
-    if (fd[1] >= 0) ::close(fd[1]);
-    fd[1] = -1;
-  }
+  Fd read, write;
 };
 
+Pipe make_pipe() {
+  int fd[2];
+  if (::pipe(fd) != 0) check(errno, "pipe");
+  Pipe pipe{Fd(fd[0]), Fd(fd[1])};
+  for (int f : fd) add_flag(f, F_GETFD, F_SETFD, FD_CLOEXEC);
+  return pipe;
+}
+
+// How the child starts. Not copyable: it owns what the init calls allocate.
 struct SpawnSetup {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
-  SpawnSetup(int out_fd, int err_fd) {
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+  SpawnSetup() {
+    check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
+    if (int rc = posix_spawnattr_init(&attr)) {
+      posix_spawn_file_actions_destroy(&actions);
+      check(rc, "posix_spawnattr_init");
+    }
+  }
+  // Delegates, so that the destructor runs when a step here fails.
+  SpawnSetup(int out_fd, int err_fd) : SpawnSetup() {
+    check(posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0), "addopen");
+    check(posix_spawn_file_actions_adddup2(&actions, out_fd, 1), "adddup2");
+    check(posix_spawn_file_actions_adddup2(&actions, err_fd, 2), "adddup2");
     // A group of its own, so a time-out can stop everything the child started; default
     // signal handling and an empty mask, whatever this process has set for itself.
-    posix_spawnattr_setflags(
-        &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attr, 0);
+    check(posix_spawnattr_setflags(
+              &attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+          "setflags");
+    check(posix_spawnattr_setpgroup(&attr, 0), "setpgroup");
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
+    check(posix_spawnattr_setsigmask(&attr, &none), "setsigmask");
+    check(posix_spawnattr_setsigdefault(&attr, &all), "setsigdefault");
   }
   ~SpawnSetup() {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
   }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
 // Holds back the signals passed on to children from the calling thread for the scope; one
@@ -121,9 +136,13 @@ class HeldSignals {
 // Kills and reaps the child's group unless the child was reaped normally, so no path out
 // of run() (an exception included) leaves a process running. Adopt and reap only while
 // the signals are held (adopt()'s caller holds them; the reaping functions do).
+// Move-only: a copy would kill and reap the child a second time.
 struct ChildGuard {
   pid_t pid = -1;
   bool reaped = true;
+  ChildGuard() = default;
+  ChildGuard(ChildGuard&& other) noexcept
+      : pid(other.pid), reaped(std::exchange(other.reaped, true)) {}
   ~ChildGuard() {
     if (!reaped) stop();
   }
@@ -244,7 +263,7 @@ void pass_signals_to_children() {
 RunResult run(const fs::path& program, const std::vector<std::string>& argv,
               std::chrono::milliseconds limit, const std::function<void()>& waiting) {
   const auto deadline = Clock::now() + limit;
-  Pipe out_pipe, err_pipe;
+  Pipe out_pipe = make_pipe(), err_pipe = make_pipe();
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -255,18 +274,18 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
     // A signal between the start of the child and the recording of its group would end
     // this process and leave the child running; held, it arrives once the group is known.
     HeldSignals held;
-    SpawnSetup setup(out_pipe.fd[1], err_pipe.fd[1]);
+    SpawnSetup setup(out_pipe.write.get(), err_pipe.write.get());
     pid_t pid = -1;
     rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, args.data(), environ);
     if (rc == 0) child.adopt(pid);
   }
-  out_pipe.close_write();
-  err_pipe.close_write();
+  out_pipe.write.reset();
+  err_pipe.write.reset();
   if (rc != 0) throw std::system_error(rc, std::generic_category(), program.string());
 
   RunResult result;
-  Stream streams[2] = {{out_pipe.fd[0], &result.out}, {err_pipe.fd[0], &result.err}};
-  for (Stream& s : streams) ::fcntl(s.fd, F_SETFL, ::fcntl(s.fd, F_GETFL) | O_NONBLOCK);
+  Stream streams[2] = {{out_pipe.read.get(), &result.out}, {err_pipe.read.get(), &result.err}};
+  for (Stream& s : streams) add_flag(s.fd, F_GETFL, F_SETFL, O_NONBLOCK);
 
   std::chrono::microseconds idle(50);
   for (;;) {
@@ -281,12 +300,13 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
       return result;
     }
 
+    // Before the limit is checked, so that it sees every child that the check could end.
+    if (waiting) waiting();
     const auto now = Clock::now();
     if (now >= deadline) {
       child.stop();
       throw TimeoutError(program.string() + " timed out after " + seconds_text(limit));
     }
-    if (waiting) waiting();
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
                 std::chrono::milliseconds(1);
 

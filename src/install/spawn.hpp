@@ -52,7 +52,8 @@ std::optional<std::filesystem::path> find_executable(std::string_view name);
 // open by processes it left behind is not waited for. When `limit` passes first, the
 // whole process group is killed, the child is reaped, and TimeoutError is thrown.
 // `waiting`, when given, is called again and again while the child runs, with no more than
-// about 50 ms between calls; what it throws ends the run, the child's group killed.
+// about 50 ms between calls and once before each check of the limit (so it sees a running
+// child before the limit can end it); what it throws ends the run, the child's group killed.
 // Throws std::system_error when the program cannot be started (missing, not
 // executable), ChildError for other failures of the child-process layer.
 RunResult run(const std::filesystem::path& program, const std::vector<std::string>& argv,

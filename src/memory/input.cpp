@@ -11,6 +11,7 @@
 #include <memory>
 #include <system_error>
 
+#include "core/config_dir.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::memory {
@@ -94,11 +95,34 @@ std::string today() { return _time_text("%Y-%m-%d", false); }
 
 std::string utc_now() { return _time_text("%Y-%m-%dT%H:%M:%S+00:00", true); }
 
+std::string percent_encode(std::string_view text, std::string_view keep) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+        keep.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string absolute_report_path(std::string_view path) {
   if (path.empty()) throw MemoryError("report path is empty");
   namespace fs = std::filesystem;
+  // "~" and "~/..." name the home directory, as a shell reads them unquoted; a path that
+  // came through quotes would otherwise land in a folder named "~" below the current one.
+  std::string typed(path);
+  if (path == "~" || path.starts_with("~/")) {
+    typed = home_of_current_user() + typed.substr(1);
+    if (typed.empty()) typed = "/";
+  }
   std::error_code ec;
-  const fs::path abs = fs::absolute(fs::path(path), ec);
+  const fs::path abs = fs::absolute(fs::path(typed), ec);
   if (ec) throw MemoryError("report path " + std::string(path) + ": " + ec.message());
   fs::path out;
   for (const fs::path& part : abs) {

@@ -33,6 +33,10 @@ std::string today();
 // The current time in UTC with its offset: YYYY-MM-DDTHH:MM:SS+00:00.
 std::string utc_now();
 
+// `text` with every byte but ASCII letters, digits, "-._~" and those in `keep` written as
+// %XX, as URIs want it.
+std::string percent_encode(std::string_view text, std::string_view keep = "");
+
 // `path` made absolute against the current folder, "." components dropped (".." is kept:
 // it may pass through a symbolic link). Throws MemoryError for an empty path.
 std::string absolute_report_path(std::string_view path);

@@ -42,6 +42,11 @@ constexpr int PG_DIAG_MESSAGE_PRIMARY = 'M';
   X(char*, PQerrorMessage, (const PGconn* conn))                                                 \
   X(PQnoticeProcessor, PQsetNoticeProcessor, (PGconn * conn, PQnoticeProcessor proc, void* arg)) \
   X(void, PQfinish, (PGconn * conn))                                                             \
+  X(char*, PQparameterStatus, (const PGconn* conn, const char* paramName))                       \
+  X(char*, PQhost, (const PGconn* conn))                                                         \
+  X(char*, PQport, (const PGconn* conn))                                                         \
+  X(char*, PQdb, (const PGconn* conn))                                                           \
+  X(PGresult*, PQexec, (PGconn * conn, const char* command))                                     \
   X(PGresult*, PQexecParams,                                                                     \
     (PGconn * conn, const char* command, int nParams, const Oid* paramTypes,                     \
      const char* const* paramValues, const int* paramLengths, const int* paramFormats,           \

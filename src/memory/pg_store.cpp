@@ -1,13 +1,14 @@
 // The entity memory store on PostgreSQL. Many agents on many machines write at once:
-// an entity is created or found in one statement (INSERT ... ON CONFLICT (key) DO UPDATE
-// ... RETURNING), a record is added with ON CONFLICT DO NOTHING against a unique index
-// over the short columns and md5() of the long texts (an index entry is capped at 2704
-// bytes), and the schema is created or upgraded in one transaction holding an advisory
-// lock, the version read again once the lock is held. Orders visible to people compare
-// keys byte by byte (COLLATE "C"), whatever collation the database was created with.
+// an entity is created or found in one statement (INSERT ... ON CONFLICT DO UPDATE ...
+// RETURNING), a record is added with ON CONFLICT DO NOTHING, both against unique indexes
+// over md5() of the texts (an index entry is capped at 2704 bytes), and the schema is
+// created or upgraded in one transaction holding an advisory lock, the version read again
+// once the lock is held. Orders visible to people compare keys byte by byte (COLLATE "C"),
+// whatever collation the database was created with. Everything works through a
+// transaction pooler: no session state, no named statements, and limits set per
+// transaction, never as start-up options (which poolers refuse).
 #include "memory/pg_store.hpp"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -42,29 +43,29 @@ const std::vector<std::vector<const char*>> MIGRATIONS = {
         "  (entity_id, kind, fact_date, version, md5(section), md5(text), md5(source))",
         "CREATE INDEX q9_records_by_entity ON q9_records (entity_id, id)",
     },
+    // 1 -> 2: keys of any length (a btree entry holds at most 2704 bytes)
+    {
+        "ALTER TABLE q9_entities DROP CONSTRAINT IF EXISTS q9_entities_key_key",
+        "CREATE UNIQUE INDEX q9_entities_key ON q9_entities (md5(key))",
+    },
 };
 
-// Timeouts applied unless the URI or PGOPTIONS sets its own: a locked table or a stuck
-// statement ends in an error within seconds instead of a hang.
-constexpr const char* SERVER_TIMEOUTS = "-c lock_timeout=5s -c statement_timeout=30s";
+// Limits for the transaction they are set in, so that a locked table or a stuck statement
+// ends in an error within seconds instead of a hang. set_config(..., true) ends with the
+// transaction: the limits hold through a transaction pooler and never reach another
+// client's session. Limits the session has already (the URI's options, PGOPTIONS, the
+// role's settings) are kept.
+#define Q9_LIMITS                                                                              \
+  "SELECT set_config('lock_timeout', '5s', true) WHERE current_setting('lock_timeout') = '0';" \
+  " SELECT set_config('statement_timeout', '30s', true)"                                       \
+  " WHERE current_setting('statement_timeout') = '0'"
+constexpr const char* BEGIN = "BEGIN; " Q9_LIMITS;
+// One implicit transaction: the limits, then the schema version.
+constexpr const char* SCHEMA_VERSION_NOW = Q9_LIMITS "; SELECT max(version) FROM q9_schema";
+#undef Q9_LIMITS
 constexpr const char* CONNECT_TIMEOUT = "10";
 
 void _quiet(void*, const char*) {}
-
-std::string _percent_encode(std::string_view s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 
 // libpq's messages run over several lines (one per address tried, hints indented).
 std::string _one_line(std::string_view text) {
@@ -83,6 +84,21 @@ std::string _one_line(std::string_view text) {
     }
     i = end + 1;
   }
+  return out;
+}
+
+// postgresql://HOST:PORT/DATABASE, each part percent-encoded and left out when absent.
+std::string _location(const char* host, const char* port, const char* db) {
+  const std::string h = host ? host : "";
+  std::string out = "postgresql://";
+  if (h.find(':') != std::string::npos && h.find('/') == std::string::npos) {
+    out.append("[").append(h).append("]");  // an IPv6 address
+  } else {
+    out.append(percent_encode(h));
+  }
+  if (port && *port) out.append(":").append(percent_encode(port));
+  out.append("/");
+  if (db) out.append(percent_encode(db));
   return out;
 }
 
@@ -110,17 +126,7 @@ class Options {
     return out;
   }
   std::string location() const {
-    const std::string host = get("host") ? get("host") : get("hostaddr") ? get("hostaddr") : "";
-    std::string out = "postgresql://";
-    if (host.find(':') != std::string::npos && host.find('/') == std::string::npos) {
-      out.append("[").append(host).append("]");  // an IPv6 address
-    } else {
-      out.append(_percent_encode(host));
-    }
-    if (const char* port = get("port")) out.append(":").append(_percent_encode(port));
-    out.append("/");
-    if (const char* db = get("dbname")) out.append(_percent_encode(db));
-    return out;
+    return _location(get("host") ? get("host") : get("hostaddr"), get("port"), get("dbname"));
   }
 
  private:
@@ -186,8 +192,8 @@ PgStore::~PgStore() {
   if (conn_) pq_.PQfinish(conn_);
 }
 
-void PgStore::_fail(const char* message) const {
-  std::string text = _one_line(message ? message : "unknown error");
+void PgStore::_fail(std::string_view message) const {
+  std::string text = _one_line(message.empty() ? "unknown error" : message);
   for (const std::string& secret : secrets_) {
     for (size_t at; (at = text.find(secret)) != std::string::npos;)
       text.replace(at, secret.size(), "***");
@@ -204,7 +210,7 @@ PgStore::Result PgStore::_run(const char* sql, std::initializer_list<std::string
   return r;
 }
 
-void PgStore::open() {
+void PgStore::open(bool) {
   Options parsed(pq_, pq_.PQconninfoParse(uri_.c_str(), nullptr));
   std::vector<const char*> keys, values;
   auto put = [&](const char* k, const char* v) {
@@ -218,20 +224,35 @@ void PgStore::open() {
     put("connect_timeout", CONNECT_TIMEOUT);
   }
   put("dbname", uri_.c_str());
-  // After it: what the store needs whatever the URI says. Later -c settings win, so the
-  // URI's or PGOPTIONS's own timeouts still apply.
+  // After it: what the store needs whatever the URI says.
   put("client_encoding", "UTF8");
-  const char* own = parsed.get("options") ? parsed.get("options") : std::getenv("PGOPTIONS");
-  const std::string options = std::string(SERVER_TIMEOUTS) + (own ? std::string(" ") + own : "");
-  put("options", options.c_str());
   put(nullptr, nullptr);
   conn_ = pq_.PQconnectdbParams(keys.data(), values.data(), 1);
   if (!conn_) throw MemoryError("memory store " + location_ + ": out of memory");
-  if (Options actual(pq_, pq_.PQconninfo(conn_)); actual) location_ = actual.location();
-  if (pq_.PQstatus(conn_) != pq::CONNECTION_OK) _fail(pq_.PQerrorMessage(conn_));
+  Options actual(pq_, pq_.PQconninfo(conn_));
+  if (actual) location_ = actual.location();
+  if (pq_.PQstatus(conn_) != pq::CONNECTION_OK) {
+    std::string message = pq_.PQerrorMessage(conn_);
+    // libpq does not say which certificates it trusted.
+    if (message.find("certificate verify failed") != std::string::npos) {
+      const char* root = actual ? actual.get("sslrootcert") : nullptr;
+      message = _one_line(message) +
+                " (the server's certificate is not signed by a certificate in " +
+                (root ? root : "~/.postgresql/root.crt") + ")";
+    }
+    _fail(message);
+  }
+  // The server the host list led to.
+  location_ = _location(pq_.PQhost(conn_), pq_.PQport(conn_), pq_.PQdb(conn_));
   pq_.PQsetNoticeProcessor(conn_, _quiet, nullptr);
+  // Other encodings cannot hold every name and claim (and SQL_ASCII checks nothing).
+  const char* encoding = pq_.PQparameterStatus(conn_, "server_encoding");
+  if (encoding && std::string_view(encoding) != "UTF8") {
+    _fail(std::string("the database's encoding is ") + encoding +
+          "; the memory store needs a database created with ENCODING 'UTF8'");
+  }
 
-  Result r = _run("SELECT version FROM q9_schema");
+  Result r(pq_, pq_.PQexec(conn_, SCHEMA_VERSION_NOW));
   if (r.ok() && r.rows() == 1 && r.integer(0, 0) == SCHEMA_VERSION) return;
   if (!r.ok() && r.state() != "42P01") _fail(r.error());  // 42P01: no such table yet
   _migrate();
@@ -246,7 +267,10 @@ PgStore::Result PgStore::_exec(const char* sql, std::initializer_list<std::strin
 // Runs `body` inside BEGIN ... COMMIT, rolling back when it throws.
 template <typename F>
 auto PgStore::_transaction(F&& body) {
-  _exec("BEGIN");
+  if (Result r(pq_, pq_.PQexec(conn_, BEGIN)); !r.ok()) {
+    _run("ROLLBACK");
+    _fail(r.error());
+  }
   try {
     auto result = body();
     _exec("COMMIT");
@@ -283,9 +307,10 @@ Store::Added PgStore::insert(const std::string& key, const std::string& name, co
   return _transaction([&] {
     // One statement creates or finds the entity and locks its row until the commit.
     Result e = _exec(
-        "INSERT INTO q9_entities (key, name) VALUES ($1, $2)"
-        " ON CONFLICT (key) DO UPDATE SET name = q9_entities.name RETURNING id, name",
+        "INSERT INTO q9_entities (key, name) VALUES ($1, $2) ON CONFLICT (md5(key))"
+        " DO UPDATE SET name = q9_entities.name RETURNING id, name, key = $1",
         {key, name});
+    if (e.text(0, 2) != "t") _fail("the key of " + name + " has the md5 of another entity's key");
     Result added = _exec(
         "INSERT INTO q9_records (entity_id, kind, section, text, source, fact_date, version,"
         " recorded_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT DO NOTHING",
@@ -298,11 +323,13 @@ Store::Added PgStore::insert(const std::string& key, const std::string& name, co
 std::optional<std::string> PgStore::load(const std::string& key,
                                          const std::function<void(Row&)>& each) {
   // One statement, so one snapshot.
-  Result r = _exec(
-      "SELECT e.name, r.kind, r.section, r.text, r.source, r.fact_date, r.version, r.recorded_at"
-      " FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
-      " WHERE e.key = $1 ORDER BY r.id",
-      {key});
+  Result r = _transaction([&] {
+    return _exec(
+        "SELECT e.name, r.kind, r.section, r.text, r.source, r.fact_date, r.version,"
+        " r.recorded_at FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
+        " WHERE md5(e.key) = md5($1) AND e.key = $1 ORDER BY r.id",
+        {key});
+  });
   if (r.rows() == 0) return std::nullopt;
   Row row;
   for (int i = 0; i < r.rows(); ++i) {
@@ -320,14 +347,25 @@ std::optional<std::string> PgStore::load(const std::string& key,
 }
 
 std::pair<int64_t, int64_t> PgStore::count() {
-  Result r = _exec("SELECT (SELECT count(*) FROM q9_entities), (SELECT count(*) FROM q9_records)");
+  Result r = _transaction([&] {
+    return _exec("SELECT (SELECT count(*) FROM q9_entities), (SELECT count(*) FROM q9_records)");
+  });
   return {r.integer(0, 0), r.integer(0, 1)};
 }
 
-std::vector<std::string> PgStore::names() {
-  Result r = _exec("SELECT name FROM q9_entities ORDER BY key COLLATE \"C\"");
-  std::vector<std::string> out;
-  for (int i = 0; i < r.rows(); ++i) out.push_back(r.text(i, 0));
+std::vector<EntitySummary> PgStore::list() {
+  Result r = _transaction([&] {
+    return _exec(
+        "SELECT e.name, count(r.id) FILTER (WHERE r.kind = 'fact'),"
+        " max(r.fact_date COLLATE \"C\") FROM q9_entities e"
+        " LEFT JOIN q9_records r ON r.entity_id = e.id GROUP BY e.id ORDER BY e.key COLLATE \"C\"");
+  });
+  std::vector<EntitySummary> out;
+  out.reserve(static_cast<size_t>(r.rows()));
+  for (int i = 0; i < r.rows(); ++i) {
+    EntitySummary& e = out.emplace_back(EntitySummary{r.text(i, 0), r.integer(i, 1), {}});
+    if (!r.null(i, 2) && r.text(i, 2) != "") e.last_updated = r.text(i, 2);
+  }
   return out;
 }
 

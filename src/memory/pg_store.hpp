@@ -23,24 +23,25 @@ class PgStore : public Store {
   // postgresql://HOST:PORT/DATABASE, the parts percent-encoded (a socket folder as %2F...).
   std::string location() const override { return location_; }
   // The schema version this program writes, kept in the table q9_schema.
-  static constexpr int SCHEMA_VERSION = 1;
+  static constexpr int SCHEMA_VERSION = 2;
 
  protected:
-  void open() override;
+  void open(bool write) override;
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
   std::optional<std::string> load(const std::string& key,
                                   const std::function<void(Row&)>& each) override;
   std::pair<int64_t, int64_t> count() override;
-  std::vector<std::string> names() override;
+  std::vector<EntitySummary> list() override;
 
  private:
   class Result;
   // Runs one statement; _exec also turns a failure into MemoryError.
   Result _run(const char* sql, std::initializer_list<std::string_view> params = {});
   Result _exec(const char* sql, std::initializer_list<std::string_view> params = {});
+  // Runs `body` in one transaction with the store's time limits.
   template <typename F>
   auto _transaction(F&& body);
-  [[noreturn]] void _fail(const char* message) const;
+  [[noreturn]] void _fail(std::string_view message) const;
   void _migrate();
 
   const pq::Api& pq_;

@@ -3,7 +3,8 @@
 // BEGIN IMMEDIATE transaction, so a record is either wholly there or not at all. A new
 // database is built complete (WAL mode, schema) under a private name and linked into place,
 // because the switch of a shared new file to WAL fails with "database is locked" whatever
-// the busy timeout.
+// the busy timeout. A store that needs an upgrade, or whose WAL had to be recovered after a
+// writer died, is checked for damage first; one this user may only read is opened read-only.
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
@@ -11,7 +12,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -24,6 +27,19 @@
 namespace q9::memory {
 namespace fs = std::filesystem;
 namespace {
+
+// SQLite tells that it recovered the WAL of a writer that died only through its log, which
+// has to be set up before SQLite initialises.
+bool recovered_wal = false;
+void _log(void*, int code, const char*) {
+  if (code == SQLITE_NOTICE_RECOVER_WAL) recovered_wal = true;
+}
+[[maybe_unused]] const int LOG_SET = sqlite3_config(SQLITE_CONFIG_LOG, _log, nullptr);
+
+// Temporary stores of a first use killed before it finished; one that lives this long is not
+// being built any more.
+constexpr const char* NEW_PREFIX = ".memory.db.new-";
+constexpr auto STALE_AFTER = std::chrono::minutes(10);
 
 // A prepared statement that finalises itself.
 class Stmt {
@@ -91,15 +107,22 @@ auto write_transaction(sqlite3* db, const fs::path& path, F&& body) {
   }
 }
 
+// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string _repaired(const std::string& text) {
+  if (!utf8::find_invalid(text)) return text;
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const char32_t c = utf8::decode(text, i);
+    utf8::append(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
+  }
+  return out;
+}
+
 // A display name that gives a key: bytes that are not UTF-8 become U+FFFD, and a name that
 // is blank once normalised (zero-width characters only, say) is spelled out as code points.
 // Older stores took both.
 std::string _keyable_name(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size();) {
-    const char32_t c = utf8::decode(name, i);
-    utf8::append(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
-  }
+  const std::string out = _repaired(name);
   try {
     entity_key(out);
     return out;
@@ -152,8 +175,9 @@ void _rekey(sqlite3* db, const fs::path& path) {
     Stmt gone(db, path, "DELETE FROM entities WHERE id = ?1");
     gone.bind(1, from).step();
   }
-  // Through a key no entity can have, so no new key meets an old one on the way.
-  Stmt park(db, path, "UPDATE entities SET key = char(1) || id WHERE id = ?1");
+  // Through a key no name can give, so no new key meets an old one on the way: keys are
+  // text, and a blob never equals text.
+  Stmt park(db, path, "UPDATE entities SET key = CAST(id AS BLOB) WHERE id = ?1");
   Stmt set(db, path, "UPDATE entities SET key = ?2 WHERE id = ?1");
   Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
   for (const Kept& e : entities) {
@@ -167,6 +191,52 @@ void _rekey(sqlite3* db, const fs::path& path) {
       rename.bind(1, e.id).bind(2, e.name).step();
       rename.reset();
     }
+  }
+}
+
+// 3 -> 4: text that is not UTF-8 becomes U+FFFD in every column, as 2 -> 3 did for names
+// only, so that every recall is JSON. A record whose repaired form is there already goes.
+void _repair_text(sqlite3* db, const fs::path& path) {
+  constexpr int N = 6;
+  std::vector<std::pair<int64_t, std::array<std::string, N>>> broken;
+  {
+    Stmt all(db, path,
+             "SELECT id, kind, section, text, source, fact_date, recorded_at FROM records");
+    while (all.step()) {
+      std::array<std::string, N> cols;
+      bool bad = false;
+      for (int c = 0; c < N; ++c) {
+        cols[c] = all.text(c + 1);
+        bad = bad || utf8::find_invalid(cols[c]).has_value();
+      }
+      if (bad) broken.emplace_back(all.integer(0), std::move(cols));
+    }
+  }
+  Stmt fix(db, path,
+           "UPDATE OR IGNORE records SET kind = ?2, section = ?3, text = ?4, source = ?5,"
+           " fact_date = ?6, recorded_at = ?7 WHERE id = ?1");
+  Stmt drop(db, path, "DELETE FROM records WHERE id = ?1");
+  for (const auto& [id, cols] : broken) {
+    fix.bind(1, id);
+    for (int c = 0; c < N; ++c) fix.bind(c + 2, _repaired(cols[c]));
+    fix.step();
+    fix.reset();
+    if (sqlite3_changes(db) == 0) {
+      drop.bind(1, id).step();
+      drop.reset();
+    }
+  }
+  std::vector<std::pair<int64_t, std::string>> names;
+  {
+    Stmt all(db, path, "SELECT id, name FROM entities");
+    while (all.step()) {
+      if (utf8::find_invalid(all.text(1))) names.emplace_back(all.integer(0), all.text(1));
+    }
+  }
+  Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
+  for (const auto& [id, name] : names) {
+    rename.bind(1, id).bind(2, _repaired(name)).step();
+    rename.reset();
   }
 }
 
@@ -197,13 +267,52 @@ const Migration MIGRATIONS[] = {
       exec(db, path, "CREATE INDEX records_by_entity ON records (entity_id, id);");
     },
     _rekey,
+    _repair_text,
 };
 static_assert(std::size(MIGRATIONS) == SqliteStore::SCHEMA_VERSION);
 
 int _version(sqlite3* db, const fs::path& path) {
-  Stmt s(db, path, "PRAGMA user_version");
+  {
+    Stmt s(db, path, "PRAGMA user_version");
+    s.step();
+    if (int v = static_cast<int>(s.integer(0)); v != 0) return v;
+  }
+  // A store rebuilt from an SQL dump has its tables but version 0. Its tables tell versions
+  // up to 2 apart; the upgrades after 2 leave a store that has had them as it is.
+  Stmt s(db, path,
+         "SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'entities'),"
+         " EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'index' AND"
+         " name = 'records_by_entity')");
   s.step();
-  return static_cast<int>(s.integer(0));
+  return s.integer(0) == 0 ? 0 : s.integer(1) == 0 ? 1 : 2;
+}
+
+// Throws when SQLite's quick check finds the file damaged, saying how to save what it holds.
+void _check_intact(sqlite3* db, const fs::path& path) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &s, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  std::string problem, error;
+  if (rc == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(s, 0);
+    problem = text ? reinterpret_cast<const char*>(text) : "";
+    if (problem == "ok") problem.clear();
+  } else if (rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB) {
+    problem = sqlite3_errmsg(db);
+  } else if (rc != SQLITE_DONE) {
+    error = sqlite3_errmsg(db);
+  }
+  sqlite3_finalize(s);
+  if (!error.empty()) throw MemoryError("memory store " + path.string() + ": " + error);
+  if (problem.empty()) return;
+  // The first finding, on one line ("*** in database main ***\nPage 5: ...").
+  const std::string header = "*** in database main ***\n";
+  if (problem.starts_with(header)) problem.erase(0, header.size());
+  for (char& c : problem) c = c == '\n' ? ' ' : c;
+  const std::string p = path.string();
+  throw MemoryError("memory store " + p + " is damaged (" + problem +
+                    "); recover what it holds with: sqlite3 " + p + " .recover | sqlite3 " + p +
+                    ".recovered, then move " + p + ".recovered into its place");
 }
 
 // Brings the schema up to date in one write transaction; a store another process has
@@ -217,31 +326,49 @@ void _migrate(sqlite3* db, const fs::path& path) {
                         std::to_string(v) + ", newer than this q9 understands (" +
                         std::to_string(SqliteStore::SCHEMA_VERSION) + ")");
     }
+    // An upgrade rewrites much of the store: never on top of damage.
+    if (v > 0 && v < SqliteStore::SCHEMA_VERSION) _check_intact(db, path);
     for (; v < SqliteStore::SCHEMA_VERSION; ++v) MIGRATIONS[v](db, path);
     exec(db, path, ("PRAGMA user_version=" + std::to_string(SqliteStore::SCHEMA_VERSION)).c_str());
     return 0;
   });
 }
 
-// Opens `path` and sets up the connection; the busy timeout must come first, since the
-// pragmas after it take locks.
-sqlite3* _connect(const fs::path& path, int flags) {
+// Opens `file` (an SQLite file name or file: URI) and sets up the connection; the busy
+// timeout must come first, since the pragmas after it take locks. Messages name `path`.
+sqlite3* _connect(const std::string& file, int flags, const fs::path& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
+    if (const int e = db ? sqlite3_system_errno(db) : 0)
+      msg += std::string(" (") + std::strerror(e) + ")";
     sqlite3_close(db);
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
   try {
     sqlite3_busy_timeout(db, 10000);
-    exec(db, path, "PRAGMA journal_mode=WAL");
-    exec(db, path, "PRAGMA synchronous=NORMAL");
-    exec(db, path, "PRAGMA foreign_keys=ON");
+    if (flags & SQLITE_OPEN_READWRITE) {
+      exec(db, path, "PRAGMA journal_mode=WAL");
+      exec(db, path, "PRAGMA synchronous=NORMAL");
+      exec(db, path, "PRAGMA foreign_keys=ON");
+    }
   } catch (...) {
     sqlite3_close(db);
     throw;
   }
   return db;
+}
+
+// Removes what first uses killed before they finished left in `dir`.
+void _remove_stale(const fs::path& dir) {
+  std::error_code ec;
+  const auto old = fs::file_time_type::clock::now() - STALE_AFTER;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code age;
+    if (it->path().filename().string().starts_with(NEW_PREFIX) &&
+        it->last_write_time(age) < old && !age)
+      fs::remove(it->path(), age);
+  }
 }
 
 }  // namespace
@@ -250,27 +377,42 @@ SqliteStore::SqliteStore(const fs::path& dir) : dir_(dir), path_(dir / "memory.d
 
 SqliteStore::~SqliteStore() { sqlite3_close(db_); }
 
-// Builds a complete new store under a private name, then links it to memory.db unless
-// another process got there first. Closing the private connection folds its WAL back into
-// the file, so what is linked is one whole database already in WAL mode.
-void SqliteStore::_create() {
+// Where a new store is made: memory.db, or the file that a dangling symbolic link there
+// names when its folder exists (a link into a synced folder, say).
+fs::path SqliteStore::_creation_target() const {
+  std::error_code ec;
+  if (!fs::is_symlink(path_, ec)) return path_;
+  fs::path target = fs::read_symlink(path_, ec);
+  if (ec) return path_;
+  if (target.is_relative()) target = dir_ / target;
+  if (fs::is_symlink(target, ec) || !fs::is_directory(target.parent_path(), ec)) {
+    throw MemoryError("memory store " + path_.string() + " is a symbolic link to " +
+                      target.string() + ", which does not exist and cannot be created");
+  }
+  return target;
+}
+
+// Builds a complete new store under a private name, then links it to `at` unless another
+// process got there first. Closing the private connection folds its WAL back into the
+// file, so what is linked is one whole database already in WAL mode.
+void SqliteStore::_create(const fs::path& at) {
   std::random_device rd;
   const fs::path tmp =
-      dir_ / (".memory.db.new-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+      at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(rd()));
   try {
-    sqlite3* db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3* db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
     try {
-      _migrate(db, tmp);
+      _migrate(db, path_);
     } catch (...) {
       sqlite3_close(db);
       throw;
     }
     if (sqlite3_close(db) != SQLITE_OK) {
-      throw MemoryError("memory store " + tmp.string() + ": cannot close");
+      throw MemoryError("memory store " + path_.string() + ": cannot close");
     }
     // A file system without hard links may still rename without replacing.
-    if (::link(tmp.c_str(), path_.c_str()) != 0 && errno != EEXIST &&
-        ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0 &&
+    if (::link(tmp.c_str(), at.c_str()) != 0 && errno != EEXIST &&
+        ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, at.c_str(), RENAME_NOREPLACE) != 0 &&
         errno != EEXIST) {
       throw MemoryError("cannot create memory store " + path_.string() + ": " +
                         std::strerror(errno));
@@ -284,15 +426,41 @@ void SqliteStore::_create() {
   fs::remove(tmp, ec);
 }
 
-void SqliteStore::open() {
+void SqliteStore::open(bool write) {
   std::error_code ec;
   fs::create_directories(dir_, ec);
   if (ec) {
     throw MemoryError("cannot create memory store folder " + dir_.string() + ": " + ec.message());
   }
-  if (!fs::exists(path_, ec)) _create();
-  db_ = _connect(path_, SQLITE_OPEN_READWRITE);
+  if (!fs::exists(path_, ec)) _create(_creation_target());
+  const fs::path folder = fs::canonical(path_, ec).parent_path();
+  if (!write && !ec &&
+      (::access(path_.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0)) {
+    _open_read_only();
+    return;
+  }
+  recovered_wal = false;
+  db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_);
   _migrate(db_, path_);
+  if (recovered_wal) _check_intact(db_, path_);
+  if (!ec) _remove_stale(folder);
+}
+
+// A WAL store needs its -shm file, which a folder this user may not write cannot give
+// unless a writer left it there; without one (and the -wal file that would say someone
+// writes) the file is read as immutable.
+void SqliteStore::_open_read_only() {
+  std::error_code ec;
+  const bool wal = fs::exists(path_.string() + "-wal", ec);
+  db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_)
+            : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
+                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+  if (const int v = _version(db_, path_); v != SCHEMA_VERSION) {
+    throw MemoryError("memory store " + path_.string() + " has schema version " +
+                      std::to_string(v) + " and needs an upgrade to " +
+                      std::to_string(SCHEMA_VERSION) +
+                      ", which this user cannot write: run q9 once as its owner");
+  }
 }
 
 Store::Added SqliteStore::insert(const std::string& key, const std::string& name, const Row& r) {
@@ -352,10 +520,16 @@ std::pair<int64_t, int64_t> SqliteStore::count() {
   return {s.integer(0), s.integer(1)};
 }
 
-std::vector<std::string> SqliteStore::names() {
-  std::vector<std::string> out;
-  Stmt s(db_, path_, "SELECT name FROM entities ORDER BY key");
-  while (s.step()) out.push_back(s.text(0));
+std::vector<EntitySummary> SqliteStore::list() {
+  std::vector<EntitySummary> out;
+  Stmt s(db_, path_,
+         "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = 'fact'),"
+         " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
+         " FROM entities e ORDER BY e.key");
+  while (s.step()) {
+    EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
+    if (e.last_updated->empty()) e.last_updated.reset();
+  }
   return out;
 }
 

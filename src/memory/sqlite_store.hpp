@@ -17,18 +17,20 @@ class SqliteStore : public Store {
 
   std::string location() const override { return path_.string(); }
   // The schema version this program writes.
-  static constexpr int SCHEMA_VERSION = 3;
+  static constexpr int SCHEMA_VERSION = 4;
 
  protected:
-  void open() override;
+  void open(bool write) override;
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
   std::optional<std::string> load(const std::string& key,
                                   const std::function<void(Row&)>& each) override;
   std::pair<int64_t, int64_t> count() override;
-  std::vector<std::string> names() override;
+  std::vector<EntitySummary> list() override;
 
  private:
-  void _create();
+  std::filesystem::path _creation_target() const;
+  void _create(const std::filesystem::path& at);
+  void _open_read_only();
   std::filesystem::path dir_, path_;
   sqlite3* db_ = nullptr;
 };

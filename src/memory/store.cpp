@@ -11,20 +11,20 @@
 
 namespace q9::memory {
 
-void Store::_ready() {
-  if (!opened_) open();
+void Store::_ready(bool write) {
+  if (!opened_) open(write);
   opened_ = true;
 }
 
 std::string Store::init() {
-  _ready();
+  _ready(true);
   return location();
 }
 
 std::string Store::_add(std::string_view entity, Row row) {
   const std::string key = entity_key(entity);
   row.recorded = utc_now();
-  _ready();
+  _ready(true);
   const Added added = insert(key, std::string(entity), row);
   std::string what = row.kind + " for " + added.name;
   if (!row.section.empty()) what += " [" + row.section + "]";
@@ -80,14 +80,14 @@ std::string Store::record_report(std::string_view entity, std::string_view path,
 
 json::Value Store::recall(const std::optional<std::string>& entity) {
   if (!entity) {
-    _ready();
+    _ready(false);
     const auto [entities, records] = count();
     return json::Object{{"store", location()},
                         {"entities", static_cast<long long>(entities)},
                         {"records", static_cast<long long>(records)}};
   }
   const std::string key = entity_key(*entity);
-  _ready();
+  _ready(false);
   json::Object facts;
   json::Array negatives, contradictions;
   std::vector<std::pair<int64_t, json::Value>> reports;  // (version, record)
@@ -132,10 +132,14 @@ json::Value Store::recall(const std::optional<std::string>& entity) {
 }
 
 std::vector<EntityItem> Store::all_entities() {
-  _ready();
   std::vector<EntityItem> out;
-  for (std::string& name : names()) out.push_back({std::move(name)});
+  for (EntitySummary& e : summaries()) out.push_back({std::move(e.name)});
   return out;
+}
+
+std::vector<EntitySummary> Store::summaries() {
+  _ready(false);
+  return list();
 }
 
 std::unique_ptr<Store> open_store() {

@@ -20,6 +20,13 @@ struct EntityItem {
   std::string stem;  // the entity's display name
 };
 
+// One line of `q9 memory list`: what recall would say of the entity's facts and dates.
+struct EntitySummary {
+  std::string name;  // the entity's display name
+  int64_t fact_count = 0;
+  std::optional<std::string> last_updated;  // the latest date of any record
+};
+
 // The public operations check their input and build every answer here, so both backends
 // answer alike; a backend only stores and reads rows. Nothing is opened, created or
 // connected until an operation has accepted its input.
@@ -48,6 +55,8 @@ class Store {
   json::Value recall(const std::optional<std::string>& entity);
   // Every entity, ordered by the bytes of its key.
   std::vector<EntityItem> all_entities();
+  // Every entity with its fact count and latest date, in the same order, from one query.
+  std::vector<EntitySummary> summaries();
 
  protected:
   Store() = default;
@@ -62,8 +71,9 @@ class Store {
     bool stored;       // false when the same record was already there
   };
 
-  // Called once, before the first read or write.
-  virtual void open() = 0;
+  // Called once, before the first read or write. With `write` false nothing is to be
+  // written, so a store this user may only read is opened for reading.
+  virtual void open(bool write) = 0;
   // Adds `row` to the entity with `key`, creating it under `name` when new, in one
   // transaction; an equal record (all but `recorded`) already there is left alone.
   virtual Added insert(const std::string& key, const std::string& name, const Row& row) = 0;
@@ -74,10 +84,11 @@ class Store {
                                           const std::function<void(Row&)>& each) = 0;
   // (entities, records)
   virtual std::pair<int64_t, int64_t> count() = 0;
-  virtual std::vector<std::string> names() = 0;
+  // Every entity, ordered by the bytes of its key.
+  virtual std::vector<EntitySummary> list() = 0;
 
  private:
-  void _ready();
+  void _ready(bool write);
   std::string _add(std::string_view entity, Row row);
   bool opened_ = false;
 };

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/json.hpp"
+#include "core/utf8.hpp"
 
 namespace q9::report {
 
@@ -70,14 +71,6 @@ inline bool walkable(const json::Value& v) {
   return v.is_array() || v.is_string() || v.is_object();
 }
 
-// Number of bytes of the UTF-8 character that starts with byte `lead`, clamped to
-// `left` so that malformed text never reads past its end; a byte that cannot start a
-// character stands alone.
-inline size_t char_bytes(unsigned char lead, size_t left) {
-  size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
-  return n < left ? n : left;
-}
-
 template <typename F>
 bool for_each_item(const json::Value& v, F&& f) {
   switch (v.kind()) {
@@ -88,11 +81,9 @@ bool for_each_item(const json::Value& v, F&& f) {
     }
     case json::Kind::String: {
       const std::string& s = v.as_string();
-      size_t i = 0;
-      for (size_t at = 0; at < s.size(); ++i) {
-        size_t n = char_bytes(static_cast<unsigned char>(s[at]), s.size() - at);
-        f(i, json::Value(std::string_view(s).substr(at, n)));
-        at += n;
+      for (size_t i = 0, at = 0, next = 0; at < s.size(); ++i, at = next) {
+        utf8::decode(s, next);
+        f(i, json::Value(std::string_view(s).substr(at, next - at)));
       }
       return true;
     }

@@ -1,90 +1,83 @@
-// The PCRE2 patterns, compiled once and JIT-compiled.
+// The PCRE2 patterns, each compiled once. Those searched along a document are
+// JIT-compiled; those only matched anchored at one place are not.
 #include "validate/patterns.hpp"
 
+#include <cstdio>
+#include <new>
 #include <stdexcept>
 
-#include "core/utf8.hpp"
-
 namespace q9::validate {
+namespace {
 
-Pattern::Pattern(const char* source, bool caseless, bool jit) {
-  int err = 0;
-  PCRE2_SIZE off = 0;
-  uint32_t opts = PCRE2_UTF | PCRE2_UCP | (caseless ? PCRE2_CASELESS : 0);
-  code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source), PCRE2_ZERO_TERMINATED, opts, &err,
-                        &off, nullptr);
-  if (!code_) {
-    PCRE2_UCHAR msg[256];
-    pcre2_get_error_message(err, msg, sizeof msg);
-    throw std::logic_error(std::string("bad pattern ") + source + ": " +
-                           reinterpret_cast<char*>(msg));
-  }
-  if (jit) pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);  // the interpreter if JIT is absent
+std::string pcre2_message(int code) {
+  PCRE2_UCHAR msg[256];
+  pcre2_get_error_message(code, msg, sizeof msg);
+  return reinterpret_cast<const char*>(msg);
 }
 
-Pattern::~Pattern() { pcre2_code_free(code_); }
+using MatchData = std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)>;
 
-namespace {
-struct MatchData {
-  explicit MatchData(const pcre2_code* code)
-      : md(pcre2_match_data_create_from_pattern(code, nullptr)) {
-    if (!md) throw std::bad_alloc();
-  }
-  ~MatchData() { pcre2_match_data_free(md); }
-  pcre2_match_data* md;
-};
-}  // namespace
+MatchData match_data(const pcre2_code* code) {
+  MatchData data(pcre2_match_data_create_from_pattern(code, nullptr), pcre2_match_data_free);
+  if (!data) throw std::bad_alloc();
+  return data;
+}
 
-bool Pattern::find(std::string_view text, size_t from, Match& m, bool anchored) const {
-  MatchData data(code_);
-  int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from,
-                       PCRE2_NO_UTF_CHECK | (anchored ? PCRE2_ANCHORED : 0), data.md, nullptr);
+// The leftmost match at or after `from`; false when there is none.
+bool match(const pcre2_code* code, std::string_view text, size_t from, uint32_t options,
+           pcre2_match_data* data, Pattern::Match& m) {
+  const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from,
+                             PCRE2_NO_UTF_CHECK | options, data, nullptr);
   if (rc == PCRE2_ERROR_NOMATCH) return false;
-  if (rc < 0) {
-    PCRE2_UCHAR msg[256];
-    pcre2_get_error_message(rc, msg, sizeof msg);
-    throw std::runtime_error(std::string("pattern search failed: ") + reinterpret_cast<char*>(msg));
-  }
-  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.md);
-  m.start = ov[0];
-  m.end = ov[1];
+  if (rc < 0) throw std::runtime_error("pattern search failed: " + pcre2_message(rc));
+  const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
+  m = {ov[0], ov[1], ov[1], ov[1]};
   if (rc > 1 && ov[2] != PCRE2_UNSET) {
     m.group_start = ov[2];
     m.group_end = ov[3];
-  } else {
-    m.group_start = m.group_end = m.end;
   }
   return true;
 }
 
+const Pattern& zeroish() {
+  static const Pattern p("^" + SPACE_CLASS + "*(0|0px|0%|0em|0rem|0pt)\\b", true, false);
+  return p;
+}
+const Pattern& circular() {
+  static const Pattern p("^" + SPACE_CLASS + "*(50%|100%|9999px)", true, false);
+  return p;
+}
+
+}  // namespace
+
+Pattern::Pattern(const std::string& source, bool caseless, bool jit)
+    : code_(nullptr, pcre2_code_free) {
+  int err = 0;
+  PCRE2_SIZE off = 0;
+  const uint32_t opts = PCRE2_UTF | PCRE2_UCP | (caseless ? PCRE2_CASELESS : 0);
+  code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), opts, &err,
+                            &off, nullptr));
+  if (!code_) throw std::logic_error("bad pattern " + source + ": " + pcre2_message(err));
+  if (jit) pcre2_jit_compile(code_.get(), PCRE2_JIT_COMPLETE);  // the interpreter if JIT is absent
+}
+
+bool Pattern::find(std::string_view text, size_t from, Match& m, bool anchored) const {
+  return match(code_.get(), text, from, anchored ? PCRE2_ANCHORED : 0,
+               match_data(code_.get()).get(), m);
+}
+
 std::vector<Pattern::Match> Pattern::find_all(std::string_view text) const {
   std::vector<Match> out;
-  MatchData data(code_);
-  size_t from = 0;
-  while (from <= text.size()) {
-    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), from,
-                         PCRE2_NO_UTF_CHECK, data.md, nullptr);
-    if (rc == PCRE2_ERROR_NOMATCH) break;
-    if (rc < 0) {
-      PCRE2_UCHAR msg[256];
-      pcre2_get_error_message(rc, msg, sizeof msg);
-      throw std::runtime_error(std::string("pattern search failed: ") +
-                               reinterpret_cast<char*>(msg));
-    }
-    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data.md);
-    Match m{ov[0], ov[1], ov[1], ov[1]};
-    if (rc > 1 && ov[2] != PCRE2_UNSET) {
-      m.group_start = ov[2];
-      m.group_end = ov[3];
-    }
+  const MatchData data = match_data(code_.get());
+  Match m;
+  for (size_t from = 0; from <= text.size() && match(code_.get(), text, from, 0, data.get(), m);) {
     out.push_back(m);
     if (m.end > m.start) {
       from = m.end;
     } else {  // an empty match: step over one code point
       if (m.end >= text.size()) break;
-      size_t i = m.end;
-      utf8::decode(text, i);
-      from = i;
+      from = m.end;
+      utf8::decode(text, from);
     }
   }
   return out;
@@ -92,26 +85,28 @@ std::vector<Pattern::Match> Pattern::find_all(std::string_view text) const {
 
 size_t Pattern::count(std::string_view text) const { return find_all(text).size(); }
 
-namespace {
-
-const Pattern& zeroish() {
-  static const Pattern p("^" Q9_WS "*(0|0px|0%|0em|0rem|0pt)\\b", true, false);
-  return p;
+std::string char_class(std::span<const utf8::Range> ranges) {
+  std::string out = "[";
+  for (const utf8::Range& r : ranges) {
+    char buf[32];
+    const auto first = static_cast<unsigned>(r.first), last = static_cast<unsigned>(r.last);
+    if (first == last) {
+      std::snprintf(buf, sizeof buf, "\\x{%x}", first);
+    } else {
+      std::snprintf(buf, sizeof buf, "\\x{%x}-\\x{%x}", first, last);
+    }
+    out += buf;
+  }
+  return out + "]";
 }
-const Pattern& circular() {
-  static const Pattern p("^" Q9_WS "*(50%|100%|9999px)", true, false);
-  return p;
-}
-
-}  // namespace
 
 const Pattern& resource_attr() {
-  static const Pattern p("\\bsrc" Q9_WS "*=" Q9_WS "*[\"']https?://", true);
+  static const Pattern p("\\bsrc" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://", true);
   return p;
 }
 
 const Pattern& link_attr() {
-  static const Pattern p("\\bhref" Q9_WS "*=" Q9_WS "*[\"']https?://", true);
+  static const Pattern p("\\bhref" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://", true);
   return p;
 }
 

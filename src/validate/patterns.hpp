@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,22 +13,16 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-namespace q9::validate {
+#include "core/utf8.hpp"
 
-// Unicode white space as the checks understand it (PCRE2's own \s differs).
-#define Q9_WS                                                                         \
-  "[\\t\\n\\x0b\\f\\r\\x1c-\\x1f \\x{85}\\x{a0}\\x{1680}\\x{2000}-\\x{200a}\\x{2028}" \
-  "\\x{2029}\\x{202f}\\x{205f}\\x{3000}]"
+namespace q9::validate {
 
 // A PCRE2 pattern in UTF and UCP mode, JIT-compiled unless it is only ever matched
 // anchored at one place (JIT does not serve anchored matching, and compiling for it
-// costs more than a few short matches).
+// costs more than a few short matches). Move-only: it owns the compiled code.
 class Pattern {
  public:
-  Pattern(const char* source, bool caseless, bool jit = true);
-  ~Pattern();
-  Pattern(const Pattern&) = delete;
-  Pattern& operator=(const Pattern&) = delete;
+  Pattern(const std::string& source, bool caseless, bool jit = true);
 
   struct Match {
     size_t start = 0, end = 0;
@@ -40,8 +36,11 @@ class Pattern {
   size_t count(std::string_view text) const;
 
  private:
-  pcre2_code* code_ = nullptr;
+  std::unique_ptr<pcre2_code, decltype(&pcre2_code_free)> code_;
 };
+
+// A PCRE2 character class holding `ranges`, e.g. "[\x{9}-\x{d}\x{85}]".
+std::string char_class(std::span<const utf8::Range> ranges);
 
 // Tests at the start of one border-radius value.
 bool is_zeroish(std::string_view value);
@@ -53,21 +52,25 @@ bool is_word_at(std::string_view text, size_t i);
 const Pattern& resource_attr();
 const Pattern& link_attr();
 
+// The patterns' \s: white space as the checks understand it (PCRE2's own \s differs).
+inline const std::string SPACE_CLASS = char_class(utf8::SPACE);
+
 // The whole patterns as single expressions, for cross-checking the scanner.
-inline constexpr const char* RADIUS_SOURCE = "border-radius" Q9_WS "*:" Q9_WS "*([^;}\"']+)";
-inline constexpr const char* EMOJI_SOURCE =
+inline const std::string RADIUS_SOURCE =
+    "border-radius" + SPACE_CLASS + "*:" + SPACE_CLASS + "*([^;}\"']+)";
+inline const std::string EMOJI_SOURCE =
     "[\\x{1F300}-\\x{1FAFF}\\x{1F000}-\\x{1F2FF}\\x{2600}-\\x{27BF}\\x{2B00}-\\x{2BFF}"
     "\\x{1F1E6}-\\x{1F1FF}]";
-inline constexpr const char* RESOURCE_SOURCE =
-    "<(script|img|iframe|source|video|audio|embed|object)\\b[^>]*\\bsrc" Q9_WS "*=" Q9_WS
-    "*[\"']https?://";
-inline constexpr const char* CSSLINK_SOURCE =
-    "<link\\b[^>]*\\bhref" Q9_WS "*=" Q9_WS "*[\"']https?://";
-inline constexpr const char* SVG_TAG_SOURCE = "<svg\\b";
-inline constexpr const char* SECTION_ID_SOURCE = "<section id=\"([^\"]+)\"";
-inline constexpr const char* EMPTY_SECTION_SOURCE =
-    "<section id=\"([^\"]+)\"[^>]*>" Q9_WS "*</section>";
-inline constexpr const char* LINE_END_SOURCE =
+inline const std::string RESOURCE_SOURCE =
+    "<(script|img|iframe|source|video|audio|embed|object)\\b[^>]*\\bsrc" + SPACE_CLASS +
+    "*=" + SPACE_CLASS + "*[\"']https?://";
+inline const std::string CSSLINK_SOURCE =
+    "<link\\b[^>]*\\bhref" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://";
+inline const std::string SVG_TAG_SOURCE = "<svg\\b";
+inline const std::string SECTION_ID_SOURCE = "<section id=\"([^\"]+)\"";
+inline const std::string EMPTY_SECTION_SOURCE =
+    "<section id=\"([^\"]+)\"[^>]*>" + SPACE_CLASS + "*</section>";
+inline const std::string LINE_END_SOURCE =
     "\\r\\n|[\\n\\x0b\\f\\r\\x1c-\\x1e\\x{85}\\x{2028}\\x{2029}]";
 
 }  // namespace q9::validate

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
+#include "core/files.hpp"
 #include "core/text_form.hpp"
-#include "validate/path_text.hpp"
 
 namespace q9::validate {
 namespace {
@@ -30,6 +30,14 @@ std::string kb_text(const json::Object& stats) {
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.0f", kb);
   return buf;
+}
+
+// The last component of the path's normal form ("" for "/" and ".").
+std::string path_name(const std::filesystem::path& path) {
+  const std::string text = files::normal_path_text(path.native());
+  if (text == "." || text.find_first_not_of('/') == std::string::npos) return "";
+  const size_t slash = text.rfind('/');
+  return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 }  // namespace

@@ -10,16 +10,43 @@
 #include <bit>
 #include <bitset>
 #include <cstring>
+#include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "core/utf8.hpp"
 #include "validate/patterns.hpp"
 
 namespace q9::validate {
 namespace {
 
 constexpr size_t npos = std::string_view::npos;
+
+// What a byte can begin that the scan looks at. The bytes are listed once, in STARTS: the
+// lookup table derives from it, the vector mask is tested against the table for every
+// byte value, and visit() must handle each kind (-Wswitch names one it misses).
+enum class Start : uint8_t {
+  None,
+  Tag,      // the tags
+  Dash,     // the "-" of "border-radius"
+  LineEnd,  // \n \v \f and U+001C..U+001E
+  Cr,       // \r, alone or before \n
+  C2,       // U+0085
+  E2,       // U+2028, U+2029, and emoji in U+2600..U+27BF and U+2B00..U+2BFF
+  F0,       // emoji in U+1F000..U+1FAFF
+};
+
+constexpr std::pair<unsigned char, Start> STARTS[] = {
+    {'<', Start::Tag},      {'-', Start::Dash},     {'\n', Start::LineEnd}, {'\v', Start::LineEnd},
+    {'\f', Start::LineEnd}, {0x1C, Start::LineEnd}, {0x1D, Start::LineEnd}, {0x1E, Start::LineEnd},
+    {'\r', Start::Cr},      {0xC2, Start::C2},      {0xE2, Start::E2},      {0xF0, Start::F0}};
+
+constexpr auto START = [] {
+  std::array<Start, 256> t{};
+  for (const auto& [byte, kind] : STARTS) t[byte] = kind;
+  return t;
+}();
 
 struct Head {
   size_t start, end;
@@ -70,7 +97,7 @@ class Scanner {
       std::memcpy(tail, p_ + base, n_ - base);
       visit_all(base, candidate_mask(tail));
     }
-    out_.lines = line_ends_ + (n_ > 0 && !ends_with_line_end() ? 1 : 0);
+    out_.lines = line_ends_ + (last_line_end_ < n_ ? 1 : 0);
     for (size_t k = 0; k < EMOJI_BITS; ++k) {
       if (emoji_[k]) out_.emoji.push_back(emoji_at_index(k));
     }
@@ -91,24 +118,32 @@ class Scanner {
   unsigned char at(size_t i) const { return i < n_ ? p_[i] : 0; }
 
   void visit(size_t i) {
-    switch (p_[i]) {
-      case '<':
+    switch (START[p_[i]]) {
+      case Start::None:
+        return;
+      case Start::Tag:
         return on_tag(i);
-      case '-':
+      case Start::Dash:
         return on_dash(i);
-      case '\r':  // "\r\n" is one ending, counted at its "\n"
-        if (at(i + 1) != '\n') ++line_ends_;
+      case Start::LineEnd:
+        return line_end(i + 1);
+      case Start::Cr:  // "\r\n" is one ending, counted at its "\n"
+        if (at(i + 1) != '\n') line_end(i + 1);
         return;
-      case 0xC2:
-        if (at(i + 1) == 0x85) ++line_ends_;
+      case Start::C2:
+        if (at(i + 1) == 0x85) line_end(i + 2);
         return;
-      case 0xE2:
+      case Start::E2:
         return on_e2(i);
-      case 0xF0:
+      case Start::F0:
         return on_f0(i);
-      default:
-        ++line_ends_;  // \n \v \f and U+001C..U+001E
     }
+  }
+
+  // Counts a line ending whose last byte is at `end` - 1.
+  void line_end(size_t end) {
+    ++line_ends_;
+    last_line_end_ = end;
   }
 
   // Caseless literal match as PCRE2 folds it: ASCII letters in either case, and the
@@ -139,22 +174,9 @@ class Scanner {
 
   // Bytes of the white-space code point at i, or 0.
   size_t space(size_t i) const {
-    const unsigned char c = at(i);
-    if ((c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20)) return 1;
-    const unsigned char c1 = at(i + 1), c2 = at(i + 2);
-    switch (c) {
-      case 0xC2:
-        return c1 == 0x85 || c1 == 0xA0 ? 2 : 0;  // U+0085, U+00A0
-      case 0xE1:
-        return c1 == 0x9A && c2 == 0x80 ? 3 : 0;  // U+1680
-      case 0xE2:                                  // U+2000..U+200A, U+2028, U+2029, U+202F; U+205F
-        if (c1 == 0x80) return c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF ? 3 : 0;
-        return c1 == 0x81 && c2 == 0x9F ? 3 : 0;
-      case 0xE3:
-        return c1 == 0x80 && c2 == 0x80 ? 3 : 0;  // U+3000
-      default:
-        return 0;
-    }
+    if (i >= n_) return 0;
+    size_t next = i;
+    return utf8::is_space(utf8::decode(t_, next)) ? next - i : 0;
   }
 
   size_t skip_space(size_t i) const {
@@ -230,7 +252,7 @@ class Scanner {
   void on_e2(size_t i) {
     const unsigned char c1 = at(i + 1), c2 = at(i + 2);
     if (c1 == 0x80) {
-      if (c2 == 0xA8 || c2 == 0xA9) ++line_ends_;
+      if (c2 == 0xA8 || c2 == 0xA9) line_end(i + 3);
       return;
     }
     if (!((c1 >= 0x98 && c1 <= 0x9E) || (c1 >= 0xAC && c1 <= 0xAF))) return;
@@ -244,13 +266,6 @@ class Scanner {
     const unsigned char c2 = at(i + 2);
     if (at(i + 1) != 0x9F || c2 > 0xAB) return;
     emoji_.set(0x2C0 + (((c2 & 0x3Fu) << 6) | (at(i + 3) & 0x3Fu)));
-  }
-
-  bool ends_with_line_end() const {
-    const unsigned char c = p_[n_ - 1];
-    if ((c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E)) return true;
-    if (n_ >= 2 && c == 0x85 && p_[n_ - 2] == 0xC2) return true;
-    return n_ >= 3 && (c == 0xA8 || c == 0xA9) && p_[n_ - 2] == 0x80 && p_[n_ - 3] == 0xE2;
   }
 
   // "<head\b[^>]*\battr": one match per head whose tag holds the attribute before the
@@ -327,6 +342,7 @@ class Scanner {
   size_t n_;
   Scan out_;
   size_t line_ends_ = 0;
+  size_t last_line_end_ = 0;  // where the last line ending ends
   size_t radius_from_ = 0;
   std::bitset<EMOJI_BITS> emoji_;
   std::vector<Head> resource_heads_, link_heads_, section_heads_;
@@ -337,14 +353,8 @@ class Scanner {
 Scan scan(std::string_view text) { return Scanner(text).run(); }
 
 uint64_t candidate_mask_bytewise(const unsigned char* p) {
-  static constexpr auto CANDIDATE = [] {
-    std::array<bool, 256> t{};
-    for (int c : {0x3C, 0x2D, 0x0A, 0x0B, 0x0C, 0x0D, 0x1C, 0x1D, 0x1E, 0xC2, 0xE2, 0xF0})
-      t[c] = true;
-    return t;
-  }();
   uint64_t m = 0;
-  for (int k = 0; k < 64; ++k) m |= static_cast<uint64_t>(CANDIDATE[p[k]]) << k;
+  for (int k = 0; k < 64; ++k) m |= static_cast<uint64_t>(START[p[k]] != Start::None) << k;
   return m;
 }
 

@@ -8,18 +8,11 @@
 #include "core/files.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
-#include "validate/path_text.hpp"
 #include "validate/patterns.hpp"
 #include "validate/scan.hpp"
 
 namespace q9::validate {
 namespace {
-
-std::string utf8_of(char32_t cp) {
-  std::string s;
-  utf8::append(s, cp);
-  return s;
-}
 
 // Invalid bytes become U+FFFD, so that any byte string can be checked.
 std::string repaired(std::string_view text) {
@@ -111,7 +104,7 @@ Report check(std::string_view text, std::filesystem::path path) {
   if (!found.emoji.empty()) {
     std::vector<std::string> shown;
     for (size_t i = 0; i < found.emoji.size() && i < 8; ++i) {
-      shown.push_back(utf8_of(found.emoji[i]));
+      utf8::append(shown.emplace_back(), found.emoji[i]);
     }
     r.errors.push_back("emoji present: " + text::list_text(shown));
   }
@@ -165,7 +158,8 @@ Report check(std::string_view text, std::filesystem::path path) {
   }
   r.stats.set("sections", static_cast<long long>(found.sections));
 
-  // Size.
+  // Size: "kb" is UTF-8 bytes / 1024, unrounded, as the statistic is fixed; q9 report's
+  // result line counts characters instead.
   r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
   r.stats.set("lines", static_cast<long long>(found.lines));
 
@@ -176,13 +170,13 @@ Report check(std::string_view text, std::filesystem::path path) {
 }  // namespace
 
 Report validate_text(std::string_view text, const std::filesystem::path& path) {
-  std::filesystem::path p = normal_path_text(path.native());
+  std::filesystem::path p = files::normal_path_text(path.native());
   if (utf8::find_invalid(text)) return check(repaired(text), std::move(p));
   return check(text, std::move(p));
 }
 
 Report validate_file(const std::filesystem::path& path) {
-  std::filesystem::path p = normal_path_text(path.native());
+  std::filesystem::path p = files::normal_path_text(path.native());
   std::error_code ec;
   // Looked up in its normal form, the one it is reported under: "doc.html/" names the
   // file doc.html. Missing (a dangling link included) is a finding; any other failure

@@ -11,15 +11,15 @@
 
 #include "core/json.hpp"
 #include "install/spawn.hpp"
-#include "install/test_support.hpp"
+#include "testing/support.hpp"
 
 namespace q9::install {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::read_text;
-using testing::TempDir;
-using testing::write_text;
+using test::read_text;
+using test::TempDir;
+using test::write_text;
 
 constexpr const char* kVersion = "1.18.33";
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end checks of q9 memory and q9 record with the real program on the SQLite store:
-# the list layout, six parallel writers, writers killed at random moments, and six
-# processes making the first use of a new store.
+# the list layout, a store this user may only read, six parallel writers, writers killed at
+# random moments, and six processes making the first use of a new store.
 set -u
 q9=$1
 . "$(dirname "$0")/kill_writers.sh"
@@ -20,6 +20,20 @@ Zürich Ärzte AG                  facts=  1  updated=2024-01-02"
 [ "$got" = "$want" ] || fail "list layout: [$got]"
 out=$("$q9" record negative acme section ignored) || fail "negative"
 [ "$out" = "recorded -> negative for acme ($(date +%F))" ] || fail "negative line: $out"
+
+# A store and folder this user may only read (root reads as nobody): recall and list still
+# answer; a record is refused in one line.
+ro=$work/ro
+OPENCODE_CONFIG_DIR=$ro "$q9" record fact "Read Only" general kept --date 2024-05-01 >/dev/null || fail "record"
+cp "$q9" "$work/q9-ro" && chmod -R a-w "$ro/agent/memory" && chmod -R a+rX "$work"
+as=(env OPENCODE_CONFIG_DIR="$ro" "$work/q9-ro")
+[ "$(id -u)" = 0 ] && as=(runuser -u nobody -- "${as[@]}")
+[ "$("${as[@]}" memory list 2>&1)" = "Read Only                        facts=  1  updated=2024-05-01" ] &&
+  "${as[@]}" memory recall "read only" | grep -q '"claim": "kept"' || fail "read-only store unread"
+got=$("${as[@]}" record fact "Read Only" general new 2>&1) && fail "recorded into a read-only store"
+[[ $got == "q9: error: memory store $ro/agent/memory/memory.db: attempt to write a readonly database" ]] ||
+  fail "read-only record: $got"
+chmod -R u+w "$ro"
 
 # Six processes at once, 200 distinct facts each, one entity.
 for w in 1 2 3 4 5 6; do

@@ -43,6 +43,9 @@ scenario() {
   for name in Zeta alpha "Ärzte" _under "ábc" Beta "Müller" "muller ag" "ﬁrst"; do
     run record fact "$name" general "c" --date 2020-01-01
   done
+  # A name past any index entry cap, and one that would forge a list row and clear the screen.
+  run record fact "$long_name" general "c" --date 2020-01-01
+  run record fact $'~fake\nzzz                              facts=999\e[2J' general "c" --date 2020-01-01
   run record fact " " general "c"
   run record fact acme general "c" --date 2024-02-30
   run record report acme r.html --version 0
@@ -61,12 +64,14 @@ mask() {
 }
 
 cd "$work" || fail "no work folder"
+# 3,000 characters that do not compress below the cap either.
+long_name="Long $(head -c 2250 /dev/urandom | base64 -w 0)"
 export OPENCODE_CONFIG_DIR=$work/cfg
 (unset Q9_MEMORY_URL; run memory init; scenario) >"$work/sqlite.txt"
 pg_createdb parity en-US >/dev/null || fail "cannot create an ICU database"
 (export Q9_MEMORY_URL; Q9_MEMORY_URL=$(pg_url parity); run memory init; scenario) >"$work/pg.txt"
 grep -q 'memory store ready: /' "$work/sqlite.txt" || fail "SQLite location: $(head -3 "$work/sqlite.txt")"
-grep -q 'memory store ready: postgresql://%2Ftmp%2Fq9pg\.[A-Za-z0-9]*:5432/parity$' "$work/pg.txt" ||
+grep -q "memory store ready: postgresql://%2Ftmp%2Fq9pg\.[A-Za-z0-9]*:$PG_PORT/parity$" "$work/pg.txt" ||
   fail "PostgreSQL location: $(head -3 "$work/pg.txt")"
 for f in sqlite pg; do
   [ "$(mask "$work/$f.txt" | grep -c '"recorded": "TIME"')" = 5 ] || fail "$f: recording times not in UTC form"
@@ -75,10 +80,11 @@ if ! diff <(mask "$work/sqlite.txt") <(mask "$work/pg.txt") >"$work/diff"; then
   head -40 "$work/diff"
   fail "the backends differ"
 fi
-# Names listed by the bytes of their keys, whatever the database collation says.
-want="_under alpha Beta ﬁrst muller ag Müller Müller AG Zeta ábc Ärzte"
-got=$(mask "$work/pg.txt" | sed -n '/^\$ q9 \[memory\] \[list\]$/,/^exit/p' | tail -n 11 | head -n 10 |
-  sed 's/ *facts=.*//' | paste -sd' ')
+# Names listed by the bytes of their keys, whatever the database collation says, each on
+# one line.
+want="_under alpha Beta ﬁrst Long muller ag Müller Müller AG Zeta ~fake\nzzz ábc Ärzte"
+got=$(mask "$work/pg.txt" | sed -n '/^\$ q9 \[memory\] \[list\]$/,/^exit/p' | tail -n 13 | head -n 12 |
+  sed 's/ *facts=.*//; s/^Long .*/Long/' | paste -sd' ')
 [ "$got" = "$want" ] || fail "list order: $got"
 echo "memory parity: $(grep -c '^\$ q9' "$work/pg.txt") commands alike on SQLite and PostgreSQL"
 echo "1 passed, 0 failed"

@@ -1,12 +1,14 @@
-# A throwaway PostgreSQL server for one test or benchmark run, listening only on a Unix
-# socket in a private temporary folder (short enough for the 107-byte socket path limit).
-# Source this file, then:
-#   pg_start            starts the server; returns 77 when PostgreSQL or libpq is missing
+# A throwaway PostgreSQL server for one test or benchmark run, listening on a Unix socket in
+# a private temporary folder (short enough for the 107-byte socket path limit) and, with
+# TLS, on a free loopback port. Source this file, then:
+#   pg_start            starts the server; returns 77 when PostgreSQL, libpq or openssl is missing
 #   pg_url DB           the URI of database DB for the trusted role q9
 #   pg_sql SQL [DB]     runs SQL as q9
 #   pg_createdb DB [ICU_LOCALE]   a fresh database, optionally with an ICU collation
-#   pg_stop             stops the server and removes everything (pg_start traps EXIT)
-# The role q9 logs in without a password; every other role needs its password.
+#   pgb_start MODE      starts PgBouncer (pool_mode MODE) on a free loopback port; prints it
+#   pg_stop             stops everything and removes it all (pg_start traps EXIT)
+# The role q9 logs in without a password; every other role needs its password. The server's
+# certificate, for localhost, is $PG_DIR/tls/ca.crt; $PG_DIR/tls/other.crt is another.
 
 pg_start() {
   PG_BIN=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -14,10 +16,11 @@ pg_start() {
     PG_MISSING="the PostgreSQL server (Debian: postgresql)"
     return 77
   fi
-  if ! ldconfig -p 2>/dev/null | grep -q 'libpq\.so\.5 '; then
+  if ! ldconfig -p 2>/dev/null | grep 'libpq\.so\.5 ' >/dev/null; then  # not -q: with pipefail, ldconfig cut short fails
     PG_MISSING="the PostgreSQL client library (Debian: libpq5)"
     return 77
   fi
+  command -v openssl >/dev/null || { PG_MISSING="openssl"; return 77; }
   PG_DIR=$(mktemp -d /tmp/q9pg.XXXXXX)
   PG_AS=()
   # initdb refuses to run as root: the server runs as nobody, owning its folder.
@@ -28,13 +31,45 @@ pg_start() {
   trap pg_stop EXIT
   "${PG_AS[@]}" "$PG_BIN/initdb" -D "$PG_DIR/data" -U q9 --auth=trust -E UTF8 \
     --locale=C.UTF-8 --no-sync >"$PG_DIR/initdb.log" 2>&1 || { cat "$PG_DIR/initdb.log"; return 1; }
-  printf 'local all q9 trust\nlocal all all scram-sha-256\n' >"$PG_DIR/data/pg_hba.conf"
+  printf '%s\n' 'local all q9 trust' 'local all all scram-sha-256' 'host all q9 127.0.0.1/32 trust' \
+    >"$PG_DIR/data/pg_hba.conf"
+  mkdir "$PG_DIR/tls"
+  for cert in ca other; do  # self-signed, so each is its own CA
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
+      -addext subjectAltName=DNS:localhost -keyout "$PG_DIR/tls/$cert.key" -out "$PG_DIR/tls/$cert.crt" 2>/dev/null ||
+      return 1
+  done
+  [ ${#PG_AS[@]} = 0 ] || chown -R nobody "$PG_DIR/tls"
+  PG_PORT=$(pg_free_port)
+  local tls="-c ssl=on -c ssl_cert_file=$PG_DIR/tls/ca.crt -c ssl_key_file=$PG_DIR/tls/ca.key"
   "${PG_AS[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -w -l "$PG_DIR/server.log" \
-    -o "-F -k $PG_DIR -c listen_addresses='' -c max_connections=200" start >/dev/null ||
-    { cat "$PG_DIR/server.log"; return 1; }
+    -o "-F -k $PG_DIR -p $PG_PORT -c listen_addresses=127.0.0.1 -c max_connections=200 $tls" \
+    start >/dev/null || { cat "$PG_DIR/server.log"; return 1; }
+}
+
+pg_free_port() {
+  local port=$((20000 + RANDOM % 40000))
+  while ss -Htln "sport = :$port" | grep . >/dev/null; do port=$((20000 + RANDOM % 40000)); done
+  echo "$port"
+}
+
+pgb_start() {
+  local conf=$PG_DIR/pgbouncer-$1 port _
+  port=$(pg_free_port)
+  # auth_type any needs a forced user; PgBouncer refuses to run as root.
+  printf '%s\n' '[databases]' "* = host=$PG_DIR port=$PG_PORT user=q9" '[pgbouncer]' "pool_mode = $1" \
+    'listen_addr = 127.0.0.1' "listen_port = $port" 'unix_socket_dir =' 'auth_type = any' \
+    'max_client_conn = 400' "logfile = $conf.log" "pidfile = $conf.pid" >"$conf.ini"
+  "${PG_AS[@]}" pgbouncer -q -d "$conf.ini" || return 1
+  for _ in $(seq 1 50); do
+    "$PG_BIN/pg_isready" -q -h 127.0.0.1 -p "$port" && { echo "$port"; return 0; }
+    sleep 0.1
+  done
+  return 1
 }
 
 pg_stop() {
+  [ -n "${PG_DIR:-}" ] && cat "$PG_DIR"/pgbouncer-*.pid 2>/dev/null | xargs -r kill
   if [ -n "${PG_DIR:-}" ] && [ -d "$PG_DIR/data" ]; then
     # A test may have stopped the server to play dead.
     [ -f "$PG_DIR/data/postmaster.pid" ] && kill -CONT "$(head -n 1 "$PG_DIR/data/postmaster.pid")" 2>/dev/null
@@ -44,10 +79,10 @@ pg_stop() {
   PG_DIR=
 }
 
-pg_url() { printf 'postgresql:///%s?host=%s&user=q9' "$1" "$PG_DIR"; }
+pg_url() { printf 'postgresql:///%s?host=%s&port=%s&user=q9' "$1" "$PG_DIR" "$PG_PORT"; }
 
 pg_sql() {
-  "$PG_BIN/psql" -X -q -A -t -v ON_ERROR_STOP=1 -h "$PG_DIR" -U q9 -d "${2:-postgres}" -c "$1"
+  "$PG_BIN/psql" -X -q -A -t -v ON_ERROR_STOP=1 -h "$PG_DIR" -p "$PG_PORT" -U q9 -d "${2:-postgres}" -c "$1"
 }
 
 pg_createdb() {

@@ -2,12 +2,13 @@
 // step by step, and stream sub-agents that research and record at the same time.
 // Every q9 result the host hands back is compared with what the command prints when the
 // test runs it itself; a difference stops the script and is reported as a problem.
+import http from 'node:http';
 import { Barrier, bash, call, say, tool } from './model.mjs';
 
 export const STREAMS = {
   'Financials & Corporate Structure': {
     section: 'financials',
-    facts: [['Revenue for fiscal 2024 was 412.6 million euros', 'Acme Holdings annual report 2024', '2024-12-31'],
+    facts: [["The group's revenue for fiscal 2024 was US$1.23bn, up 4%", "Moody's credit opinion, 2025-04-02", '2024-12-31'],
             ['Net debt stood at 88.1 million euros', 'Acme Holdings annual report 2024', '2024-12-31']],
   },
   'Leadership & Board': {
@@ -79,6 +80,23 @@ export function slug(company) {
 
 const quote = (text) => `"${text}"`;
 
+// From a text: the ```bash block that opens with `start`; a template with its <name>s
+// filled in; a text in single quotes with each apostrophe written as the quoting rule says.
+const block = (text, start) => start + text.split('```bash\n' + start)[1].split('```')[0];
+const fill = (template, values) => Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
+const quoted = (rules, s) => s.replaceAll("'", () => rules.match(/apostrophe inside single quotes as `([^`]+)`/)[1]);
+
+// Stands in for the sanctions lists' hosts: OFAC SDN (naming a director) and UN (naming
+// nobody) answer with a redirect, then the list; any other address answers 404.
+function listServer() {
+  const lists = { 'ofac-sdn.csv': '36,"LINDQVIST, Maria",individual,"SDGT"\n', 'un.xml': '<FIRST_NAME>JOHN</FIRST_NAME>\n' };
+  const server = http.createServer((req, res) => {
+    if (lists[req.url.slice(1)]) res.writeHead(302, { location: `/moved${req.url}` }).end();
+    else res.writeHead(lists[req.url.slice(7)] && req.url.startsWith('/moved/') ? 200 : 404).end(lists[req.url.slice(7)]);
+  }).unref();
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server.address().port)));
+}
+
 // Fails the script with `message` unless `ok`.
 function check(ok, message) {
   if (!ok) throw new Error(message);
@@ -90,15 +108,13 @@ function sameAsQ9(c, result, ...args) {
         `q9 ${args.join(' ')}: the host returned ${JSON.stringify(result.output)}, q9 prints ${JSON.stringify(direct.out)}`);
 }
 
-// The brief a careful agent hands one stream's sub-agent.
-function brief(company, stream) {
-  const s = STREAMS[stream];
-  return [`Stream: ${stream}`,
-          `Company: ${company} (legal name ${company} N.V., registry KvK 24123456, Netherlands, no parent)`,
-          `Record under: ${quote(company)}`,
-          `First run q9 streams ${quote(stream)} and follow that brief; load the q9-research skill for internet access.`,
-          `Record each sourced fact yourself: q9 record fact ${quote(company)} ${s.section} "<claim>" --source "<src>" --date <YYYY-MM-DD>.`,
-          'Return your findings with sources and dates, labelled VERIFIED or UNVERIFIED.'].join('\n');
+// The brief a careful agent hands one stream's sub-agent: the agent text's template, its
+// first five lines filled in from the identity and the stream's row of the table.
+function brief(text, company, stream) {
+  const row = text.split('\n').find((l) => l.startsWith(`| ${stream} |`)).split(' | ');
+  return [`Stream: ${stream}`, `Company: ${company} N.V., registry id KvK 24123456, Netherlands, parent none; matched on address and founding year`,
+          `Record under: ${company}`, `Deliver: ${row[1]}`, `Section ids: ${row[2].slice(0, -2)}`,
+          ...text.split('```text\n')[1].split('```')[0].split('\n').slice(5)].join('\n');
 }
 
 // Scripts for one dossier of `company` in case `c`. With `flaw`, the first render
@@ -115,6 +131,7 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
   const recording = new Barrier(streams.length, 30000);
   const render = () => call(bash(`mkdir -p ~/Desktop/q9-reports && q9 report ${data} --out ${file}`));
   const validate = () => call(bash(`q9 validate ${file}`));
+  let text = ''; // the agent text, as the host hands it over
 
   const road = [
     ['skill', (r) => {
@@ -133,11 +150,21 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
       sameAsQ9(c, r, 'doctrine');
       return call(...streams.map((stream) =>
         tool('task', { description: `${stream.split(' ')[0]} research stream`, subagent_type: 'general',
-                       prompt: brief(company, stream) })));
+                       prompt: brief(text, company, stream) })));
     }],
-    ['task', (r, all) => {
+    ['task', async (r, all) => {
       check(all.length === streams.length, `${all.length} task results`);
       for (const task of all) check(task.output.includes('Recorded 2 facts'), `a stream came back without its facts: ${task.output}`);
+      // The sanctions screen: the text's downloads, each address pointed at the stand-in, then its search.
+      const command = fill(`${block(text, 'mkdir -p /tmp/q9-<slug>/lists')}${block(text, 'cd /tmp/q9-<slug>/lists')}`,
+        { slug: slug(company), names: `'${company}' 'Lindqvist'` }).replace(/^get (\S+) '[^']+'/gm, `get $1 'http://127.0.0.1:${await listServer()}/$1'`);
+      return call(tool('bash', { command, description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` set to (\d+)/)[1] }));
+    }],
+    ['mkdir -p /tmp/', (r) => {
+      // Redirect then list: a hit and a zero-hit. 404: not screened, and never searched.
+      const hits = (list) => [...r.output.matchAll(new RegExp(`^${list} '[^']*': (\\d+) matching lines$`, 'gm'))].map((m) => m[1]).join();
+      check(hits('ofac-sdn.csv') === '0,1' && hits('un.xml') === '0,0' && hits('uk.csv') === '', `screen: ${r.output}`);
+      check(/^uk\.csv: NOT SCREENED$/m.test(r.output), `screen: ${r.output}`);
       return call(tool('write', { filePath: data, content: JSON.stringify(record(company, flaw), null, 2) + '\n' }));
     }],
     ['write', (r) => {
@@ -179,6 +206,7 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
 
   return {
     agent(t) {
+      text = t.system;
       if (t.step === 0) {
         check(t.tools.includes('task'), `the agent is offered no task tool for its sub-agents (${t.tools.join(', ')})`);
         return call(tool('skill', { name: 'q9-research' }));
@@ -204,8 +232,10 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
       if (t.step === 1) {
         sameAsQ9(c, r, 'streams', name);
         check(await recording.arrive(name), 'the stream sub-agents did not record at the same time');
-        return call(bash(s.facts.map(([claim, src, date]) =>
-          `q9 record fact ${quote(company)} ${s.section} ${quote(claim)} --source ${quote(src)} --date ${date}`).join(' && ')));
+        // As the brief says: its record line, each text quoted by its rule.
+        const q = (x) => quoted(t.firstUser, x);
+        return call(bash(s.facts.map(([claim, src, date]) => fill(t.firstUser.match(/^ *(q9 record fact .*)$/m)[1],
+          { company: q(company), section: s.section, claim: q(claim), src: q(src), 'YYYY-MM-DD': date })).join(' && ')));
       }
       const expected = s.facts.map(([, , date]) => `recorded -> fact for ${company} [${s.section}] (${date})\n`).join('');
       check(r.output === expected, `record: ${JSON.stringify(r.output)}`);

@@ -1,5 +1,5 @@
-// Where a command's text goes: a file descriptor (the program's standard output and
-// error) or a stream (tests). The descriptor form needs no iostream set-up, so a call
+// Where a command's text goes: a file descriptor (q9's standard output and error) or a
+// stream (tests, the installer). The descriptor form needs no iostream set-up, so a call
 // that prints one line pays for nothing else; it hands the text over in large writes.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace q9::cli {
+namespace q9 {
 
 class Out {
  public:
@@ -51,4 +51,4 @@ class Out {
   std::string pending_;
 };
 
-}  // namespace q9::cli
+}  // namespace q9

@@ -1,12 +1,12 @@
 // Text to a descriptor through one buffer, or to a stream.
-#include "cli/out.hpp"
+#include "core/out.hpp"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <ostream>
 
-namespace q9::cli {
+namespace q9 {
 namespace {
 
 // Pending text past this size is written out; a larger text is written without a copy.
@@ -57,4 +57,4 @@ void Out::_write(std::string_view text) {
   }
 }
 
-}  // namespace q9::cli
+}  // namespace q9
