@@ -1,5 +1,4 @@
 // q9 doctrine and q9 streams [NAME]: the research doctrine as JSON in the ASCII form.
-#include <ostream>
 #include <string>
 
 #include "cli/commands.hpp"

@@ -1,7 +1,6 @@
 // q9 memory (recall, init, list) and q9 record (fact, negative, contradiction, report).
 #include <cerrno>
 #include <cstdlib>
-#include <ostream>
 
 #include "cli/commands.hpp"
 #include "core/json.hpp"
@@ -61,7 +60,12 @@ int64_t report_version(const std::string& digits) {
 int _cmd_memory(const Args& args, Io& io) {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    io.out << json::write(store->recall(args.entity), json::Encoding::Utf8) << "\n";
+    // Handed to standard output in large pieces as it is written: the record of a large
+    // entity needs no second buffer of its size.
+    json::Writer writer(json::Encoding::Utf8, [&io](std::string_view piece) { io.out << piece; });
+    writer.value(store->recall(args.entity));
+    writer.finish();
+    io.out << "\n";
   } else if (args.memory_action == "init") {
     // Ready only once init returns: a store that fails prints no half line.
     const std::string where = store->init();

@@ -1,7 +1,5 @@
 // q9 report DATA [--out FILE]: render a dossier from a JSON data file; with --out, write
 // it, run the gate over the same text and print one result line and the errors.
-#include <ostream>
-
 #include "cli/commands.hpp"
 #include "core/files.hpp"
 #include "core/json.hpp"
@@ -14,9 +12,10 @@ namespace q9::cli {
 int _cmd_report(const Args& args, Io& io) {
   json::Value data;
   {
-    // Freed before the document is built, which can then take over its memory.
-    const std::string text = files::read_utf8_file(args.data);
-    data = json::parse(text, args.data);
+    const files::FileView file(args.data);
+    files::check_utf8(args.data, file.bytes());
+    data = json::parse(file.bytes(), args.data);
+    file.check_intact();
   }
   std::string doc;
   try {

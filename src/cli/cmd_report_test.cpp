@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "cli/commands.hpp"
 #include "core/files.hpp"
@@ -136,6 +138,28 @@ TEST_F(ReportCommandTest, FailuresWriteAndPrintNothing) {
     }
     EXPECT_FALSE(fs::exists(out)) << c.name;
   }
+}
+
+// Standard output takes small and large texts through one buffer, in order.
+TEST(OutTest, DescriptorGetsEveryByteInOrder) {
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  std::string got;
+  std::thread reader([&] {
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+  });
+  const std::string large(100 << 10, 'L'), larger(200 << 10, 'M');
+  {
+    Out out(pipe_fds[1], true);
+    out << "a" << large << 'b' << 42 << size_t{7} << larger << std::string_view("z");
+    out.flush();
+    EXPECT_EQ(out.error(), 0);
+  }
+  ::close(pipe_fds[1]);
+  reader.join();
+  ::close(pipe_fds[0]);
+  EXPECT_EQ(got, "a" + large + "b427" + larger + "z");
 }
 
 TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {

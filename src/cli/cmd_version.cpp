@@ -1,6 +1,4 @@
 // q9 version: the package version.
-#include <ostream>
-
 #include "cli/commands.hpp"
 #include "q9/version.hpp"
 

@@ -3,7 +3,6 @@
 // This file holds the subcommand table and run(): parse, then call one handler.
 #include <exception>
 #include <iterator>
-#include <ostream>
 #include <string>
 #include <utility>
 

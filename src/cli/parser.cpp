@@ -5,7 +5,6 @@
 #include "cli/parser.hpp"
 
 #include <algorithm>
-#include <ostream>
 #include <type_traits>
 
 #include "cli/help_format.hpp"

@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <random>
 
 #include "core/utf8.hpp"
@@ -92,20 +94,32 @@ void write_into(const fs::path& path, std::string_view bytes) {
   if (::close(f.release()) != 0 && errno != EINTR) fail(path, errno);
 }
 
-// Maps the pages of a fresh buffer of some megabytes in one step: taking a fault per
-// page costs about as much as the rest of reading the file. Only a hint; kernels before
-// 5.14 ignore it.
-void prefault(char* p, size_t n) {
-#ifdef MADV_POPULATE_WRITE
-  if (n < (256u << 10)) return;
-  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
-  const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
-  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#else
-  (void)p;
-  (void)n;
-#endif
+// The rest of the open file `fd`, which `st` describes: a regular file is read straight
+// into a string of its size; what is beyond that size (a file that grew, a device, a
+// pipe) comes in chunks.
+std::string read_open(const fs::path& path, int fd, const struct stat& st) {
+  std::string bytes;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    prefault(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<size_t>(st.st_size));
+  }
+  size_t used = 0;
+  char chunk[1 << 16];
+  for (;;) {
+    const bool direct = used < bytes.size();
+    const ssize_t n = direct ? ::read(fd, bytes.data() + used, bytes.size() - used)
+                             : ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail(path, errno);
+    }
+    if (n == 0) break;
+    if (!direct) bytes.append(chunk, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
+  }
+  bytes.resize(used);
+  return bytes;
 }
 
 // A new file `dir`/`prefix` + six random letters and digits, which open() gives the mode
@@ -130,44 +144,161 @@ Fd create_temp(const fs::path& dir, const std::string& prefix, const fs::path& r
 FileError::FileError(const std::string& what, int err)
     : std::runtime_error(what + ": " + std::strerror(err)) {}
 
+void prefault(char* p, size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  if (n < (256u << 10)) return;
+  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
 std::string read_file(const fs::path& path) {
-  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!f) fail(path, errno);
-  struct stat st {};
-  if (::fstat(f.get(), &st) != 0) fail(path, errno);
-  if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
-  // A regular file is read straight into a string of its size; what is beyond that
-  // size (a file that grew, a device, a pipe) comes in chunks.
-  std::string bytes;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
-    bytes.reserve(static_cast<size_t>(st.st_size));
-    prefault(bytes.data(), bytes.capacity());
-    bytes.resize(static_cast<size_t>(st.st_size));
-  }
-  size_t used = 0;
-  char chunk[1 << 16];
-  for (;;) {
-    const bool direct = used < bytes.size();
-    const ssize_t n = direct ? ::read(f.get(), bytes.data() + used, bytes.size() - used)
-                             : ::read(f.get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(path, errno);
-    }
-    if (n == 0) break;
-    if (!direct) bytes.append(chunk, static_cast<size_t>(n));
-    used += static_cast<size_t>(n);
-  }
-  bytes.resize(used);
+  const FileView file(path);
+  std::string bytes(file.bytes());
+  file.check_intact();
   return bytes;
 }
 
 std::string read_utf8_file(const fs::path& path) {
   std::string bytes = read_file(path);
+  check_utf8(path, bytes);
+  return bytes;
+}
+
+void check_utf8(const fs::path& path, std::string_view bytes) {
   if (auto bad = utf8::find_invalid(bytes)) {
     throw FileError(path.string() + ": invalid UTF-8 at byte " + std::to_string(*bad));
   }
-  return bytes;
+}
+
+namespace {
+
+// Mapped files whose pages, should the file become shorter, would raise SIGBUS. The
+// handler puts zero pages in place of the lost ones and marks the mapping as cut; it
+// passes any other SIGBUS on to the handler that was there before.
+struct Guard {
+  std::atomic<uintptr_t> begin{0}, end{0};
+  std::atomic<bool> cut{false};
+};
+Guard guards[16];
+struct sigaction previous_sigbus;
+uintptr_t page_size;
+
+void on_sigbus(int sig, siginfo_t* info, void* context) {
+  const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+  // A read past the end of a file (not a signal sent by a process) in a guarded mapping.
+  for (Guard& g : guards) {
+    if (info->si_code != BUS_ADRERR) break;
+    const uintptr_t begin = g.begin.load(), end = g.end.load();
+    if (at < begin || at >= end) continue;
+    const uintptr_t page = at & ~(page_size - 1);
+    if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      g.cut.store(true);
+      return;  // the read is retried and finds zeros
+    }
+  }
+  const auto before = previous_sigbus.sa_handler;
+  if (before == SIG_IGN && info->si_code <= 0) return;  // sent by a process, and ignored
+  if (before != SIG_DFL && before != SIG_IGN) {
+    if (previous_sigbus.sa_flags & SA_SIGINFO) {
+      previous_sigbus.sa_sigaction(sig, info, context);
+    } else {
+      before(sig);
+    }
+    return;
+  }
+  ::signal(SIGBUS, SIG_DFL);  // ends the process as it would have ended
+  ::raise(SIGBUS);
+}
+
+// A free slot for [begin, end), or -1 when all are taken (the file is read instead).
+int claim_guard(uintptr_t begin, uintptr_t end) {
+  static const bool installed = [] {
+    page_size = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction sa {};
+    sa.sa_sigaction = on_sigbus;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    return ::sigaction(SIGBUS, &sa, &previous_sigbus) == 0;
+  }();
+  if (!installed) return -1;
+  for (int i = 0; i < static_cast<int>(std::size(guards)); ++i) {
+    uintptr_t free = 0;
+    if (guards[i].begin.compare_exchange_strong(free, begin)) {
+      guards[i].cut.store(false);
+      guards[i].end.store(end);
+      return i;
+    }
+  }
+  return -1;
+}
+
+// Files smaller than this are read: mapping costs more system calls than it saves.
+constexpr off_t kMapFrom = 64 << 10;
+
+}  // namespace
+
+FileView::FileView(const fs::path& path) : path_(path) {
+  Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!f) fail(path, errno);
+  struct stat st {};
+  if (::fstat(f.get(), &st) != 0) fail(path, errno);
+  if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+  if (S_ISREG(st.st_mode) && st.st_size >= kMapFrom && map(f.get(), static_cast<size_t>(st.st_size))) {
+    fd_ = std::move(f);  // kept to look at the file's size after the pass
+    return;
+  }
+  copy_ = read_open(path, f.get(), st);
+  bytes_ = copy_;
+}
+
+bool FileView::map(int fd, size_t size) {
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t pages = (size + page - 1) / page * page;
+  // The file between two zero pages: a pass that reads a little past either end of the
+  // text (a scanner finishing a character) reads zeros, not a fault.
+  void* area = ::mmap(nullptr, pages + 2 * page, PROT_READ,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (area == MAP_FAILED) return false;
+  map_ = static_cast<char*>(area);
+  map_size_ = pages + 2 * page;
+  char* const text = map_ + page;
+  guard_ = claim_guard(reinterpret_cast<uintptr_t>(text), reinterpret_cast<uintptr_t>(text + pages));
+  if (guard_ < 0 ||
+      ::mmap(text, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+    release();
+    return false;
+  }
+  bytes_ = std::string_view(text, size);
+  return true;
+}
+
+void FileView::release() {
+  if (guard_ >= 0) {
+    guards[guard_].end.store(0);
+    guards[guard_].begin.store(0);
+    guard_ = -1;
+  }
+  if (map_) ::munmap(map_, map_size_);
+  map_ = nullptr;
+}
+
+FileView::~FileView() { release(); }
+
+void FileView::check_intact() const {
+  // A file cut within a page loses its tail to zeros without a fault; its size tells.
+  struct stat st {};
+  const bool shorter = fd_ && ::fstat(fd_.get(), &st) == 0 && st.st_size >= 0 &&
+                       static_cast<size_t>(st.st_size) < bytes_.size();
+  if (shorter || (guard_ >= 0 && guards[guard_].cut.load())) {
+    throw FileError(path_.string() + ": file truncated while being read");
+  }
 }
 
 AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)

@@ -19,17 +19,57 @@ class FileError : public std::runtime_error {
   FileError(const std::string& what, int err);
 };
 
+// Maps in one step the pages of a fresh buffer of some megabytes that is about to be
+// filled (a file read into memory, a document being built): taking a fault per page costs
+// about as much as filling it. Only a hint, ignored below 256 KB and by kernels before 5.14.
+void prefault(char* p, size_t n);
+
 // The normal form of a path text, as messages show paths: repeated "/" collapse, "."
 // components and a trailing "/" are dropped ("./out//acme.html" -> "out/acme.html");
 // ".." is kept, a leading "//" (exactly two) is kept, and an empty result is ".".
 std::string normal_path_text(std::string_view text);
 
-// The whole file as bytes. Throws FileError (a directory, a missing or unreadable file).
+// The whole file as bytes, a copy of what a FileView holds. Throws FileError as FileView
+// does.
 std::string read_file(const std::filesystem::path& path);
 
 // As read_file(), and checks that the bytes are UTF-8; otherwise throws FileError
 // "<path>: invalid UTF-8 at byte N".
 std::string read_utf8_file(const std::filesystem::path& path);
+
+// Throws FileError "<path>: invalid UTF-8 at byte N" unless `bytes` are UTF-8.
+void check_utf8(const std::filesystem::path& path, std::string_view bytes);
+
+// The whole file, held for one read-only pass over it. A regular file of some size is
+// mapped rather than copied, which spares both the copy and the fresh memory it would
+// need; anything else (a small file, a device, a pipe) is read. Zero bytes follow the view, and
+// its memory stays readable however the file changes meanwhile: should the file become
+// shorter, the bytes it lost read as zeros (never a SIGBUS), and check_intact() says so.
+class FileView {
+ public:
+  // Throws FileError (a directory, a missing or unreadable file).
+  explicit FileView(const std::filesystem::path& path);
+  ~FileView();
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  std::string_view bytes() const { return bytes_; }
+  // Call after the pass: throws FileError "<path>: file truncated while being read" when
+  // the mapped file became shorter while it was held (the pass may have seen zeros).
+  void check_intact() const;
+
+ private:
+  bool map(int fd, size_t size);
+  void release();
+
+  std::filesystem::path path_;
+  std::string copy_;     // a file that was read
+  char* map_ = nullptr;  // or mapped: a zero page, the file's pages, a zero page
+  size_t map_size_ = 0;
+  Fd fd_;           // the mapped file
+  int guard_ = -1;  // the mapping's slot in the SIGBUS handler's table
+  std::string_view bytes_;
+};
 
 // Replaces the file at `path` with `bytes` so that readers see either the old or the
 // new content, never a part: writes a temporary file in the same directory, flushes

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -78,6 +80,55 @@ TEST_F(FilesTest, FailuresNameTheFileAndTheProblem) {
   std::ofstream(dir_ / "bad.html") << "ok\n\xC3(";
   EXPECT_EQ(message_of([&] { read_utf8_file(dir_ / "bad.html"); }),
             (dir_ / "bad.html").string() + ": invalid UTF-8 at byte 3");
+}
+
+// Large regular files are mapped, the rest read; either way zeros follow the bytes.
+TEST_F(FilesTest, ViewsHoldTheWholeFile) {
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { write_file_atomic(fifo, "from a pipe"); });
+  const struct {
+    fs::path path;
+    std::string bytes;
+  } rows[] = {
+      {dir_ / "empty", ""},
+      {dir_ / "small.html", "<p>small</p>"},
+      {dir_ / "page.html", std::string(64 << 10, 'p')},
+      {dir_ / "large.html", std::string((1 << 20) + 3, 'x') + "Ã©"},
+      {fifo, "from a pipe"},
+  };
+  for (const auto& row : rows) {
+    if (row.path != fifo) write_file_atomic(row.path, row.bytes);
+    const FileView view(row.path);
+    EXPECT_EQ(view.bytes(), row.bytes) << row.path;
+    EXPECT_EQ(view.bytes().data()[row.bytes.size()], '\0') << row.path;
+    view.check_intact();
+  }
+  writer.join();
+  EXPECT_EQ(message_of([&] { FileView{dir_}; }), dir_.string() + ": Is a directory");
+}
+
+// A mapped file cut short under the reader reads as zeros instead of raising SIGBUS, and
+// the view says so afterwards; a SIGBUS that is not a mapped file's still ends the process.
+TEST_F(FilesTest, AFileTruncatedWhileMappedIsAnErrorNotACrash) {
+  const fs::path p = dir_ / "big.html";
+  for (const off_t cut : {off_t{0}, off_t{100 << 10}, off_t{(1 << 20) - 10}}) {
+    write_file_atomic(p, std::string(1 << 20, 'a'));
+    const FileView view(p);
+    ASSERT_EQ(::truncate(p.c_str(), cut), 0);
+    size_t as = 0;
+    for (char c : view.bytes()) as += c == 'a';
+    EXPECT_EQ(as, static_cast<size_t>(cut)) << cut;
+    EXPECT_EQ(message_of([&] { view.check_intact(); }),
+              p.string() + ": file truncated while being read")
+        << cut;
+  }
+  EXPECT_EXIT(
+      {
+        ::raise(SIGBUS);
+        std::exit(0);
+      },
+      [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; }, "");
 }
 
 // Device nodes, FIFOs and sockets at the path are written into, never replaced.

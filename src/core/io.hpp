@@ -1,14 +1,14 @@
-// The streams a command writes to: the programs pass std::cout and std::cerr, tests pass
-// string streams, so that every command runs in process.
+// The streams a command writes to: the programs pass their standard output and error,
+// tests pass string streams, so that every command runs in process.
 #pragma once
 
-#include <iosfwd>
+#include "core/out.hpp"
 
 namespace q9 {
 
 struct Io {
-  std::ostream& out;  // results and progress
-  std::ostream& err;  // diagnostics and warnings
+  Out out;  // results and progress
+  Out err;  // diagnostics and warnings
   // Whether `err` is a terminal, on which the installer may draw a status line.
   bool err_is_terminal = false;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
@@ -136,5 +137,46 @@ enum class Encoding {
   Utf8,   // non-ASCII characters written as themselves
 };
 std::string write(const Value& value, Encoding encoding);
+
+// The output form written piece by piece, so that a large document goes out while it is
+// being written rather than built whole first. Each call writes its part; whenever some
+// tens of kilobytes are complete they are handed to `sink`, and the rest at finish().
+// Without a sink, finish() returns the whole text. In an array each value is an element;
+// in an object each value follows its key(). write() is this writer over one Value.
+class Writer {
+ public:
+  using Sink = std::function<void(std::string_view)>;
+  explicit Writer(Encoding encoding, Sink sink = nullptr);
+
+  void begin_object();
+  void begin_array();
+  void end();  // closes the innermost object or array
+  void key(std::string_view key);
+  void value(const Value& value);
+  void string(std::string_view text);  // a string value, without making a Value of it
+  // The document must be complete.
+  std::string finish();
+
+ private:
+  struct Open {
+    char close;  // '}' or ']'
+    bool empty;
+  };
+  char* _room(size_t n);  // where to write n more bytes
+  void _grow(size_t n);
+  void _put(std::string_view text);
+  void _element();
+  void _newline(size_t level);
+  void _string(std::string_view text);
+  void _hand_over();
+
+  Encoding encoding_;
+  Sink sink_;
+  // The text not yet handed over: written through a pointer, a byte or a run at a time,
+  // which std::string's appends make several times slower.
+  std::unique_ptr<char[]> out_;
+  size_t size_ = 0, capacity_ = 0;
+  std::vector<Open> open_;
+};
 
 }  // namespace q9::json

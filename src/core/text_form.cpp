@@ -196,10 +196,17 @@ std::string quote_text(std::string_view s) {
   return out;
 }
 
-void append_hex_escape(std::string& out, std::string_view prefix, char32_t value, int digits) {
+char* put_hex_escape(char* to, std::string_view prefix, char32_t value, int digits) {
   static constexpr char HEX[] = "0123456789abcdef";
-  out += prefix;
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += HEX[(value >> shift) & 0xF];
+  for (char c : prefix) *to++ = c;
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *to++ = HEX[(value >> shift) & 0xF];
+  return to;
+}
+
+void append_hex_escape(std::string& out, std::string_view prefix, char32_t value, int digits) {
+  const size_t at = out.size();
+  out.resize(at + prefix.size() + static_cast<size_t>(digits));
+  put_hex_escape(out.data() + at, prefix, value, digits);
 }
 
 std::string list_text(const std::vector<std::string>& items) {

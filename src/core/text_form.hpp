@@ -26,6 +26,8 @@ std::string quote_text(std::string_view utf8);
 // Appends `prefix` and then `value` as `digits` lower-case hex digits, the form of the
 // escapes \xhh, \uhhhh and \Uhhhhhhhh.
 void append_hex_escape(std::string& out, std::string_view prefix, char32_t value, int digits);
+// The same written at `to`, which has room for it; returns where it ends.
+char* put_hex_escape(char* to, std::string_view prefix, char32_t value, int digits);
 
 // "[" + quoted items joined by ", " + "]": the list text used in gate messages.
 std::string list_text(const std::vector<std::string>& items);

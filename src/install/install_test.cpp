@@ -112,7 +112,8 @@ TEST(StatusLine, DrawnAfterTwoSecondsRedrawnEachSecondAndErased) {
       {PROBE, 616, ""},  // after clear() the step starts anew
   };
   std::ostringstream term;
-  StatusLine line(&term);
+  Out out(term);
+  StatusLine line(&out);
   for (const Call& c : calls) {
     term.str("");
     if (c.step.empty()) {

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <chrono>
-#include <ostream>
 #include <string>
 #include <string_view>
+
+#include "core/out.hpp"
 
 namespace q9::install {
 
@@ -19,7 +20,7 @@ class StatusLine {
 
   // Draws on `terminal`, which the caller has found to be one; nullptr draws nothing ever,
   // so output to a pipe or file stays as it is.
-  explicit StatusLine(std::ostream* terminal) : term_(terminal) {}
+  explicit StatusLine(Out* terminal) : term_(terminal) {}
   ~StatusLine() { clear(); }
   StatusLine(const StatusLine&) = delete;
   StatusLine& operator=(const StatusLine&) = delete;
@@ -36,7 +37,7 @@ class StatusLine {
  private:
   void put(const std::string& bytes);
 
-  std::ostream* term_;
+  Out* term_;
   std::string step_;  // empty between steps
   Clock::time_point start_;
   long long shown_ = -1;  // the seconds on the line, -1 when nothing is drawn

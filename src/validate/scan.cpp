@@ -101,8 +101,8 @@ class Scanner {
     for (size_t k = 0; k < EMOJI_BITS; ++k) {
       if (emoji_[k]) out_.emoji.push_back(emoji_at_index(k));
     }
-    out_.resource_loads = count_tag_attr(resource_heads_, resource_attr());
-    out_.css_links = count_tag_attr(link_heads_, link_attr());
+    out_.resource_loads = count_tag_attr(resource_heads_, resource_attr);
+    out_.css_links = count_tag_attr(link_heads_, link_attr);
     sections();
     return std::move(out_);
   }
@@ -271,8 +271,11 @@ class Scanner {
   // "<head\b[^>]*\battr": one match per head whose tag holds the attribute before the
   // next ">"; a match ends after the last such attribute, as greedy "[^>]*" would.
   // The attribute is searched only inside tags, once per stretch up to a ">": heads
-  // that share that ">" (an unclosed tag followed by more) reuse the result.
-  size_t count_tag_attr(const std::vector<Head>& heads, const Pattern& attr) const {
+  // that share that ">" (an unclosed tag followed by more) reuse the result. The pattern
+  // is only compiled for a document that has such tags; most have none.
+  size_t count_tag_attr(const std::vector<Head>& heads, const Pattern& (*pattern)()) const {
+    if (heads.empty()) return 0;
+    const Pattern& attr = pattern();
     NextChar gt(t_, '>');
     size_t count = 0, from = 0;
     size_t region_end = npos;  // the ">" (or text end) last searched up to

@@ -31,8 +31,8 @@ std::string repaired(std::string_view text) {
   return out;
 }
 
-std::string newlines_to_lf(std::string text) {
-  if (text.find('\r') == std::string::npos) return text;
+// The text with each "\r\n" and lone "\r" made "\n"; called only on text holding a "\r".
+std::string newlines_to_lf(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -188,8 +188,14 @@ Report validate_file(const std::filesystem::path& path) {
     r.errors.push_back("no such file: " + p.native());
     return r;
   }
-  std::string text = newlines_to_lf(files::read_utf8_file(p));
-  return check(text, std::move(p));
+  const files::FileView file(p);
+  files::check_utf8(p, file.bytes());
+  std::string_view text = file.bytes();
+  std::string converted;
+  if (text.find('\r') != std::string_view::npos) text = converted = newlines_to_lf(text);
+  Report r = check(text, std::move(p));
+  file.check_intact();
+  return r;
 }
 
 }  // namespace q9::validate

@@ -230,14 +230,18 @@ TEST_F(ValidateFile, MissingAndDangling) {
 }
 
 TEST_F(ValidateFile, ReadsWithLineEndingsTranslated) {
-  const std::string text = doc("") + "x\r\ny\rz\r\n";
-  const Report r = validate_file(write("d.html", text));
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.stats.find("kb")->as_real(), (text.size() - 2) / 1024.0);
-  EXPECT_EQ(r.stats.find("lines")->as_integer().digits,
-            validate_text(doc("") + "x\ny\nz\n").stats.find("lines")->as_integer().digits);
-  // A trailing separator is dropped before the file is looked up, as in the name shown.
-  EXPECT_EQ(validate_file((dir_ / "d.html").native() + "/"), r);
+  // A small file is read, a large one mapped.
+  for (const size_t padding : {size_t{0}, size_t{200} << 10}) {
+    const std::string body = doc("<p>" + std::string(padding, 'x') + "</p>");
+    const std::string text = body + "x\r\ny\rz\r\n";
+    const Report r = validate_file(write("d.html", text));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.stats.find("kb")->as_real(), (text.size() - 2) / 1024.0);
+    EXPECT_EQ(r.stats, validate_text(body + "x\ny\nz\n", dir_ / "d.html").stats) << padding;
+    // A trailing separator is dropped before the file is looked up, as in the name shown.
+    EXPECT_EQ(validate_file((dir_ / "d.html").native() + "/"), r);
+    EXPECT_EQ(validate_file(write("lf.html", body)), validate_text(body, dir_ / "lf.html"));
+  }
 }
 
 TEST_F(ValidateFile, UnreadableThrows) {
