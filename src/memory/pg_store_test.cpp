@@ -88,7 +88,8 @@ class PgStoreTest : public ::testing::Test {
   // The message of the MemoryError that recalling the store's summary throws, or "".
   static std::string error_of(PgStore& store) {
     try {
-      store.recall(std::nullopt);
+      json::Writer out(json::Encoding::Utf8);
+      store.recall(std::nullopt, out);
     } catch (const MemoryError& e) {
       return e.what();
     }
@@ -116,7 +117,9 @@ TEST_F(PgStoreTest, LocationNamesHostPortAndDatabaseOnly) {
   }
   server.host = "replica.example";
   PgStore store({.uri = "postgresql://"}, FAKE);
-  EXPECT_EQ(*store.recall(std::nullopt).as_object().find("store"),
+  json::Writer out(json::Encoding::Utf8);
+  store.recall(std::nullopt, out);
+  EXPECT_EQ(*json::parse(out.finish()).as_object().find("store"),
             json::Value("postgresql://replica.example:5432/research"));
 }
 
