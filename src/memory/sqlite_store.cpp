@@ -518,8 +518,9 @@ bool SqliteStore::load(const std::string& key, const std::function<void(const He
     }
     rows.reset();
   };
-#define Q9_RECORDS_OF_KIND                                                          \
-  "SELECT " Q9_RECORD_COLUMNS " FROM records INDEXED BY records_by_kind"           \
+#define Q9_RECORDS_OF_KIND                   \
+  "SELECT " Q9_RECORD_COLUMNS                \
+  " FROM records INDEXED BY records_by_kind" \
   " WHERE entity_id = ?1 AND kind = ?2"
   Stmt facts(db, path_, Q9_RECORDS_OF_KIND " AND section = ?3 ORDER BY id");
   facts.bind(1, id).bind(2, word(RecordKind::Fact));

@@ -111,7 +111,8 @@ const Pattern& resource_attr() {
 }
 
 const Pattern& link_attr() {
-  static const Pattern p("\\bhref" + space_class() + "*=" + space_class() + "*[\"']https?://", true);
+  static const Pattern p("\\bhref" + space_class() + "*=" + space_class() + "*[\"']https?://",
+                         true);
   return p;
 }
 
