@@ -11,6 +11,7 @@
 #include "validate/patterns.hpp"
 #include "validate/scan.hpp"
 #include "validate/validate.hpp"
+#include "validate/whole_patterns.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -60,10 +60,11 @@ int64_t report_version(const std::string& digits) {
 int _cmd_memory(const Args& args, Io& io) {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    // Handed to standard output in large pieces as it is written: the record of a large
-    // entity needs no second buffer of its size.
+    // Written as the store reads the records and handed to standard output in large
+    // pieces: a large entity is never held whole, and one that fits a piece goes out whole
+    // or, when reading fails, not at all.
     json::Writer writer(json::Encoding::Utf8, [&io](std::string_view piece) { io.out << piece; });
-    writer.value(store->recall(args.entity));
+    store->recall(args.entity, writer);
     writer.finish();
     io.out << "\n";
   } else if (args.memory_action == "init") {

@@ -28,6 +28,7 @@ namespace q9::memory::pq {
 constexpr int CONNECTION_OK = 0;
 constexpr int PGRES_COMMAND_OK = 1;
 constexpr int PGRES_TUPLES_OK = 2;
+constexpr int PGRES_SINGLE_TUPLE = 9;
 constexpr int PG_DIAG_SQLSTATE = 'C';
 constexpr int PG_DIAG_MESSAGE_PRIMARY = 'M';
 
@@ -51,6 +52,12 @@ constexpr int PG_DIAG_MESSAGE_PRIMARY = 'M';
     (PGconn * conn, const char* command, int nParams, const Oid* paramTypes,                     \
      const char* const* paramValues, const int* paramLengths, const int* paramFormats,           \
      int resultFormat))                                                                          \
+  X(int, PQsendQueryParams,                                                                      \
+    (PGconn * conn, const char* command, int nParams, const Oid* paramTypes,                     \
+     const char* const* paramValues, const int* paramLengths, const int* paramFormats,           \
+     int resultFormat))                                                                          \
+  X(int, PQsetSingleRowMode, (PGconn * conn))                                                    \
+  X(PGresult*, PQgetResult, (PGconn * conn))                                                     \
   X(int, PQresultStatus, (const PGresult* res))                                                  \
   X(char*, PQresultErrorMessage, (const PGresult* res))                                          \
   X(char*, PQresultErrorField, (const PGresult* res, int fieldcode))                             \

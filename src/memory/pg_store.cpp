@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <span>
 
@@ -151,9 +152,9 @@ class PgStore::Result {
 
   int rows() const { return pq_.PQntuples(r_); }
   bool null(int row, int col) const { return pq_.PQgetisnull(r_, row, col) != 0; }
-  std::string text(int row, int col) const {
-    return std::string(pq_.PQgetvalue(r_, row, col),
-                       static_cast<size_t>(pq_.PQgetlength(r_, row, col)));
+  std::string text(int row, int col) const { return std::string(view(row, col)); }
+  std::string_view view(int row, int col) const {
+    return {pq_.PQgetvalue(r_, row, col), static_cast<size_t>(pq_.PQgetlength(r_, row, col))};
   }
   int64_t integer(int row, int col) const {
     const char* text = pq_.PQgetvalue(r_, row, col);
@@ -167,7 +168,8 @@ class PgStore::Result {
   std::string changed() const { return pq_.PQcmdTuples(r_); }
   bool ok() const {
     const int status = pq_.PQresultStatus(r_);
-    return status == pq::PGRES_COMMAND_OK || status == pq::PGRES_TUPLES_OK;
+    return status == pq::PGRES_COMMAND_OK || status == pq::PGRES_TUPLES_OK ||
+           status == pq::PGRES_SINGLE_TUPLE;
   }
   // The SQLSTATE code of a failed statement, or "".
   std::string state() const {
@@ -210,13 +212,55 @@ void PgStore::_fail(std::string_view message) const {
   throw MemoryError("memory store " + location_ + ": " + text);
 }
 
-PgStore::Result PgStore::_run(const char* sql, std::initializer_list<std::string_view> params) {
-  std::vector<std::string> owned(params.begin(), params.end());  // libpq wants NUL ends
+namespace {
+
+// A statement's parameters as libpq takes them: text with NUL ends.
+struct Params {
+  explicit Params(std::initializer_list<std::string_view> params)
+      : owned(params.begin(), params.end()) {
+    for (const std::string& p : owned) values.push_back(p.c_str());
+  }
+  int size() const { return static_cast<int>(values.size()); }
+  std::vector<std::string> owned;
   std::vector<const char*> values;
-  for (const std::string& p : owned) values.push_back(p.c_str());
-  Result r(*this, pq_.PQexecParams(conn_.get(), sql, static_cast<int>(values.size()), nullptr,
-                                   values.data(), nullptr, nullptr, 0));
+};
+
+}  // namespace
+
+PgStore::Result PgStore::_run(const char* sql, std::initializer_list<std::string_view> params) {
+  const Params p(params);
+  Result r(*this, pq_.PQexecParams(conn_.get(), sql, p.size(), nullptr, p.values.data(), nullptr,
+                                   nullptr, 0));
   return r;
+}
+
+void PgStore::_stream(const char* sql, std::initializer_list<std::string_view> params,
+                      const std::function<void(const Result&, int)>& each) {
+  PGconn* conn = conn_.get();
+  const Params p(params);
+  if (!pq_.PQsendQueryParams(conn, sql, p.size(), nullptr, p.values.data(), nullptr, nullptr, 0))
+    _fail(pq_.PQerrorMessage(conn));
+  // Refused only when the query could not be sent; the answer then comes whole.
+  pq_.PQsetSingleRowMode(conn);
+  // Every result is read, whatever happens, so that the connection takes the next statement.
+  std::string error;
+  std::exception_ptr thrown;
+  while (PGresult* raw = pq_.PQgetResult(conn)) {
+    const Result r(*this, raw);
+    if (!error.empty() || thrown) continue;
+    if (!r.ok()) {
+      error = r.error();
+      if (error.empty()) error = "unknown error";
+      continue;
+    }
+    try {
+      for (int i = 0; i < r.rows(); ++i) each(r, i);
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+  }
+  if (thrown) std::rethrow_exception(thrown);
+  if (!error.empty()) _fail(error);
 }
 
 void PgStore::open(bool) {
@@ -329,23 +373,33 @@ Store::Added PgStore::insert(const std::string& key, const std::string& name, co
   });
 }
 
-std::optional<std::string> PgStore::load(const std::string& key,
-                                         const std::function<void(Row&)>& each) {
-  // One statement, so one snapshot.
-  Result r = _transaction([&] {
-    return _exec("SELECT e.name, " Q9_RECORD_COLUMNS
-                 " FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
-                 " WHERE md5(e.key) = md5($1) AND e.key = $1 ORDER BY r.id",
-                 {key});
+bool PgStore::load(const std::string& key, const std::function<void(const Head&)>& head,
+                   const std::function<void(const RowView&)>& each) {
+  // One statement, so one snapshot, in the order recall prints: every row carries the head
+  // (a window over all the entity's records), and facts go by the first id of their
+  // section. An entity without records is one row of NULL records.
+  return _transaction([&] {
+    bool found = false;
+    _stream(
+        "SELECT e.name, count(*) FILTER (WHERE r.kind = $2) OVER (),"
+        " coalesce(max(r.fact_date COLLATE \"C\") OVER (), ''), " Q9_RECORD_COLUMNS
+        " FROM q9_entities e LEFT JOIN q9_records r ON r.entity_id = e.id"
+        " WHERE md5(e.key) = md5($1) AND e.key = $1"
+        " ORDER BY CASE r.kind WHEN $2 THEN 0 WHEN $3 THEN 1 WHEN $4 THEN 2 WHEN $5 THEN 3 END,"
+        " CASE WHEN r.kind = $2 THEN min(r.id) OVER (PARTITION BY r.kind, r.section COLLATE \"C\")"
+        " END, CASE WHEN r.kind = $5 THEN r.version END, r.id",
+        {key, word(RecordKind::Fact), word(RecordKind::Negative), word(RecordKind::Contradiction),
+         word(RecordKind::Report)},
+        [&](const Result& r, int i) {
+          if (!found) head({r.text(i, 0), r.integer(i, 1), r.text(i, 2)});
+          found = true;
+          if (r.null(i, 3)) return;
+          const RowView row = RowView::read([&](int c) { return r.view(i, c + 3); },
+                                            [&](int c) { return r.integer(i, c + 3); });
+          if (row.kind) each(row);
+        });
+    return found;
   });
-  if (r.rows() == 0) return std::nullopt;
-  for (int i = 0; i < r.rows(); ++i) {
-    if (r.null(i, 1)) continue;  // an entity without records
-    Row row = Row::read([&](int c) { return r.text(i, c + 1); },
-                        [&](int c) { return r.integer(i, c + 1); });
-    each(row);
-  }
-  return r.text(0, 0);
 }
 
 Store::Counts PgStore::count() {

@@ -2,6 +2,7 @@
 // should share one memory. Tables are named q9_*, in the connection's search path.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -35,8 +36,8 @@ class PgStore : public Store {
  protected:
   void open(bool write) override;
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
-  std::optional<std::string> load(const std::string& key,
-                                  const std::function<void(Row&)>& each) override;
+  bool load(const std::string& key, const std::function<void(const Head&)>& head,
+            const std::function<void(const RowView&)>& each) override;
   Counts count() override;
   std::vector<EntitySummary> list() override;
 
@@ -45,6 +46,10 @@ class PgStore : public Store {
   // Runs one statement; _exec also turns a failure into MemoryError.
   Result _run(const char* sql, std::initializer_list<std::string_view> params = {});
   Result _exec(const char* sql, std::initializer_list<std::string_view> params = {});
+  // Runs one statement and hands each row of its answer to `each` (the answer and the row's
+  // index) as it arrives, so that a large answer is never held whole.
+  void _stream(const char* sql, std::initializer_list<std::string_view> params,
+               const std::function<void(const Result&, int)>& each);
   // Runs `body` in one transaction with the store's time limits.
   template <typename F>
   auto _transaction(F&& body);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -17,6 +18,7 @@ struct pg_conn {
 struct pg_result {
   int status;
   std::vector<std::vector<std::string>> rows;
+  std::string error = "";
 };
 
 namespace q9::memory {
@@ -35,6 +37,8 @@ struct Server {
   std::function<pg_result(std::string_view sql)> answer = [](std::string_view sql) {
     return pg_result{pq::PGRES_TUPLES_OK, {{sql.find("q9_schema") != sql.npos ? "2" : "7", "9"}}};
   };
+  size_t fail_after = SIZE_MAX;  // a streamed answer fails after this many rows
+  std::deque<pg_result> sent;    // what a streamed query has still to hand over
   bool default_timeout = false;  // whether the store asked for its connect_timeout
   int connected = 0, finished = 0;
 } server;
@@ -64,8 +68,29 @@ pq::Api fake() {
   a.PQexec = [](PGconn*, const char* sql) { return new pg_result(server.answer(sql)); };
   a.PQexecParams = [](PGconn*, const char* sql, int, const Oid*, const char* const*, const int*,
                       const int*, int) { return new pg_result(server.answer(sql)); };
+  // A streamed answer comes a row at a time, then ends or fails.
+  a.PQsendQueryParams = [](PGconn*, const char* sql, int, const Oid*, const char* const*,
+                           const int*, const int*, int) {
+    pg_result whole = server.answer(sql);
+    for (size_t i = 0; i < whole.rows.size(); ++i) {
+      if (i == server.fail_after) {
+        server.sent.push_back({7, {}, "canceling statement due to statement timeout"});
+        return 1;
+      }
+      server.sent.push_back({pq::PGRES_SINGLE_TUPLE, {whole.rows[i]}});
+    }
+    server.sent.push_back({whole.status, {}});
+    return 1;
+  };
+  a.PQsetSingleRowMode = [](PGconn*) { return 1; };
+  a.PQgetResult = [](PGconn*) -> PGresult* {
+    if (server.sent.empty()) return nullptr;
+    auto* r = new pg_result(std::move(server.sent.front()));
+    server.sent.pop_front();
+    return r;
+  };
   a.PQresultStatus = [](const PGresult* r) { return r->status; };
-  a.PQresultErrorMessage = [](const PGresult*) { return const_cast<char*>(""); };
+  a.PQresultErrorMessage = [](const PGresult* r) { return const_cast<char*>(r->error.c_str()); };
   a.PQresultErrorField = [](const PGresult*, int) -> char* { return nullptr; };
   a.PQntuples = [](const PGresult* r) { return static_cast<int>(r->rows.size()); };
   a.PQgetvalue = [](const PGresult* r, int i, int c) {
@@ -85,10 +110,13 @@ const pq::Api FAKE = fake();
 class PgStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { server = Server{}; }
-  // The message of the MemoryError that recalling the store's summary throws, or "".
-  static std::string error_of(PgStore& store) {
+  // The message of the MemoryError that recalling `entity` (or the store's summary) throws,
+  // or "".
+  static std::string error_of(PgStore& store,
+                              const std::optional<std::string>& entity = std::nullopt) {
     try {
-      store.recall(std::nullopt);
+      json::Writer out(json::Encoding::Utf8);
+      store.recall(entity, out);
     } catch (const MemoryError& e) {
       return e.what();
     }
@@ -116,7 +144,9 @@ TEST_F(PgStoreTest, LocationNamesHostPortAndDatabaseOnly) {
   }
   server.host = "replica.example";
   PgStore store({.uri = "postgresql://"}, FAKE);
-  EXPECT_EQ(*store.recall(std::nullopt).as_object().find("store"),
+  json::Writer out(json::Encoding::Utf8);
+  store.recall(std::nullopt, out);
+  EXPECT_EQ(*json::parse(out.finish()).as_object().find("store"),
             json::Value("postgresql://replica.example:5432/research"));
 }
 
@@ -171,6 +201,31 @@ TEST_F(PgStoreTest, AnAnswerThatIsNotANumberIsAnError) {
   EXPECT_EQ(error_of(store),
             "memory store postgresql://db.example:5432/research: the server sent '' where a whole "
             "number belongs");
+}
+
+// Recall takes the head from the first row and hands on the records of kinds it knows as they
+// arrive; a statement that fails midway is an error, every result read before the rollback.
+TEST_F(PgStoreTest, RecallStreamsKnownRecordsAndFailsMidwayWithAnError) {
+  server.uri = {option(nullptr, nullptr)};
+  server.answer = [](std::string_view sql) {
+    if (sql.find("q9_records r") == sql.npos) return pg_result{pq::PGRES_TUPLES_OK, {{"2"}}};
+    std::vector<std::vector<std::string>> rows;
+    for (const char* kind : {"fact", "memo", "report"})
+      rows.push_back({"Acme", "1", "2024-02-01", kind, "s", "text", "src", "2024-01-01", "3", "t"});
+    return pg_result{pq::PGRES_TUPLES_OK, rows};
+  };
+  PgStore store({.uri = "postgresql://"}, FAKE);
+  json::Writer out(json::Encoding::Utf8);
+  store.recall("acme", out);
+  const json::Object o = json::parse(out.finish()).as_object();
+  EXPECT_EQ(*o.find("last_updated"), json::Value("2024-02-01"));
+  EXPECT_EQ(o.find("facts")->as_object().find("s")->as_array().size(), 1u);
+  EXPECT_EQ(*o.find("reports")->as_array().at(0).as_object().find("version"), json::Value(3));
+  server.fail_after = 2;
+  EXPECT_EQ(error_of(store, "acme"),
+            "memory store postgresql://db.example:5432/research: canceling statement due to "
+            "statement timeout");
+  EXPECT_TRUE(server.sent.empty());
 }
 
 }  // namespace

@@ -64,11 +64,13 @@ class Stmt {
     fail();
   }
   void reset() { sqlite3_reset(stmt_); }
-  std::string text(int col) {
+  std::string text(int col) { return std::string(view(col)); }
+  // The column's text as it is stored in the row just stepped to, valid until the next step.
+  std::string_view view(int col) {
     auto p = sqlite3_column_text(stmt_, col);
-    return p ? std::string(reinterpret_cast<const char*>(p),
-                           static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
-             : "";
+    return p ? std::string_view(reinterpret_cast<const char*>(p),
+                                static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
+             : std::string_view();
   }
   int64_t integer(int col) { return sqlite3_column_int64(stmt_, col); }
 
@@ -278,6 +280,13 @@ const Migration MIGRATIONS[] = {
     },
     _rekey,
     _repair_text,
+    // 4 -> 5: recall reads facts section by section and finds the latest date without a
+    // pass over the records. IF NOT EXISTS: a store rebuilt from a dump has them already.
+    [](sqlite3* db, const fs::path& path) {
+      exec(db, path,
+           "CREATE INDEX IF NOT EXISTS records_by_kind ON records (entity_id, kind, section, id);"
+           "CREATE INDEX IF NOT EXISTS records_by_date ON records (entity_id, fact_date);");
+    },
 };
 static_assert(std::size(MIGRATIONS) == SqliteStore::SCHEMA_VERSION);
 
@@ -347,7 +356,8 @@ void _migrate(sqlite3* db, const fs::path& path) {
 // timeout must come first, since the pragmas after it take locks. Messages name `path`.
 SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  // One thread uses a connection: SQLite need not lock each call.
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteDb db(raw, sqlite3_close);  // a failed open leaves a handle to close too
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(raw) : "out of memory";
@@ -480,22 +490,50 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
   return added;
 }
 
-std::optional<std::string> SqliteStore::load(const std::string& key,
-                                             const std::function<void(Row&)>& each) {
-  Transaction t(db_.get(), path_, "BEGIN");  // one snapshot
-  Stmt find(db_.get(), path_, "SELECT id, name FROM entities WHERE key = ?1");
-  if (!find.bind(1, key).step()) return std::nullopt;
-  std::string name = find.text(1);
-  Stmt rows(db_.get(), path_,
-            "SELECT " Q9_RECORD_COLUMNS
-            " FROM records INDEXED BY records_by_entity WHERE entity_id = ?1 ORDER BY id");
-  rows.bind(1, find.integer(0));
-  while (rows.step()) {
-    Row r = Row::read([&](int c) { return rows.text(c); }, [&](int c) { return rows.integer(c); });
-    each(r);
+bool SqliteStore::load(const std::string& key, const std::function<void(const Head&)>& head,
+                       const std::function<void(const RowView&)>& each) {
+  sqlite3* db = db_.get();
+  Transaction t(db, path_, "BEGIN");  // one snapshot
+  Stmt find(db, path_,
+            "SELECT id, name, (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
+            " FROM entities e WHERE key = ?1");
+  if (!find.bind(1, key).step()) return false;
+  const int64_t id = find.integer(0);
+  // The sections in the order of their first fact, from the index alone, with their counts.
+  Stmt sections(db, path_,
+                "SELECT section, count(*) FROM records INDEXED BY records_by_kind"
+                " WHERE entity_id = ?1 AND kind = ?2 GROUP BY section ORDER BY min(id)");
+  sections.bind(1, id).bind(2, word(RecordKind::Fact));
+  Head h{find.text(1), 0, find.text(2)};
+  std::vector<std::string> order;
+  while (sections.step()) {
+    order.push_back(sections.text(0));
+    h.facts += sections.integer(1);
   }
+  head(h);
+  auto hand_on = [&](Stmt& rows) {
+    while (rows.step()) {
+      each(RowView::read([&](int c) { return rows.view(c); },
+                         [&](int c) { return rows.integer(c); }));
+    }
+    rows.reset();
+  };
+#define Q9_RECORDS_OF_KIND                   \
+  "SELECT " Q9_RECORD_COLUMNS                \
+  " FROM records INDEXED BY records_by_kind" \
+  " WHERE entity_id = ?1 AND kind = ?2"
+  Stmt facts(db, path_, Q9_RECORDS_OF_KIND " AND section = ?3 ORDER BY id");
+  facts.bind(1, id).bind(2, word(RecordKind::Fact));
+  for (const std::string& section : order) hand_on(facts.bind(3, section));
+  Stmt others(db, path_, Q9_RECORDS_OF_KIND " ORDER BY id");
+  others.bind(1, id);
+  for (RecordKind kind : {RecordKind::Negative, RecordKind::Contradiction})
+    hand_on(others.bind(2, word(kind)));
+  Stmt reports(db, path_, Q9_RECORDS_OF_KIND " ORDER BY version, id");
+  hand_on(reports.bind(1, id).bind(2, word(RecordKind::Report)));
+#undef Q9_RECORDS_OF_KIND
   t.commit();
-  return name;
+  return true;
 }
 
 Store::Counts SqliteStore::count() {

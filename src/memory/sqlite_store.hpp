@@ -20,13 +20,13 @@ class SqliteStore : public Store {
 
   std::string location() const override { return path_.string(); }
   // The schema version this program writes.
-  static constexpr int SCHEMA_VERSION = 4;
+  static constexpr int SCHEMA_VERSION = 5;
 
  protected:
   void open(bool write) override;
   Added insert(const std::string& key, const std::string& name, const Row& row) override;
-  std::optional<std::string> load(const std::string& key,
-                                  const std::function<void(Row&)>& each) override;
+  bool load(const std::string& key, const std::function<void(const Head&)>& head,
+            const std::function<void(const RowView&)>& each) override;
   Counts count() override;
   std::vector<EntitySummary> list() override;
 

@@ -2,7 +2,7 @@
 // operations return and the recalled record.
 #include "memory/store.hpp"
 
-#include <algorithm>
+#include <iterator>
 
 #include "memory/input.hpp"
 
@@ -75,58 +75,85 @@ std::string Store::record_report(std::string_view entity, std::string_view path,
               {.kind = RecordKind::Report, .body = absolute_report_path(path), .version = version});
 }
 
-json::Value Store::recall(const std::optional<std::string>& entity) {
+void Store::recall(const std::optional<std::string>& entity, json::Writer& out) {
   if (!entity) {
     _ready(false);
     const Counts counts = count();
-    return json::Object{{"store", location()},
-                        {"entities", static_cast<long long>(counts.entities)},
-                        {"records", static_cast<long long>(counts.records)}};
+    out.value(json::Object{{"store", location()},
+                           {"entities", static_cast<long long>(counts.entities)},
+                           {"records", static_cast<long long>(counts.records)}});
+    return;
   }
   const std::string key = entity_key(*entity);
   _ready(false);
-  json::Object facts;
-  json::Array negatives, contradictions;
-  std::vector<std::pair<int64_t, json::Value>> reports;  // (version, record)
-  long long fact_count = 0;
-  std::string latest;
-  // A record of a kind this q9 does not know counts only for the latest date.
-  const std::optional<std::string> name = load(key, [&](Row& r) {
-    if (r.date > latest) latest = r.date;
-    if (r.kind == RecordKind::Fact) {
-      ++fact_count;
-      json::Object f{{"claim", std::move(r.body)},
-                     {"source", std::move(r.source)},
-                     {"date", std::move(r.date)},
-                     {"recorded", std::move(r.recorded)}};
-      if (json::Value* list = facts.find(r.subject))
-        list->as_array().push_back(std::move(f));
-      else
-        facts.set(r.subject, json::Array{std::move(f)});
-    } else if (r.kind == RecordKind::Negative) {
-      negatives.push_back(json::Object{{"note", std::move(r.body)}, {"date", std::move(r.date)}});
-    } else if (r.kind == RecordKind::Contradiction) {
-      contradictions.push_back(json::Object{{"topic", std::move(r.subject)},
-                                            {"text", std::move(r.body)},
-                                            {"date", std::move(r.date)}});
-    } else if (r.kind == RecordKind::Report) {
-      reports.emplace_back(r.version, json::Object{{"path", std::move(r.body)},
-                                                   {"version", static_cast<long long>(r.version)},
-                                                   {"date", std::move(r.date)}});
+  auto field = [&out](std::string_view name, std::string_view text) {
+    out.key(name);
+    out.string(text);
+  };
+  auto head = [&](const Head& h) {
+    out.begin_object();
+    field("entity", h.name);
+    out.key("fact_count");
+    out.value(static_cast<long long>(h.facts));
+    out.key("last_updated");
+    h.latest.empty() ? out.value(json::Value()) : out.string(h.latest);
+  };
+  // The lists in the order of RecordKind, which is the order they are printed in; records
+  // arrive list by list, so each opens the lists up to its own, closing those before.
+  constexpr std::string_view LISTS[] = {"facts", "negatives", "contradictions", "reports"};
+  constexpr int ALL = static_cast<int>(std::size(LISTS));
+  int open = -1;            // the list being written
+  std::string section;      // the facts' section being written
+  bool in_section = false;  // whether its array is open
+  auto open_list = [&](int list) {
+    for (; open < list; ++open) {
+      if (open >= 0) {
+        if (open == 0 && in_section) out.end();
+        out.end();
+      }
+      if (open + 1 == ALL) break;
+      out.key(LISTS[open + 1]);
+      open + 1 == 0 ? out.begin_object() : out.begin_array();
     }
+  };
+  const bool found = load(key, head, [&](const RowView& r) {
+    open_list(static_cast<int>(*r.kind));
+    if (r.kind == RecordKind::Fact && (!in_section || r.subject != section)) {
+      if (in_section) out.end();
+      out.key(r.subject);
+      out.begin_array();
+      section = r.subject;
+      in_section = true;
+    }
+    out.begin_object();
+    switch (*r.kind) {
+      case RecordKind::Fact:
+        field("claim", r.body);
+        field("source", r.source);
+        field("date", r.date);
+        field("recorded", r.recorded);
+        break;
+      case RecordKind::Negative:
+        field("note", r.body);
+        field("date", r.date);
+        break;
+      case RecordKind::Contradiction:
+        field("topic", r.subject);
+        field("text", r.body);
+        field("date", r.date);
+        break;
+      case RecordKind::Report:
+        field("path", r.body);
+        out.key("version");
+        out.value(static_cast<long long>(r.version));
+        field("date", r.date);
+        break;
+    }
+    out.end();
   });
-  // Reports by version, newest last; one version recorded twice keeps its recording order.
-  std::stable_sort(reports.begin(), reports.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  json::Array report_list;
-  for (auto& r : reports) report_list.push_back(std::move(r.second));
-  return json::Object{{"entity", name ? *name : *entity},
-                      {"fact_count", fact_count},
-                      {"last_updated", latest.empty() ? json::Value() : json::Value(latest)},
-                      {"facts", std::move(facts)},
-                      {"negatives", std::move(negatives)},
-                      {"contradictions", std::move(contradictions)},
-                      {"reports", std::move(report_list)}};
+  if (!found) head({*entity, 0, ""});
+  open_list(ALL);
+  out.end();
 }
 
 std::vector<EntitySummary> Store::all_entities() {

@@ -56,8 +56,9 @@ class Store {
   // `path` is stored made absolute against the current folder.
   std::string record_report(std::string_view entity, std::string_view path, int64_t version);
 
-  // What is known of one entity; with no entity, a summary of the whole store.
-  json::Value recall(const std::optional<std::string>& entity);
+  // Writes what is known of one entity to `out` as its records are read, one JSON object;
+  // with no entity, a summary of the whole store.
+  void recall(const std::optional<std::string>& entity, json::Writer& out);
   // Every entity with its fact count and latest date, ordered by the bytes of its key, from
   // one query.
   std::vector<EntitySummary> all_entities();
@@ -69,21 +70,31 @@ class Store {
  protected:
   Store() = default;
 
-  // One stored record, its members in the order of Q9_RECORD_COLUMNS.
-  struct Row {
+  // One stored record, its members in the order of Q9_RECORD_COLUMNS: a Row owns its text,
+  // a RowView looks at a row a backend has just read.
+  template <typename Text>
+  struct BasicRow {
     std::optional<RecordKind> kind{};  // nothing for a word this q9 does not know
-    std::string subject{};             // section: a fact's section or a contradiction's topic
-    std::string body{};                // text: a claim, a note, a contradiction or a report's path
-    std::string source{};              // a fact's source
-    std::string date{};                // fact_date: the day the record speaks of
+    Text subject{};                    // section: a fact's section or a contradiction's topic
+    Text body{};                       // text: a claim, a note, a contradiction or a report's path
+    Text source{};                     // a fact's source
+    Text date{};                       // fact_date: the day the record speaks of
     int64_t version = 0;               // a report's version
-    std::string recorded{};            // recorded_at: the UTC time it was recorded
+    Text recorded{};                   // recorded_at: the UTC time it was recorded
 
     // The row a statement selected Q9_RECORD_COLUMNS into: text(i) and integer(i) give
     // the i-th of those columns.
-    static Row read(const auto& text, const auto& integer) {
+    static BasicRow read(const auto& text, const auto& integer) {
       return {record_kind(text(0)), text(1), text(2), text(3), text(4), integer(5), text(6)};
     }
+  };
+  using Row = BasicRow<std::string>;
+  using RowView = BasicRow<std::string_view>;
+  // What recall says of an entity before its records.
+  struct Head {
+    std::string name;    // the display name first recorded
+    int64_t facts = 0;   // how many facts it has
+    std::string latest;  // the latest date of any record; empty when none has one
   };
   struct Counts {
     int64_t entities = 0, records = 0;
@@ -100,11 +111,14 @@ class Store {
   // Adds `row` to the entity with `key`, creating it under `name` when new, in one
   // transaction; an equal record (all but `recorded`) already there is left alone.
   virtual Added insert(const std::string& key, const std::string& name, const Row& row) = 0;
-  // Hands each record of the entity with `key` to `each`, in recording order and from one
-  // snapshot, and returns the entity's display name (first recorded); nothing when no
-  // entity has the key.
-  virtual std::optional<std::string> load(const std::string& key,
-                                          const std::function<void(Row&)>& each) = 0;
+  // Reads the entity with `key` from one snapshot: hands its Head to `head`, then its
+  // records to `each` in the order recall prints them. That is facts section by section
+  // (sections in the order of their first fact), negatives, contradictions, then reports by
+  // version; within each, recording order. Records of a kind this q9 does not know count
+  // only for the latest date and are not handed on. Returns false, calling neither, when
+  // no entity has the key.
+  virtual bool load(const std::string& key, const std::function<void(const Head&)>& head,
+                    const std::function<void(const RowView&)>& each) = 0;
   virtual Counts count() = 0;
   // Every entity, ordered by the bytes of its key.
   virtual std::vector<EntitySummary> list() = 0;

@@ -40,11 +40,11 @@ bool match(const pcre2_code* code, std::string_view text, size_t from, uint32_t 
 }
 
 const Pattern& zeroish() {
-  static const Pattern p("^" + SPACE_CLASS + "*(0|0px|0%|0em|0rem|0pt)\\b", true, false);
+  static const Pattern p("^" + space_class() + "*(0|0px|0%|0em|0rem|0pt)\\b", true, false);
   return p;
 }
 const Pattern& circular() {
-  static const Pattern p("^" + SPACE_CLASS + "*(50%|100%|9999px)", true, false);
+  static const Pattern p("^" + space_class() + "*(50%|100%|9999px)", true, false);
   return p;
 }
 
@@ -100,13 +100,19 @@ std::string char_class(std::span<const utf8::Range> ranges) {
   return out + "]";
 }
 
+const std::string& space_class() {
+  static const std::string c = char_class(utf8::SPACE);
+  return c;
+}
+
 const Pattern& resource_attr() {
-  static const Pattern p("\\bsrc" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://", true);
+  static const Pattern p("\\bsrc" + space_class() + "*=" + space_class() + "*[\"']https?://", true);
   return p;
 }
 
 const Pattern& link_attr() {
-  static const Pattern p("\\bhref" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://", true);
+  static const Pattern p("\\bhref" + space_class() + "*=" + space_class() + "*[\"']https?://",
+                         true);
   return p;
 }
 

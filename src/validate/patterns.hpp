@@ -1,6 +1,5 @@
 // The contract patterns as PCRE2 expressions: the few that the scanner still runs (on one
-// radius value, inside one tag, at one code point) and the whole patterns that tests and
-// the fuzz target cross-check the scanner against. All functions take valid UTF-8.
+// radius value, inside one tag, at one code point). All functions take valid UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -52,25 +51,8 @@ bool is_word_at(std::string_view text, size_t i);
 const Pattern& resource_attr();
 const Pattern& link_attr();
 
-// The patterns' \s: white space as the checks understand it (PCRE2's own \s differs).
-inline const std::string SPACE_CLASS = char_class(utf8::SPACE);
-
-// The whole patterns as single expressions, for cross-checking the scanner.
-inline const std::string RADIUS_SOURCE =
-    "border-radius" + SPACE_CLASS + "*:" + SPACE_CLASS + "*([^;}\"']+)";
-inline const std::string EMOJI_SOURCE =
-    "[\\x{1F300}-\\x{1FAFF}\\x{1F000}-\\x{1F2FF}\\x{2600}-\\x{27BF}\\x{2B00}-\\x{2BFF}"
-    "\\x{1F1E6}-\\x{1F1FF}]";
-inline const std::string RESOURCE_SOURCE =
-    "<(script|img|iframe|source|video|audio|embed|object)\\b[^>]*\\bsrc" + SPACE_CLASS +
-    "*=" + SPACE_CLASS + "*[\"']https?://";
-inline const std::string CSSLINK_SOURCE =
-    "<link\\b[^>]*\\bhref" + SPACE_CLASS + "*=" + SPACE_CLASS + "*[\"']https?://";
-inline const std::string SVG_TAG_SOURCE = "<svg\\b";
-inline const std::string SECTION_ID_SOURCE = "<section id=\"([^\"]+)\"";
-inline const std::string EMPTY_SECTION_SOURCE =
-    "<section id=\"([^\"]+)\"[^>]*>" + SPACE_CLASS + "*</section>";
-inline const std::string LINE_END_SOURCE =
-    "\\r\\n|[\\n\\x0b\\f\\r\\x1c-\\x1e\\x{85}\\x{2028}\\x{2029}]";
+// The patterns' \s: white space as the checks understand it (PCRE2's own \s differs), built
+// on first use.
+const std::string& space_class();
 
 }  // namespace q9::validate

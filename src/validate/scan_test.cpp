@@ -9,6 +9,7 @@
 
 #include "core/utf8.hpp"
 #include "validate/patterns.hpp"
+#include "validate/whole_patterns.hpp"
 
 namespace q9::validate {
 namespace {
