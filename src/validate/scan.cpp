@@ -411,15 +411,14 @@ uint64_t candidate_mask(const unsigned char* p) {
   // Each flag weighted by its place within its 8 bytes, so that adding 8 of them packs them.
   static constexpr uint8_t PLACE[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t place = vld1q_u8(PLACE);
-  uint8x16_t flags[4];
-  for (int k = 0; k < 4; ++k) {
+  const auto flags = [&](int k) {
     const uint8x16_t v = vld1q_u8(p + 16 * k);
     const uint8x16_t hit =
         vtstq_u8(vqtbl1q_u8(low, vandq_u8(v, nibble)), vqtbl1q_u8(high, vshrq_n_u8(v, 4)));
-    flags[k] = vandq_u8(hit, place);
-  }
+    return vandq_u8(hit, place);
+  };
   // Three rounds of pairwise sums leave byte j holding the flags of bytes 8j..8j+7.
-  uint8x16_t sum = vpaddq_u8(vpaddq_u8(flags[0], flags[1]), vpaddq_u8(flags[2], flags[3]));
+  uint8x16_t sum = vpaddq_u8(vpaddq_u8(flags(0), flags(1)), vpaddq_u8(flags(2), flags(3)));
   sum = vpaddq_u8(sum, sum);
   return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
 #else
