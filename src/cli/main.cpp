@@ -1,6 +1,5 @@
 // The q9 program: a thin main over the command module, and the check that everything
 // printed reached standard output.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,11 +8,13 @@
 #include <vector>
 
 #include "cli/commands.hpp"
+#include "core/platform.hpp"
 
 int main(int argc, char** argv) {
-#ifdef M_MMAP_THRESHOLD
+#if Q9_HAVE_MALLOPT
   // Buffers of megabytes (a dossier, its data) come from the heap and stay there when
   // freed, so the next one reuses pages already mapped instead of faulting in new ones.
+  // Elsewhere the C library's own policy stands: the same output, some more page faults.
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif

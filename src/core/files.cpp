@@ -14,8 +14,10 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <mutex>
 #include <random>
 
+#include "core/platform.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::files {
@@ -51,9 +53,18 @@ class SigpipeBlocked {
   }
   ~SigpipeBlocked() {
     if (!was_pending_) {
+#if Q9_HAVE_SIGTIMEDWAIT
       const timespec now{};
       while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
       }
+#else
+      // Waits only for a signal that is pending already, so it returns at once.
+      sigset_t pending;
+      int taken = 0;
+      while (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1 &&
+             sigwait(&pipe_, &taken) == 0) {
+      }
+#endif
     }
     pthread_sigmask(SIG_SETMASK, &old_, nullptr);
   }
@@ -145,14 +156,14 @@ FileError::FileError(const std::string& what, int err)
     : std::runtime_error(what + ": " + std::strerror(err)) {}
 
 void prefault(char* p, size_t n) {
-#ifdef MADV_POPULATE_WRITE
+#if Q9_HAVE_POPULATE_WRITE
   if (n < (256u << 10)) return;
   const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
   const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(page - 1);
   if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 #else
-  (void)p;
+  (void)p;  // the pages fault in one by one as they are filled
   (void)n;
 #endif
 }
@@ -242,6 +253,19 @@ int claim_guard(uintptr_t begin, uintptr_t end) {
 // Files smaller than this are read: mapping costs more system calls than it saves.
 constexpr off_t kMapFrom = 64 << 10;
 
+// Flags of a file's mapping: its pages read in as it is mapped (else each at its first touch),
+// and no swap reserved for the zero pages around it (else what the system reserves).
+#if Q9_HAVE_MAP_POPULATE
+constexpr int READ_AHEAD = MAP_POPULATE;
+#else
+constexpr int READ_AHEAD = 0;
+#endif
+#if Q9_HAVE_MAP_NORESERVE
+constexpr int NO_SWAP = MAP_NORESERVE;
+#else
+constexpr int NO_SWAP = 0;
+#endif
+
 }  // namespace
 
 FileView::FileView(const fs::path& path) : path_(path) {
@@ -263,15 +287,15 @@ bool FileView::map(int fd, size_t size) {
   const size_t pages = (size + page - 1) / page * page;
   // The file between two zero pages: a pass that reads a little past either end of the
   // text (a scanner finishing a character) reads zeros, not a fault.
-  void* area = ::mmap(nullptr, pages + 2 * page, PROT_READ,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* area =
+      ::mmap(nullptr, pages + 2 * page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | NO_SWAP, -1, 0);
   if (area == MAP_FAILED) return false;
   map_ = static_cast<char*>(area);
   map_size_ = pages + 2 * page;
   char* const text = map_ + page;
   guard_ = claim_guard(reinterpret_cast<uintptr_t>(text), reinterpret_cast<uintptr_t>(text + pages));
   if (guard_ < 0 ||
-      ::mmap(text, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) == MAP_FAILED) {
+      ::mmap(text, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | READ_AHEAD, fd, 0) == MAP_FAILED) {
     release();
     return false;
   }
@@ -322,8 +346,9 @@ AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
     abandon(errno);
   }
   if (int err = write_all(fd_.get(), bytes)) abandon(err);
-#ifdef SYNC_FILE_RANGE_WRITE
-  // Start writing the data out now, so that commit() finds less to wait for.
+#if Q9_HAVE_SYNC_FILE_RANGE
+  // Start writing the data out now, so that commit() finds less to wait for (elsewhere its
+  // fsync() does all of it).
   ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
@@ -346,6 +371,40 @@ void AtomicWrite::abandon(int err) {
   fd_.reset();
   ::unlink(tmp_.c_str());
   fail(requested_, err);
+}
+
+int rename_no_replace(const fs::path& from, const fs::path& to) {
+#if Q9_HAVE_RENAMEAT2
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0
+                                                                                          : errno;
+#else
+  // The test for `to` and the rename are made one step by a lock that every caller takes:
+  // a lock on a file for other processes (its file goes once `to` exists, so a caller that
+  // opens it after that finds `to` there), a mutex for other threads of this one.
+  static std::mutex in_process;
+  const std::lock_guard<std::mutex> held(in_process);
+  fs::path lock_path = to;
+  lock_path += ".rename-lock";
+  Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock) return errno;
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  while (::fcntl(lock.get(), F_SETLKW, &whole) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  struct stat st {};
+  int err = 0;
+  if (::lstat(to.c_str(), &st) == 0) {
+    err = EEXIST;
+  } else if (errno != ENOENT) {
+    err = errno;
+  } else if (::rename(from.c_str(), to.c_str()) != 0) {
+    err = errno;
+  }
+  if (err == 0 || err == EEXIST) ::unlink(lock_path.c_str());
+  return err;
+#endif
 }
 
 void write_file_atomic(const fs::path& path, std::string_view bytes) {

@@ -79,6 +79,12 @@ class FileView {
 // reader); a failed or short write is an error there too. Throws FileError.
 void write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
 
+// Renames `from` to `to` unless something (a dangling symbolic link included) is at `to`
+// already. Returns 0, EEXIST when `to` was there, or the errno of the failure. Atomic for
+// every process that renames through this call; a lock file "<to>.rename-lock" may stay
+// behind where the system has no such rename of its own and the rename failed.
+int rename_no_replace(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // write_file_atomic() in two steps, so that other work can run while the data goes to
 // disk: the constructor writes the temporary file (or writes into the device, FIFO or
 // socket) and starts writing it out; commit() waits for the disk and renames the file

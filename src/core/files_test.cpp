@@ -10,11 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fstream>
 #include <thread>
 
+#include "core/platform.hpp"
 #include "testing/support.hpp"
 
 namespace q9::files {
@@ -175,6 +177,45 @@ TEST_F(FilesTest, WritesIntoAFifoAndReportsAReaderThatLeft) {
   EXPECT_EQ(message_of([&] { write_file_atomic(fifo, big); }), fifo.string() + ": Broken pipe");
   leaver.join();
   EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(FilesTest, RenamesOnlyOntoAFreeName) {
+  test::write_text(dir_ / "taken", "old");
+  fs::create_symlink("nowhere", dir_ / "dangling");
+  const std::pair<const char*, int> rows[] = {{"taken", EEXIST}, {"dangling", EEXIST}, {"free", 0}};
+  test::write_text(dir_ / "new", "new");
+  for (const auto& [to, err] : rows) {
+    EXPECT_EQ(rename_no_replace(dir_ / "new", dir_ / to), err) << to;
+  }
+  EXPECT_EQ(read_file(dir_ / "taken"), "old");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
+  EXPECT_EQ(read_file(dir_ / "free"), "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+
+  // Of renames onto one name at the same time, exactly one wins.
+  std::vector<std::thread> racers;
+  std::atomic<int> won{0};
+  for (int i = 0; i < 8; ++i) {
+    test::write_text(dir_ / std::to_string(i), std::to_string(i));
+    racers.emplace_back(
+        [&, i] { won += rename_no_replace(dir_ / std::to_string(i), dir_ / "one") == 0; });
+  }
+  for (std::thread& t : racers) t.join();
+  EXPECT_EQ(won, 1);
+}
+
+// A Q9_POSIX_ONLY build runs every stand-in; a Linux build with glibc has every call (but the
+// one newer than some kernel headers).
+TEST(Platform, ChecksMatchTheBuild) {
+  for (const platform::Check& check : platform::CHECKS) {
+#if defined(Q9_POSIX_ONLY)
+    EXPECT_FALSE(check.on) << check.name;
+#elif defined(__linux__) && defined(__GLIBC__)
+    if (std::string_view(check.name) != "Q9_HAVE_POPULATE_WRITE") {
+      EXPECT_TRUE(check.on) << check.name;
+    }
+#endif
+  }
 }
 
 TEST(NormalPathText, DropsEmptyAndDotComponents) {

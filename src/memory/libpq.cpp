@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/platform.hpp"
 #include "memory/error.hpp"
 
 #ifdef Q9_LIBPQ_LINK
@@ -25,18 +26,18 @@ Api _load() {
 #ifdef Q9_LIBPQ_LINK
 #define Q9_LIBPQ_BIND(result, name, params) a.name = &::name;
 #else
-  void* lib = dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+  using platform::LIBPQ_NAME, platform::LIBPQ_PACKAGE;
+  void* lib = dlopen(LIBPQ_NAME, RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
-    throw MemoryError(
-        "the PostgreSQL store needs the client library libpq.so.5, which is not installed "
-        "(Debian: apt-get install libpq5)");
+    throw MemoryError(std::string("the PostgreSQL store needs the client library ") + LIBPQ_NAME +
+                      ", which is not installed (" + LIBPQ_PACKAGE + ")");
   }
   // Never closed: the process is short and libpq keeps global state.
-#define Q9_LIBPQ_BIND(result, name, params)                                   \
-  a.name = reinterpret_cast<decltype(a.name)>(dlsym(lib, #name));             \
-  if (!a.name) {                                                              \
-    throw MemoryError("the PostgreSQL client library libpq.so.5 lacks " #name \
-                      " (Debian: apt-get install libpq5)");                   \
+#define Q9_LIBPQ_BIND(result, name, params)                                        \
+  a.name = reinterpret_cast<decltype(a.name)>(dlsym(lib, #name));                  \
+  if (!a.name) {                                                                   \
+    throw MemoryError(std::string("the PostgreSQL client library ") + LIBPQ_NAME + \
+                      " lacks " #name " (" + LIBPQ_PACKAGE + ")");                 \
   }
 #endif
   Q9_LIBPQ_FUNCTIONS(Q9_LIBPQ_BIND)

@@ -22,6 +22,7 @@
 #include <random>
 #include <system_error>
 
+#include "core/files.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 
@@ -421,11 +422,12 @@ void SqliteStore::_create(const fs::path& at) {
     }
     db.release();
     // A file system without hard links may still rename without replacing.
-    if (::link(tmp.c_str(), at.c_str()) != 0 && errno != EEXIST &&
-        ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, at.c_str(), RENAME_NOREPLACE) != 0 &&
-        errno != EEXIST) {
-      throw MemoryError("cannot create memory store " + path_.string() + ": " +
-                        std::strerror(errno));
+    if (::link(tmp.c_str(), at.c_str()) != 0 && errno != EEXIST) {
+      const int err = files::rename_no_replace(tmp, at);
+      if (err != 0 && err != EEXIST) {
+        throw MemoryError("cannot create memory store " + path_.string() + ": " +
+                          std::strerror(err));
+      }
     }
   } catch (...) {
     std::error_code ec;

@@ -209,10 +209,7 @@ TEST_F(StoreTest, RefusesBadInputAndCreatesNothing) {
 // Each call tries to open the store again; none leaves a connection behind.
 TEST_F(StoreTest, RefusesANewerSchemaAgainWithoutLeakingConnections) {
   old_store("PRAGMA user_version=99;");
-  auto open_files = [] {
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
-  };
-  const auto before = open_files();
+  const auto before = test::open_descriptors();
   {
     SqliteStore s(dir_);
     for (int i = 0; i < 3; ++i) {
@@ -221,7 +218,7 @@ TEST_F(StoreTest, RefusesANewerSchemaAgainWithoutLeakingConnections) {
                     " has schema version 99, newer than this q9 understands (5)");
     }
   }
-  EXPECT_EQ(open_files(), before);
+  EXPECT_EQ(test::open_descriptors(), before);
 }
 
 TEST_F(StoreTest, LeavesAFileThatIsNotADatabaseUntouched) {

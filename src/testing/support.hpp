@@ -3,10 +3,14 @@
 // and running a program with its output captured.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +22,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "core/platform.hpp"
 
 namespace q9::test {
 
@@ -115,13 +121,6 @@ inline std::string wait_for_line(const std::filesystem::path& path) {
   return line;
 }
 
-// True while process `pid` runs (a zombie counts as gone).
-inline bool alive(const std::string& pid) {
-  const std::string stat = read_text("/proc/" + pid + "/stat");
-  const size_t close = stat.rfind(')');
-  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
-}
-
 struct Ran {
   int status;  // the exit status, -1 when the program did not exit normally
   std::string out, err;
@@ -143,6 +142,34 @@ inline Ran run_program(const std::vector<std::string>& argv, const std::string& 
              quote(err);
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(out), read_text(err)};
+}
+
+// True while process `pid` runs (a zombie counts as gone).
+inline bool alive(const std::string& pid) {
+#if Q9_HAVE_PROC
+  const std::string stat = read_text("/proc/" + pid + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.substr(close + 2, 1) != "Z";
+#else
+  if (::kill(std::stoi(pid), 0) != 0 && errno == ESRCH) return false;
+  // The state column of ps (procps, BSD and macOS name it "stat"), "Z..." for a zombie.
+  const std::string state = run_program({"ps", "-o", "stat=", "-p", pid}).out;
+  const size_t at = state.find_first_not_of(" \t");
+  return at != std::string::npos && state[at] != 'Z';
+#endif
+}
+
+// How many file descriptors this process has open.
+inline long open_descriptors() {
+#if Q9_HAVE_PROC
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                       std::filesystem::directory_iterator());
+#else
+  long open = 0;
+  const long top = std::min(::sysconf(_SC_OPEN_MAX), 1L << 16);
+  for (int fd = 0; fd < top; ++fd) open += ::fcntl(fd, F_GETFD) != -1;
+  return open;
+#endif
 }
 
 }  // namespace q9::test

@@ -13,6 +13,9 @@
 #include <utility>
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define Q9_SCAN_NEON 1
 #endif
 
 #include "core/utf8.hpp"
@@ -24,8 +27,9 @@ namespace {
 constexpr size_t npos = std::string_view::npos;
 
 // What a byte can begin that the scan looks at. The bytes are listed once, in STARTS: the
-// lookup table derives from it, the vector mask is tested against the table for every
-// byte value, and visit() must handle each kind (-Wswitch names one it misses).
+// lookup table and the NEON nibble tables derive from it, each vector mask is tested against
+// the table for every byte value, and visit() must handle each kind (-Wswitch names one it
+// misses).
 enum class Start : uint8_t {
   None,
   Tag,      // the tags
@@ -47,6 +51,27 @@ constexpr auto START = [] {
   for (const auto& [byte, kind] : STARTS) t[byte] = kind;
   return t;
 }();
+
+#ifdef Q9_SCAN_NEON
+// STARTS as two tables of 16 for the vector look-up: a byte begins something when
+// LOW[its low nibble] & HIGH[its high nibble] is not zero. Each high nibble that occurs has
+// a bit of its own, so the pair holds STARTS exactly; it has room for 8 such nibbles.
+struct Nibbles {
+  std::array<uint8_t, 16> low{}, high{};
+  int used = 0;
+};
+constexpr Nibbles NIBBLES = [] {
+  Nibbles t;
+  for (const auto& start : STARTS) {
+    const unsigned char byte = start.first;
+    uint8_t& bit = t.high[byte >> 4];
+    if (bit == 0) bit = static_cast<uint8_t>(1u << t.used++);
+    t.low[byte & 15] |= bit;
+  }
+  return t;
+}();
+static_assert(NIBBLES.used <= 8, "the start bytes have more high nibbles than a byte has bits");
+#endif
 
 struct Head {
   size_t start, end;
@@ -380,6 +405,22 @@ uint64_t candidate_mask(const unsigned char* p) {
     m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(all))) << (16 * k);
   }
   return m;
+#elif defined(Q9_SCAN_NEON)
+  const uint8x16_t low = vld1q_u8(NIBBLES.low.data()), high = vld1q_u8(NIBBLES.high.data());
+  const uint8x16_t nibble = vdupq_n_u8(0x0F);
+  // Each flag weighted by its place within its 8 bytes, so that adding 8 of them packs them.
+  static constexpr uint8_t PLACE[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t place = vld1q_u8(PLACE);
+  const auto flags = [&](int k) {
+    const uint8x16_t v = vld1q_u8(p + 16 * k);
+    const uint8x16_t hit =
+        vtstq_u8(vqtbl1q_u8(low, vandq_u8(v, nibble)), vqtbl1q_u8(high, vshrq_n_u8(v, 4)));
+    return vandq_u8(hit, place);
+  };
+  // Three rounds of pairwise sums leave byte j holding the flags of bytes 8j..8j+7.
+  uint8x16_t sum = vpaddq_u8(vpaddq_u8(flags(0), flags(1)), vpaddq_u8(flags(2), flags(3)));
+  sum = vpaddq_u8(sum, sum);
+  return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
 #else
   return candidate_mask_bytewise(p);
 #endif

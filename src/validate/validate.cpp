@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/files.hpp"
+#include "core/platform.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
 #include "validate/patterns.hpp"
@@ -50,9 +51,14 @@ std::string newlines_to_lf(std::string_view text) {
 bool contains_from_end(std::string_view text, std::string_view needle) {
   size_t end = text.size();
   while (end >= needle.size()) {
+#if Q9_HAVE_MEMRCHR
     const void* hit = ::memrchr(text.data(), needle.back(), end);
     if (!hit) return false;
     const size_t last = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+#else
+    const size_t last = text.substr(0, end).rfind(needle.back());
+    if (last == std::string_view::npos) return false;
+#endif
     if (last + 1 >= needle.size() &&
         text.compare(last + 1 - needle.size(), needle.size(), needle) == 0) {
       return true;
