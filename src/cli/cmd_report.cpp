@@ -14,6 +14,9 @@ int _cmd_report(const Args& args, Io& io) {
   {
     const files::FileView file(args.data);
     files::check_utf8(args.data, file.bytes());
+    // The parsed record and the document each take about the data's size, more when
+    // escaped; one reservation covers both.
+    files::reserve_heap(4 * file.bytes().size());
     data = json::parse(file.bytes(), args.data);
     file.check_intact();
   }

@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "cli/commands.hpp"
-#include "core/platform.hpp"
+#include "core/files.hpp"
 
 int main(int argc, char** argv) {
-#if Q9_HAVE_MALLOPT
-  // Buffers of megabytes (a dossier, its data) come from the heap and stay there when
-  // freed, so the next one reuses pages already mapped instead of faulting in new ones.
-  // Elsewhere the C library's own policy stands: the same output, some more page faults.
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
+  q9::files::tune_heap();
   std::vector<std::string> args(argv + 1, argv + argc);
   // Both held until the end of the command (or some tens of kilobytes), and standard
   // output first, so that a diagnostic follows what was printed before it.

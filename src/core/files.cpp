@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iterator>
@@ -154,6 +155,35 @@ Fd create_temp(const fs::path& dir, const std::string& prefix, const fs::path& r
 
 FileError::FileError(const std::string& what, int err)
     : std::runtime_error(what + ": " + std::strerror(err)) {}
+
+namespace {
+// Blocks from this size up are mapped by the C library, not carved from the heap.
+constexpr size_t HEAP_MAPPED_FROM = size_t{64} << 20;
+}  // namespace
+
+void tune_heap() {
+#if Q9_HAVE_MALLOPT
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(HEAP_MAPPED_FROM));
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
+
+void reserve_heap(size_t n) {
+#if Q9_HAVE_MALLOPT && Q9_HAVE_HUGEPAGE
+  // Below the mmap threshold tune_heap() sets, the block comes from the heap's top and
+  // goes back to it when freed, still marked: the buffers built next are carved from it.
+  constexpr uintptr_t huge = 2u << 20;
+  if (n < 2 * huge || n >= HEAP_MAPPED_FROM) return;
+  void* block = std::malloc(n);
+  if (block == nullptr) return;
+  const uintptr_t from = (reinterpret_cast<uintptr_t>(block) + huge - 1) & ~(huge - 1);
+  const uintptr_t to = (reinterpret_cast<uintptr_t>(block) + n) & ~(huge - 1);
+  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+  std::free(block);
+#else
+  (void)n;  // the C library's heap as it comes
+#endif
+}
 
 void prefault(char* p, size_t n) {
 #if Q9_HAVE_POPULATE_WRITE

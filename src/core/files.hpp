@@ -24,6 +24,17 @@ class FileError : public std::runtime_error {
 // about as much as filling it. Only a hint, ignored below 256 KB and by kernels before 5.14.
 void prefault(char* p, size_t n);
 
+// Buffers of megabytes (a dossier, its data) come from the heap and stay there when freed,
+// so the next one reuses pages already mapped instead of faulting in new ones. Where the C
+// library cannot be told, its own policy stands: the same output, some more page faults.
+void tune_heap();
+
+// Readies `n` bytes of heap for the buffers a command is about to build (a parsed record,
+// the document rendered from it): on Linux they are asked for in huge pages, so that
+// filling them takes a few faults instead of one per 4 KB page. Only a hint: ignored below
+// 4 MB, where the kernel keeps huge pages off, and on other systems.
+void reserve_heap(size_t n);  // after tune_heap()
+
 // The normal form of a path text, as messages show paths: repeated "/" collapse, "."
 // components and a trailing "/" are dropped ("./out//acme.html" -> "out/acme.html");
 // ".." is kept, a leading "//" (exactly two) is kept, and an empty result is ".".

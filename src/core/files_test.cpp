@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -217,6 +218,39 @@ TEST(Platform, ChecksMatchTheBuild) {
 #endif
   }
 }
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define Q9_OWN_MALLOC 0  // the sanitizer's allocator, which keeps freed blocks aside
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define Q9_OWN_MALLOC 0
+#endif
+#ifndef Q9_OWN_MALLOC
+#define Q9_OWN_MALLOC 1
+#endif
+
+#if Q9_HAVE_MALLOPT && Q9_HAVE_HUGEPAGE && Q9_HAVE_PROC && Q9_OWN_MALLOC
+// The heap a report is built in is marked for huge pages ("hg" among the mapping's flags).
+TEST(ReserveHeap, MarksTheHeapTheNextBuffersComeFrom) {
+  if (access("/sys/kernel/mm/transparent_hugepage", F_OK) != 0) {
+    GTEST_SKIP() << "this kernel has no transparent huge pages";
+  }
+  tune_heap();
+  reserve_heap(16u << 20);
+  std::string buffer(12u << 20, 'x');
+  const auto at = reinterpret_cast<uintptr_t>(buffer.data()) + (6u << 20);
+  std::ifstream smaps("/proc/self/smaps");
+  bool inside = false;
+  std::string line, flags;
+  while (std::getline(smaps, line)) {
+    unsigned long from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) inside = from <= at && at < to;
+    if (inside && line.starts_with("VmFlags:")) flags = line;
+  }
+  EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+}
+#endif
 
 TEST(NormalPathText, DropsEmptyAndDotComponents) {
   const std::pair<std::string, std::string> cases[] = {

@@ -16,6 +16,7 @@
 #if defined(Q9_POSIX_ONLY)
 #define Q9_HAVE_MALLOPT 0
 #define Q9_HAVE_POPULATE_WRITE 0
+#define Q9_HAVE_HUGEPAGE 0
 #define Q9_HAVE_MAP_POPULATE 0
 #define Q9_HAVE_MAP_NORESERVE 0
 #define Q9_HAVE_SYNC_FILE_RANGE 0
@@ -35,6 +36,12 @@
 #define Q9_HAVE_POPULATE_WRITE 1
 #else
 #define Q9_HAVE_POPULATE_WRITE 0
+#endif
+// Asking for a range of the heap in huge pages: one fault, not 512, per 2 MB filled.
+#ifdef MADV_HUGEPAGE
+#define Q9_HAVE_HUGEPAGE 1
+#else
+#define Q9_HAVE_HUGEPAGE 0
 #endif
 // Reading a mapped file's pages in as it is mapped.
 #ifdef MAP_POPULATE
@@ -90,6 +97,7 @@ struct Check {
 inline constexpr Check CHECKS[] = {
     {"Q9_HAVE_MALLOPT", Q9_HAVE_MALLOPT},
     {"Q9_HAVE_POPULATE_WRITE", Q9_HAVE_POPULATE_WRITE},
+    {"Q9_HAVE_HUGEPAGE", Q9_HAVE_HUGEPAGE},
     {"Q9_HAVE_MAP_POPULATE", Q9_HAVE_MAP_POPULATE},
     {"Q9_HAVE_MAP_NORESERVE", Q9_HAVE_MAP_NORESERVE},
     {"Q9_HAVE_SYNC_FILE_RANGE", Q9_HAVE_SYNC_FILE_RANGE},
