@@ -26,14 +26,7 @@ namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  std::string message_of(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const FileError& e) {
-      return e.what();
-    }
-    return "no error";
-  }
+  static constexpr auto message_of = test::message_of<FileError>;
   test::TempDir tmp_;
   const fs::path& dir_ = tmp_.path();
 };

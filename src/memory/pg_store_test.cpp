@@ -2,6 +2,7 @@
 // makes of libpq's words (one line, no password, where the store is) is pinned here. The
 // store against real servers is tests/memory/memory_pg.sh.
 #include "memory/pg_store.hpp"
+#include "testing/support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -114,13 +115,10 @@ class PgStoreTest : public ::testing::Test {
   // or "".
   static std::string error_of(PgStore& store,
                               const std::optional<std::string>& entity = std::nullopt) {
-    try {
+    return test::message_of<MemoryError>([&] {
       json::Writer out(json::Encoding::Utf8);
       store.recall(entity, out);
-    } catch (const MemoryError& e) {
-      return e.what();
-    }
-    return "";
+    });
   }
 };
 

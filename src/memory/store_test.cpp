@@ -37,15 +37,7 @@ class StoreTest : public ::testing::Test {
     EXPECT_EQ(sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
-  // The message of the MemoryError `call` throws, or "" when it throws none.
-  static std::string error_of(const std::function<void()>& call) {
-    try {
-      call();
-    } catch (const MemoryError& e) {
-      return e.what();
-    }
-    return "";
-  }
+  static constexpr auto error_of = test::message_of<MemoryError>;
   test::TempDir tmp_;
   const fs::path dir_ = tmp_.path();
 };

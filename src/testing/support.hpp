@@ -97,6 +97,17 @@ inline void fake_program(const std::filesystem::path& dir, const std::string& na
   ::chmod((dir / name).c_str(), 0755);
 }
 
+// The message of the `Error` that `call` throws, or "" when it throws none.
+template <class Error>
+std::string message_of(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
 // Polls `done` until it holds and returns true; false once `cap` has passed. The cap is
 // there only so that a fault ends the test: waiting stops as soon as `done` holds.
 inline bool eventually(const std::function<bool()>& done,
