@@ -93,9 +93,15 @@ function fold(name) {
 const quote = (text) => `"${text}"`;
 
 // From a text: the ```bash block that opens with `start`; a template with its <name>s
-// filled in; a text in single quotes with each apostrophe written as the quoting rule says.
+// filled in, every one of them; a text in single quotes with each apostrophe written as
+// the quoting rule says.
 const block = (text, start) => start + text.split('```bash\n' + start)[1].split('```')[0].trimEnd();
-const fill = (template, values) => Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
+function fill(template, values) {
+  const filled = Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
+  const left = template.match(/<[a-zA-Z][^<>]*>/g)?.filter((p) => !(p.slice(1, -1) in values));
+  check(!left?.length, `the text's line holds ${left?.join(' ')}, which the script cannot fill: ${template}`);
+  return filled;
+}
 const quoted = (rules, s) => s.replaceAll("'", () => rules.match(/apostrophe inside single quotes as `([^`]+)`/)[1]);
 
 // Fails the script with `message` unless `ok`.
@@ -180,8 +186,8 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
           const claims = (known.facts[section] ?? []).map((f) => f.claim);
           for (const [claim] of facts) check(claims.includes(claim), `memory lacks "${claim}"`);
         }
-        return screen ? call(tool('bash', { command: fill(block(text, 'q9-screen --json'), { work }).replace(/'<name>' '<name>'/,
-          () => [name, `${name} N.V.`, 'Maria Lindqvist'].map((x) => `'${q(x)}'`).join(' ')),
+        return screen ? call(tool('bash', { command: fill(block(text, 'q9-screen --json').replace(/'<name>' '<name>'/,
+          () => [name, `${name} N.V.`, 'Maria Lindqvist'].map((x) => `'${q(x)}'`).join(' ')), { work }),
           description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` to (\d+)/)[1] })) : write();
       }
       if (known.reports.length) {
@@ -239,7 +245,7 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
         list: l.list, 'list date': l.published || l.fetched, 'every name screened': q(`${name}, ${name} N.V., Maria Lindqvist`) })).join(' && ')));
     }],
     ['q9 record negative', (r) => {
-      check(/^(recorded -> negative for .*\n)+$/.test(r.output), `record negative: ${r.output}`);
+      check(/^(recorded -> (already recorded: )?negative for .*\n)+$/.test(r.output), `record negative: ${r.output}`);
       return write();
     }],
     ['write', (r) => {
