@@ -307,6 +307,16 @@ int _version(sqlite3* db, const fs::path& path) {
   return s.integer(0) == 0 ? 0 : s.integer(1) == 0 ? 1 : 2;
 }
 
+// `text` as one word for a POSIX shell: as it is when that is safe, else in single quotes.
+std::string _shell_word(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                              "0123456789/._-+@%:,=") == std::string::npos)
+    return text;
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 // Throws when SQLite's quick check finds the file damaged, saying how to save what it holds.
 void _check_intact(sqlite3* db, const fs::path& path) {
   sqlite3_stmt* s = nullptr;
@@ -329,10 +339,25 @@ void _check_intact(sqlite3* db, const fs::path& path) {
   const std::string header = "*** in database main ***\n";
   if (problem.starts_with(header)) problem.erase(0, header.size());
   for (char& c : problem) c = c == '\n' ? ' ' : c;
-  const std::string p = path.string();
-  throw MemoryError("memory store " + p + " is damaged (" + problem +
-                    "); recover what it holds with: sqlite3 " + p + " .recover | sqlite3 " + p +
-                    ".recovered, then move " + p + ".recovered into its place");
+  // .dump, not .recover: Debian's sqlite3 cannot run .recover even on a healthy file and
+  // still exits 0. A dump that met damage ends with ROLLBACK, which would undo everything
+  // it saved, so it is turned into COMMIT. The original stays until the copy is checked.
+  const std::string p = _shell_word(path.string()), saved = _shell_word(path.string() + ".rescued");
+  throw MemoryError("memory store " + path.string() + " is damaged (" + problem +
+                    "); save what it holds beside it with: sqlite3 " + p +
+                    " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + saved +
+                    ", check that sqlite3 " + saved +
+                    " 'SELECT count(*) FROM records' counts its records, then mv " + p + " " +
+                    _shell_word(path.string() + ".damaged") + " && mv " + saved + " " + p);
+}
+
+// Refuses a file at the store's path that holds no store (an empty file, say, or another
+// program's database): taking it as a new store would hide that the store was lost.
+void _check_is_store(sqlite3* db, const fs::path& path) {
+  if (_version(db, path) != 0) return;
+  throw MemoryError("memory store " + path.string() +
+                    " holds no memory store (it is empty or another program's database); move "
+                    "it away and q9 starts a new store");
 }
 
 // Brings the schema up to date in one write transaction; a store another process has
@@ -354,8 +379,9 @@ void _migrate(sqlite3* db, const fs::path& path) {
 }
 
 // Opens `file` (an SQLite file name or file: URI) and sets up the connection; the busy
-// timeout must come first, since the pragmas after it take locks. Messages name `path`.
-SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
+// timeout must come first, since the pragmas after it take locks. With `existing`, a file
+// that holds no store is refused before a pragma changes it. Messages name `path`.
+SqliteDb _connect(const std::string& file, int flags, const fs::path& path, bool existing = false) {
   sqlite3* raw = nullptr;
   // One thread uses a connection: SQLite need not lock each call.
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -367,6 +393,7 @@ SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
   sqlite3_busy_timeout(raw, 10000);
+  if (existing) _check_is_store(raw, path);
   if (flags & SQLITE_OPEN_READWRITE) {
     exec(raw, path, "PRAGMA journal_mode=WAL");
     exec(raw, path, "PRAGMA synchronous=NORMAL");
@@ -452,7 +479,7 @@ void SqliteStore::open(bool write) {
     return;
   }
   recovered_wal = false;
-  db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_);
+  db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_, true);
   _migrate(db_.get(), path_);
   if (recovered_wal) _check_intact(db_.get(), path_);
   if (!ec) _remove_stale(folder);
@@ -464,9 +491,9 @@ void SqliteStore::open(bool write) {
 void SqliteStore::_open_read_only() {
   std::error_code ec;
   const bool wal = fs::exists(path_.string() + "-wal", ec);
-  db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_)
+  db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_, true)
             : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
-                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_, true);
   if (const int v = _version(db_.get(), path_); v != SCHEMA_VERSION) {
     throw MemoryError("memory store " + path_.string() + " has schema version " +
                       std::to_string(v) + " and needs an upgrade to " +

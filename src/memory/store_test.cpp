@@ -213,11 +213,37 @@ TEST_F(StoreTest, RefusesANewerSchemaAgainWithoutLeakingConnections) {
   EXPECT_EQ(test::open_descriptors(), before);
 }
 
-TEST_F(StoreTest, LeavesAFileThatIsNotADatabaseUntouched) {
-  const std::string junk(4096, 'x');
-  files::write_file_atomic(dir_ / "memory.db", junk);
-  EXPECT_THROW(SqliteStore(dir_).init(), MemoryError);
-  EXPECT_EQ(files::read_file(dir_ / "memory.db"), junk);
+// Neither a file that is not a database, nor an empty one or another program's database
+// (what a failed rescue leaves) is taken as a new store; each is left as it was.
+TEST_F(StoreTest, EmptyOrForeignFileIsNotTakenAsANewStore) {
+  const std::string p = (dir_ / "memory.db").string();
+  const std::string no_store = "memory store " + p +
+                               " holds no memory store (it is empty or another program's "
+                               "database); move it away and q9 starts a new store";
+  struct {
+    std::string sql;  // "-": a file of junk
+    std::string error;
+  } rows[] = {
+      {"-", "memory store " + p + ": file is not a database"},
+      {"", no_store},
+      {"CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine');", no_store},
+  };
+  for (const auto& row : rows) {
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    if (row.sql == "-") {
+      files::write_file_atomic(p, std::string(4096, 'x'));
+    } else {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(p.c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db, row.sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(db);
+    }
+    const std::string before = files::read_file(p);
+    EXPECT_EQ(error_of([&] { SqliteStore(dir_).init(); }), row.error) << row.sql;
+    EXPECT_EQ(error_of([&] { SqliteStore(dir_).all_entities(); }), row.error) << row.sql;
+    EXPECT_EQ(files::read_file(p), before) << row.sql;
+  }
 }
 
 TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
@@ -337,9 +363,13 @@ TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
     const std::string p = (dir_ / "memory.db").string();
     const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "n"); });
     EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << version << error;
-    EXPECT_TRUE(error.ends_with("); recover what it holds with: sqlite3 " + p +
-                                " .recover | sqlite3 " + p + ".recovered, then move " + p +
-                                ".recovered into its place"));
+    EXPECT_TRUE(error.ends_with(
+        "); save what it holds beside it with: sqlite3 " + p +
+        " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + p +
+        ".rescued, check that sqlite3 " + p +
+        ".rescued 'SELECT count(*) FROM records' counts its records, then mv " + p + " " + p +
+        ".damaged && mv " + p + ".rescued " + p))
+        << error;
   }
 }
 

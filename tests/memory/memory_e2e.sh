@@ -35,6 +35,27 @@ got=$("${as[@]}" record fact "Read Only" general new 2>&1) && fail "recorded int
   fail "read-only record: $got"
 chmod -R u+w "$ro"
 
+# A damaged store: following the advice q9 gives saves its records beside it, checked
+# before it takes the original's place (schema 4 forces the check that finds the damage).
+dmg=$work/dmg/agent/memory
+mkdir -p "$dmg"
+sqlite3 "$dmg/memory.db" "CREATE TABLE entities (id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE, name TEXT NOT NULL);
+  CREATE TABLE records (id INTEGER PRIMARY KEY, entity_id INTEGER NOT NULL, kind TEXT NOT NULL, section TEXT NOT NULL,
+    text TEXT NOT NULL, source TEXT NOT NULL, fact_date TEXT NOT NULL, version INTEGER NOT NULL, recorded_at TEXT NOT NULL,
+    UNIQUE (entity_id, kind, section, text, source, fact_date, version));
+  CREATE INDEX records_by_entity ON records (entity_id, id); INSERT INTO entities VALUES (1, 'acme', 'Acme');
+  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)
+  INSERT INTO records SELECT i, 1, 'fact', 'general', 'claim ' || i, '', '', 0, '' FROM n; PRAGMA user_version=4;" ||
+  fail "sqlite3"
+head -c 4096 /dev/zero | tr '\0' '\245' | dd of="$dmg/memory.db" bs=4096 seek=40 conv=notrunc status=none
+err=$(OPENCODE_CONFIG_DIR=$work/dmg "$q9" memory list 2>&1) && fail "read a damaged store"
+advice=${err#*save what it holds beside it with: }
+save=${advice%%, check that *} check=${advice#*, check that } move=${advice##*, then }
+check=${check% counts its records*}
+(sh -c "$save" && [ "$(sh -c "$check")" -gt 1900 ] && sh -c "$move") 2>&1 || fail "the advice failed: $err"
+saved=$(OPENCODE_CONFIG_DIR=$work/dmg "$q9" memory list) || fail "rescued store unread"
+[[ $saved =~ ^Acme\ +facts=(19[0-9][0-9]|2000)\ \ updated=None$ ]] || fail "rescue lost records: $saved"
+
 # Six processes at once, 200 distinct facts each, one entity.
 for w in 1 2 3 4 5 6; do
   (
