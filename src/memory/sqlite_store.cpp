@@ -8,6 +8,7 @@
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <map>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "core/files.hpp"
 #include "core/utf8.hpp"
@@ -37,6 +39,12 @@ void _log(void*, int code, const char*) {
   if (code == SQLITE_NOTICE_RECOVER_WAL) recovered_wal = true;
 }
 [[maybe_unused]] const int LOG_SET = sqlite3_config(SQLITE_CONFIG_LOG, _log, nullptr);
+
+// How long a connection waits for a lock, and a reader for side files that come and go.
+constexpr int BUSY_MS = 10000;
+// The primary result code of the last failure thrown as MemoryError: by the time it is
+// caught, a rollback or a finalised statement has replaced the connection's own.
+int last_error = SQLITE_OK;
 
 // Temporary stores of a first use killed before it finished; one that lives this long is not
 // being built any more.
@@ -77,6 +85,7 @@ class Stmt {
 
  private:
   [[noreturn]] void fail() {
+    last_error = sqlite3_errcode(db_);
     throw MemoryError("memory store " + path_.string() + ": " + sqlite3_errmsg(db_));
   }
   Stmt& check(int rc) {
@@ -90,7 +99,8 @@ class Stmt {
 
 void exec(sqlite3* db, const fs::path& path, const char* sql) {
   char* err = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+  if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err); rc != SQLITE_OK) {
+    last_error = rc & 0xff;
     std::string msg = err ? err : sqlite3_errmsg(db);
     sqlite3_free(err);
     throw MemoryError("memory store " + path.string() + ": " + msg);
@@ -387,12 +397,13 @@ SqliteDb _connect(const std::string& file, int flags, const fs::path& path, bool
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteDb db(raw, sqlite3_close);  // a failed open leaves a handle to close too
   if (rc != SQLITE_OK) {
+    last_error = rc & 0xff;
     std::string msg = db ? sqlite3_errmsg(raw) : "out of memory";
     if (const int e = db ? sqlite3_system_errno(raw) : 0)
       msg += std::string(" (") + std::strerror(e) + ")";
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
-  sqlite3_busy_timeout(raw, 10000);
+  sqlite3_busy_timeout(raw, BUSY_MS);
   if (existing) _check_is_store(raw, path);
   if (flags & SQLITE_OPEN_READWRITE) {
     exec(raw, path, "PRAGMA journal_mode=WAL");
@@ -419,6 +430,26 @@ void _remove_stale(const fs::path& dir) {
 SqliteStore::SqliteStore(const fs::path& dir)
     : dir_(dir), path_(dir / "memory.db"), db_(nullptr, sqlite3_close) {}
 
+// Runs `body` until it succeeds, for a reader who may not write the store: while a writer
+// opens, checkpoints or closes, the side files a reader depends on come and go, which SQLite
+// reports as a store it cannot open or write. Gives up after the busy timeout.
+template <typename F>
+auto SqliteStore::_retrying(F&& body, const bool& handed_on) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BUSY_MS);
+  std::minstd_rand pause(static_cast<unsigned>(::getpid()));
+  for (bool again = false;; again = true) {
+    try {
+      if (again) _open_read_only();
+      return body();
+    } catch (const MemoryError&) {
+      const bool passing = last_error == SQLITE_READONLY || last_error == SQLITE_CANTOPEN ||
+                           last_error == SQLITE_BUSY || last_error == SQLITE_PROTOCOL;
+      if (!read_only_ || !passing || handed_on || std::chrono::steady_clock::now() > until) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + pause() % 20));
+  }
+}
+
 // Where a new store is made: memory.db, or the file that a dangling symbolic link there
 // names when its folder exists (a link into a synced folder, say).
 fs::path SqliteStore::_creation_target() const {
@@ -441,8 +472,20 @@ void SqliteStore::_create(const fs::path& at) {
   std::random_device rd;
   const fs::path tmp =
       at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+  // Made here, not by SQLite, whose error for a folder this user may not write names a
+  // missing file. In a folder shared through a setgid group, the store is the group's too.
+  const int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw MemoryError("cannot create memory store " + path_.string() + " in " +
+                      at.parent_path().string() + ": " + std::strerror(errno));
+  }
+  struct stat folder {}, file {};
+  if (::stat(at.parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) &&
+      (folder.st_mode & S_IWGRP) && ::fstat(fd, &file) == 0)
+    ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
+  ::close(fd);
   try {
-    SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
+    SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE, path_);
     _migrate(db.get(), path_);
     if (sqlite3_close(db.get()) != SQLITE_OK) {
       throw MemoryError("memory store " + path_.string() + ": cannot close");
@@ -466,6 +509,8 @@ void SqliteStore::_create(const fs::path& at) {
 }
 
 void SqliteStore::open(bool write) {
+  db_.reset();  // before anything below takes or drops a lock on the file
+  read_only_ = false;
   std::error_code ec;
   fs::create_directories(dir_, ec);
   if (ec) {
@@ -473,10 +518,14 @@ void SqliteStore::open(bool write) {
   }
   if (!fs::exists(path_, ec)) _create(_creation_target());
   const fs::path folder = fs::canonical(path_, ec).parent_path();
-  if (!write && !ec &&
-      (::access(path_.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0)) {
-    _open_read_only();
-    return;
+  if (!ec) {
+    const Access a = _access(folder);
+    if (!write && !a.writable) {
+      read_only_ = true;
+      _retrying([&] { _open_read_only(); });
+      return;
+    }
+    if (write && !a.writable) throw MemoryError("memory store " + path_.string() + a.why);
   }
   recovered_wal = false;
   db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_, true);
@@ -485,10 +534,66 @@ void SqliteStore::open(bool write) {
   if (!ec) _remove_stale(folder);
 }
 
+// Whether this user may write the store: the file, its side files, and the folder where
+// SQLite makes side files that are missing. Side files another user left that this one
+// cannot write are removed first when they are safe to remove (_clear_side_files).
+SqliteStore::Access SqliteStore::_access(const fs::path& folder) const {
+  const std::string p = path_.string(), wal = p + "-wal", shm = p + "-shm";
+  if (::access(p.c_str(), W_OK) != 0)
+    return {false, ": this user may not write it (" + std::string(std::strerror(errno)) + ")"};
+  const bool folder_ok = ::access(folder.c_str(), W_OK) == 0;
+  auto unwritable = [](const std::string& f) { return ::access(f.c_str(), W_OK) != 0 && errno != ENOENT; };
+  if (folder_ok && (unwritable(wal) || unwritable(shm))) _clear_side_files();
+  for (const std::string& side : {wal, shm}) {
+    if (::access(side.c_str(), W_OK) == 0) continue;
+    if (errno != ENOENT) {
+      return {false, ": this user may not write " + side + " (" + std::strerror(errno) +
+                         "), which another user's q9 is using"};
+    }
+    if (!folder_ok) {
+      return {false, ": this user may not write its folder " + folder.string() +
+                         " (Permission denied), where SQLite keeps " + side};
+    }
+  }
+  return {true, ""};
+}
+
+// Removes the side files a user who may not write the store left (SQLite makes them even for
+// a reader in a folder it may write) when no other process has the store open and the -wal
+// holds no transactions. A lock on SQLite's pending byte keeps new connections out meanwhile.
+void SqliteStore::_clear_side_files() const {
+  const std::string p = path_.string(), wal = p + "-wal", shm = p + "-shm";
+  const int db = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+  if (db < 0) return;
+  auto in_use = [](int fd) {  // F_GETLK sees the locks of other processes only
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    return fd >= 0 && (::fcntl(fd, F_GETLK, &l) != 0 || l.l_type != F_UNLCK);
+  };
+  struct flock pending {};
+  pending.l_type = F_WRLCK;
+  pending.l_whence = SEEK_SET;
+  pending.l_start = 0x40000000;  // SQLite's PENDING_BYTE
+  pending.l_len = 1;
+  std::error_code ec;
+  const auto wal_size = fs::exists(wal, ec) ? fs::file_size(wal, ec) : 0;
+  if (::fcntl(db, F_SETLK, &pending) == 0 && !ec && wal_size <= 32 && !in_use(db)) {
+    const int s = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!in_use(s)) {
+      ::unlink(wal.c_str());
+      ::unlink(shm.c_str());
+    }
+    if (s >= 0) ::close(s);
+  }
+  ::close(db);  // drops the lock; no connection of this process has the file open
+}
+
 // A WAL store needs its -shm file, which a folder this user may not write cannot give
 // unless a writer left it there; without one (and the -wal file that would say someone
 // writes) the file is read as immutable.
 void SqliteStore::_open_read_only() {
+  db_.reset();
   std::error_code ec;
   const bool wal = fs::exists(path_.string() + "-wal", ec);
   db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_, true)
@@ -521,6 +626,12 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
 
 bool SqliteStore::load(const std::string& key, const std::function<void(const Head&)>& head,
                        const std::function<void(const RowView&)>& each) {
+  bool handed_on = false;  // once something is, a failure cannot be tried again
+  return _retrying([&] { return _load(key, head, each, handed_on); }, handed_on);
+}
+
+bool SqliteStore::_load(const std::string& key, const std::function<void(const Head&)>& head,
+                        const std::function<void(const RowView&)>& each, bool& handed_on) {
   sqlite3* db = db_.get();
   Transaction t(db, path_, "BEGIN");  // one snapshot
   Stmt find(db, path_,
@@ -539,6 +650,7 @@ bool SqliteStore::load(const std::string& key, const std::function<void(const He
     order.push_back(sections.text(0));
     h.facts += sections.integer(1);
   }
+  handed_on = true;
   head(h);
   auto hand_on = [&](Stmt& rows) {
     while (rows.step()) {
@@ -566,24 +678,28 @@ bool SqliteStore::load(const std::string& key, const std::function<void(const He
 }
 
 Store::Counts SqliteStore::count() {
-  Stmt s(db_.get(), path_,
-         "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
-  s.step();
-  return {s.integer(0), s.integer(1)};
+  return _retrying([&] {
+    Stmt s(db_.get(), path_,
+           "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
+    s.step();
+    return Counts{s.integer(0), s.integer(1)};
+  });
 }
 
 std::vector<EntitySummary> SqliteStore::list() {
-  std::vector<EntitySummary> out;
-  Stmt s(db_.get(), path_,
-         "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = ?1),"
-         " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
-         " FROM entities e ORDER BY e.key");
-  s.bind(1, word(RecordKind::Fact));
-  while (s.step()) {
-    EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
-    if (e.last_updated->empty()) e.last_updated.reset();
-  }
-  return out;
+  return _retrying([&] {
+    std::vector<EntitySummary> out;
+    Stmt s(db_.get(), path_,
+           "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = ?1),"
+           " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
+           " FROM entities e ORDER BY e.key");
+    s.bind(1, word(RecordKind::Fact));
+    while (s.step()) {
+      EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
+      if (e.last_updated->empty()) e.last_updated.reset();
+    }
+    return out;
+  });
 }
 
 }  // namespace q9::memory

@@ -31,7 +31,7 @@ as=(env OPENCODE_CONFIG_DIR="$ro" "$work/q9-ro")
 [ "$("${as[@]}" memory list 2>&1)" = "Read Only                        facts=  1  updated=2024-05-01" ] &&
   "${as[@]}" memory recall "read only" | grep -q '"claim": "kept"' || fail "read-only store unread"
 got=$("${as[@]}" record fact "Read Only" general new 2>&1) && fail "recorded into a read-only store"
-[[ $got == "q9: error: memory store $ro/agent/memory/memory.db: attempt to write a readonly database" ]] ||
+[ "$got" = "q9: error: memory store $ro/agent/memory/memory.db: this user may not write it (Permission denied)" ] ||
   fail "read-only record: $got"
 chmod -R u+w "$ro"
 
@@ -55,6 +55,49 @@ check=${check% counts its records*}
 (sh -c "$save" && [ "$(sh -c "$check")" -gt 1900 ] && sh -c "$move") 2>&1 || fail "the advice failed: $err"
 saved=$(OPENCODE_CONFIG_DIR=$work/dmg "$q9" memory list) || fail "rescued store unread"
 [[ $saved =~ ^Acme\ +facts=(19[0-9][0-9]|2000)\ \ updated=None$ ]] || fail "rescue lost records: $saved"
+
+# Two people on one machine, as the README sets it up: a group, a setgid folder, the store
+# group-writable. Numeric ids through setpriv, so no account is made. Then a store one of
+# them may only read (umask 022): the other's attempts to write, and side files the other
+# left, never keep its owner from writing; the other's reads never fail while the owner
+# writes. Needs root to switch users.
+if [ "$(id -u)" = 0 ]; then
+  cp "$q9" "$work/q9-shared" && chmod 755 "$work" "$work/q9-shared"
+  shared=$work/shared/agent/memory
+  mkdir -p "$shared" && chown 2901:2900 "$work/shared" "$work/shared/agent" "$shared" && chmod 2775 "$shared"
+  as() { setpriv --reuid="$1" --regid=2900 --clear-groups env OPENCODE_CONFIG_DIR=$work/shared sh -c "umask 022; \"\$@\"" q9 "$work/q9-shared" "${@:2}"; }
+  for u in 2901 2902 2901 2902; do
+    as $u record fact Shared general "by $u" >/dev/null 2>"$work/err" || fail "shared store, user $u: $(cat "$work/err")"
+  done
+  chmod 644 "$shared/memory.db"  # what umask 022 gives a store made before the folder was shared
+  got=$(as 2902 memory init 2>&1) && fail "init by a user who may not write: $got"
+  [ "$got" = "q9: error: memory store $shared/memory.db: this user may not write it (Permission denied)" ] ||
+    fail "init by a user who may not write: $got"
+  as 2902 record fact Shared general x >/dev/null 2>&1 && fail "recorded by a user who may not write"
+  setpriv --reuid=2902 --regid=2900 --clear-groups touch "$shared/memory.db-wal" "$shared/memory.db-shm"  # as a reader racing a writer can
+  as 2901 record fact Shared general "owner again" >/dev/null 2>"$work/err" || fail "owner locked out: $(cat "$work/err")"
+  chmod 755 "$shared"  # the reader may not write the folder either
+  ( for i in $(seq 1 150); do as 2901 record fact Busy general "w$i" >/dev/null 2>>"$work/writer.err"; sleep 0.02; done ) &
+  writer=$!
+  reads=0 failed=0
+  while kill -0 $writer 2>/dev/null; do
+    as 2902 memory recall busy >/dev/null 2>>"$work/reader.err" || failed=$((failed + 1))
+    reads=$((reads + 1))
+  done
+  wait $writer
+  [ -s "$work/writer.err" ] && fail "owner's records failed: $(head -3 "$work/writer.err")"
+  [ $failed = 0 ] || fail "$failed of $reads reads failed while the owner wrote: $(sort "$work/reader.err" | uniq -c | head -3)"
+  mkdir -p "$work/rootonly/agent/memory"  # a folder another user owns, and no store yet
+  got=$(setpriv --reuid=2902 --regid=2900 --clear-groups env OPENCODE_CONFIG_DIR="$work/rootonly" \
+    "$work/q9-shared" record fact Acme general c 2>&1) && fail "recorded into a folder of root's"
+  [ "$got" = "q9: error: cannot create memory store $work/rootonly/agent/memory/memory.db in $work/rootonly/agent/memory: Permission denied" ] ||
+    fail "unwritable folder: $got"
+  two_users="two users: shared store, owner never locked out, $reads reads while the owner wrote"
+elif [ -n "${CI:-}" ]; then
+  fail "the two-user checks need root"
+else
+  two_users="two users not checked (needs root)"
+fi
 
 # Six processes at once, 200 distinct facts each, one entity.
 for w in 1 2 3 4 5 6; do
@@ -95,6 +138,6 @@ for r in $(seq 1 50); do
   [ -s "$work/first.err" ] && fail "first use, round $r: $(head -3 "$work/first.err")"
   [ "$("$q9" memory list | wc -l)" = 4 ] || fail "first use, round $r: facts lost"
 done
-echo "memory e2e: list layout, 1200/1200 parallel facts, $reported finished / $stored stored of" \
+echo "memory e2e: $two_users; list layout, 1200/1200 parallel facts, $reported finished / $stored stored of" \
   "151 killed writers, first use by six processes in 50 rounds"
 echo "1 passed, 0 failed"
