@@ -34,6 +34,9 @@ std::string one_line(const std::string& s) {
   return out;
 }
 
+// The most of a recalled entity held before any of it is written.
+constexpr size_t WHOLE_OUTPUT = 64 << 20;
+
 std::string pad_right(const std::string& s, size_t width) {
   size_t n = utf8::length(s);
   return n >= width ? s : s + std::string(width - n, ' ');
@@ -60,13 +63,20 @@ int64_t report_version(const std::string& digits) {
 int _cmd_memory(const Args& args, Io& io) {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    // Written as the store reads the records and handed to standard output in large
-    // pieces: a large entity is never held whole, and one that fits a piece goes out whole
-    // or, when reading fails, not at all.
-    json::Writer writer(json::Encoding::Utf8, [&io](std::string_view piece) { io.out << piece; });
+    // Held until the store has read the whole entity, so that a failure midway prints
+    // nothing; only an entity past WHOLE_OUTPUT (far above real ones) streams, unheld.
+    std::string held;
+    bool streaming = false;
+    json::Writer writer(json::Encoding::Utf8, [&](std::string_view piece) {
+      if (!streaming && held.size() + piece.size() <= WHOLE_OUTPUT) return held.append(piece), void();
+      if (!streaming) io.out << held;
+      streaming = true;
+      held.clear();
+      io.out << piece;
+    });
     store->recall(args.entity, writer);
     writer.finish();
-    io.out << "\n";
+    io.out << held << "\n";
   } else if (args.memory_action == "init") {
     // Ready only once init returns: a store that fails prints no half line.
     const std::string where = store->init();

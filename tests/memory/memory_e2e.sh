@@ -21,6 +21,14 @@ Zürich Ärzte AG                  facts=  1  updated=2024-01-02"
 out=$("$q9" record negative acme section ignored) || fail "negative"
 [ "$out" = "recorded -> negative for acme ($(date +%F))" ] || fail "negative line: $out"
 
+# Standard output closed: the store never takes its place, and q9 says it could not print.
+for command in "record fact Closed general c" "memory list" "memory recall closed"; do
+  # shellcheck disable=SC2086
+  got=$("$q9" $command 2>&1 >&-) && fail "$command with standard output closed: exit 0"
+  [ "$got" = "q9: error: standard output: Bad file descriptor" ] || fail "$command >&-: $got"
+done
+"$q9" memory recall closed | grep -q '"claim": "c"' || fail "record with standard output closed: $("$q9" memory recall closed 2>&1)"
+
 # A store and folder this user may only read (root reads as nobody): recall and list still
 # answer; a record is refused in one line.
 ro=$work/ro
