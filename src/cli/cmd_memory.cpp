@@ -60,7 +60,9 @@ int64_t report_version(const std::string& digits) {
 
 }  // namespace
 
-int _cmd_memory(const Args& args, Io& io) {
+// Every line shows stored names and paths as `memory list` does, messages too: a name one
+// analyst planted must not drive another's terminal. JSON is for programs and stays as it is.
+int _cmd_memory(const Args& args, Io& io) try {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
     // Held until the store has read the whole entity, so that a failure midway prints
@@ -80,7 +82,7 @@ int _cmd_memory(const Args& args, Io& io) {
   } else if (args.memory_action == "init") {
     // Ready only once init returns: a store that fails prints no half line.
     const std::string where = store->init();
-    io.out << "memory store ready: " << where << "\n";
+    io.out << "memory store ready: " << one_line(where) << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
     for (const memory::EntitySummary& e : store->all_entities()) {
       io.out << pad_right(one_line(e.stem()), 32)
@@ -89,9 +91,11 @@ int _cmd_memory(const Args& args, Io& io) {
     }
   }
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(one_line(e.what()));
 }
 
-int _cmd_record(const Args& args, Io& io) {
+int _cmd_record(const Args& args, Io& io) try {
   using memory::RecordKind;
   const std::string section = args.section && !args.section->empty() ? *args.section : "general";
   const std::string& entity = *args.entity;
@@ -109,8 +113,10 @@ int _cmd_record(const Args& args, Io& io) {
   } else {
     result = store->record_report(entity, args.text, version);
   }
-  io.out << "recorded -> " << result << "\n";
+  io.out << "recorded -> " << one_line(result) << "\n";
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(one_line(e.what()));
 }
 
 }  // namespace q9::cli

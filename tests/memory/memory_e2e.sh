@@ -21,6 +21,14 @@ Zürich Ärzte AG                  facts=  1  updated=2024-01-02"
 out=$("$q9" record negative acme section ignored) || fail "negative"
 [ "$out" = "recorded -> negative for acme ($(date +%F))" ] || fail "negative line: $out"
 
+# Names, paths and typed values reach the terminal as list shows them, controls escaped.
+esc=$work/$'cfg\e]0;x\a'
+got=$(OPENCODE_CONFIG_DIR=$esc "$q9" record fact $'Evil\r\xe2\x80\xaeCo' general c --date 2024-01-01
+  OPENCODE_CONFIG_DIR=$esc "$q9" memory init; "$q9" record fact acme general c --date $'\e[2J' 2>&1)
+[ "$got" = "recorded -> fact for Evil\\r\\u202eCo [general] (2024-01-01)
+memory store ready: $work/cfg\\u001b]0;x\\u0007/agent/memory/memory.db
+q9: error: fact date '\\u001b[2J' is not a calendar date in the form YYYY-MM-DD" ] || fail "controls shown raw: $got"
+
 # Standard output closed: the store never takes its place, and q9 says it could not print.
 for command in "record fact Closed general c" "memory list" "memory recall closed"; do
   # shellcheck disable=SC2086
