@@ -27,6 +27,7 @@
 #include "core/files.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
+#include "memory/windows_1252.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -130,22 +131,11 @@ class Transaction {
   bool open_ = true;
 };
 
-// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
-std::string _repaired(const std::string& text) {
-  if (!utf8::find_invalid(text)) return text;
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    const char32_t c = utf8::decode(text, i);
-    utf8::append(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
-  }
-  return out;
-}
-
-// A display name that gives a key: bytes that are not UTF-8 become U+FFFD, and a name that
-// is blank once normalised (zero-width characters only, say) is spelled out as code points.
-// Older stores took both.
+// A display name that gives a key: text that is not UTF-8 is read as windows-1252, and a
+// name that is blank once normalised (zero-width characters only, say) is spelled out as
+// code points. Older stores took both.
 std::string _keyable_name(const std::string& name) {
-  const std::string out = _repaired(name);
+  const std::string out = as_utf8(name);
   try {
     entity_key(out);
     return out;
@@ -217,8 +207,9 @@ void _rekey(sqlite3* db, const fs::path& path) {
   }
 }
 
-// 3 -> 4: text that is not UTF-8 becomes U+FFFD in every column, as 2 -> 3 did for names
-// only, so that every recall is JSON. A record whose repaired form is there already goes.
+// 3 -> 4: text that is not UTF-8 is read as windows-1252 in every column, as 2 -> 3 did for
+// names only, so that every recall is JSON. A record whose repaired form is there already
+// goes. (Upgrades before this one made such bytes U+FFFD; what they merged stays merged.)
 void _repair_text(sqlite3* db, const fs::path& path) {
   constexpr int N = 6;
   std::vector<std::pair<int64_t, std::array<std::string, N>>> broken;
@@ -241,7 +232,7 @@ void _repair_text(sqlite3* db, const fs::path& path) {
   Stmt drop(db, path, "DELETE FROM records WHERE id = ?1");
   for (const auto& [id, cols] : broken) {
     fix.bind(1, id);
-    for (int c = 0; c < N; ++c) fix.bind(c + 2, _repaired(cols[c]));
+    for (int c = 0; c < N; ++c) fix.bind(c + 2, as_utf8(cols[c]));
     fix.step();
     fix.reset();
     if (sqlite3_changes(db) == 0) {
@@ -258,7 +249,7 @@ void _repair_text(sqlite3* db, const fs::path& path) {
   }
   Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
   for (const auto& [id, name] : names) {
-    rename.bind(1, id).bind(2, _repaired(name)).step();
+    rename.bind(1, id).bind(2, as_utf8(name)).step();
     rename.reset();
   }
 }

@@ -13,6 +13,7 @@
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/sqlite_store.hpp"
+#include "memory/windows_1252.hpp"
 #include "testing/support.hpp"
 
 namespace q9::memory {
@@ -83,6 +84,19 @@ TEST(EntityKey, FoldsCaseAndWhiteSpace) {
   } catch (const MemoryError& e) {
     EXPECT_STREQ(e.what(), "entity name is not valid UTF-8 (byte 5)");
   }
+}
+
+TEST(Windows1252, DecodesTextThatIsNotUtf8Whole) {
+  struct {
+    const char* text;
+    const char* utf8;
+  } rows[] = {
+      {"M\xfcller AG", "Müller AG"},
+      {"\x80 \x9f\x81\x8d\x8f\x90\x9d", "€ Ÿ\u0081\u008d\u008f\u0090\u009d"},
+      {"Müller \xe9", "MÃ¼ller é"},  // one bad byte: the whole text is windows-1252
+      {"Müller", "Müller"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(as_utf8(row.text), row.utf8) << row.text;
 }
 
 TEST(CalendarDate, AcceptsOnlyRealDays) {
@@ -301,7 +315,9 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
       " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b'),"
       // U+0001 and the id of an entity re-keyed later: the old temporary key
-      " (7, char(1) || '8', char(1) || '8'), (8, char(27) || '[2j', char(27) || '[2J');"
+      " (7, char(1) || '8', char(1) || '8'), (8, char(27) || '[2j', char(27) || '[2J'),"
+      // Latin-1 names: one is Müller AG, the other another company
+      " (9, 'm\xf6ller ag', 'M\xf6ller AG'), (10, 'm\xfcller ag', 'M\xfcller AG');"
       "INSERT INTO records VALUES"
       " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
       " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
@@ -311,8 +327,11 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
       " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7'),"
       // not UTF-8 in every column; the two are one once repaired
-      " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfd', '2020-01-05', 0, 't8\xff'),"
-      " (9, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfc', '2020-01-05', 0, 't9');"
+      " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\x80', '2020-01-05', 0, 't8\xff'),"
+      " (9, 7, 'fact', 'secÿ', 'claimþ', 'src€', '2020-01-05', 0, 't9'),"
+      " (10, 9, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't10'),"
+      " (11, 10, 'report', '', '/r\xfc.html', '', '2020-01-03', 2, 't11'),"
+      " (12, 9, 'report', '', '/r\xf6.html', '', '2020-01-03', 2, 't12');"
       "CREATE INDEX records_by_entity ON records (entity_id, id);");
   SqliteStore s(dir_);
   // Names older stores took but that give no key now are made readable, so that each
@@ -324,18 +343,37 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
     EXPECT_EQ(r.as_object().find("entity")->as_string(), e.name);
     EXPECT_EQ(utf8::find_invalid(json::write(r, json::Encoding::Utf8)), std::nullopt) << e.name;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"\x01\x38", "\x1b[2J", "Beta", "MÜLLER AG", "U+200B",
-                                             "X\ufffd"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"\x01\x38", "\x1b[2J", "Beta", "Möller AG",
+                                             "MÜLLER AG", "U+200B", "Xÿ"}));
   const json::Object o = recalled(s, "müller ag").as_object();
   EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
   const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
   ASSERT_EQ(general.size(), 2u);  // the exact duplicate went, the other source stayed
   EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
   EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
-  EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
-  EXPECT_EQ(*recalled(s, std::nullopt).as_object().find("records"), json::Value(7));
+  EXPECT_EQ(o.find("reports")->as_array().size(), 2u);  // /r.html and /rü.html, not /rö.html
+  EXPECT_EQ(*recalled(s, "möller ag").as_object().find("reports")->as_array()[0].as_object().find(
+                "path"),
+            json::Value("/rö.html"));
+  EXPECT_EQ(*recalled(s, std::nullopt).as_object().find("records"), json::Value(10));
   EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
             "fact for MUELLER AG [");  // ue is not ü
+}
+
+// Another program wrote bytes that are not UTF-8 into a current store: recall is still JSON.
+TEST_F(StoreTest, RecallOfBytesThatAreNotUtf8InACurrentStoreIsJson) {
+  SqliteStore(dir_).record_fact("Acme", "general", "claim", "", "2024-01-01");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "memory.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE records SET text = 'M' || X'FC' || 'ller', source = X'80'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  SqliteStore s(dir_);
+  const json::Object o = recalled(s, "acme").as_object();
+  const json::Object& fact = o.find("facts")->as_object().find("general")->as_array()[0].as_object();
+  EXPECT_EQ(*fact.find("claim"), json::Value("Müller"));
+  EXPECT_EQ(*fact.find("source"), json::Value("€"));
 }
 
 // Random bytes over a page of a store: refused before an upgrade, and after a writer died
