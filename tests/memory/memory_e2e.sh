@@ -29,14 +29,6 @@ got=$(OPENCODE_CONFIG_DIR=$esc "$q9" record fact $'Evil\r\xe2\x80\xaeCo' general
 memory store ready: $work/cfg\\u001b]0;x\\u0007/agent/memory/memory.db
 q9: error: fact date '\\u001b[2J' is not a calendar date in the form YYYY-MM-DD" ] || fail "controls shown raw: $got"
 
-# Standard output closed: the store never takes its place, and q9 says it could not print.
-for command in "record fact Closed general c" "memory list" "memory recall closed"; do
-  # shellcheck disable=SC2086
-  got=$("$q9" $command 2>&1 >&-) && fail "$command with standard output closed: exit 0"
-  [ "$got" = "q9: error: standard output: Bad file descriptor" ] || fail "$command >&-: $got"
-done
-"$q9" memory recall closed | grep -q '"claim": "c"' || fail "record with standard output closed: $("$q9" memory recall closed 2>&1)"
-
 # A store and folder this user may only read (root reads as nobody): recall and list still
 # answer; a record is refused in one line.
 ro=$work/ro
