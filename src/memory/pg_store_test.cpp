@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -20,6 +21,7 @@ struct pg_result {
   int status;
   std::vector<std::vector<std::string>> rows;
   std::string error = "";
+  std::string state = "";  // SQLSTATE
 };
 
 namespace q9::memory {
@@ -92,7 +94,10 @@ pq::Api fake() {
   };
   a.PQresultStatus = [](const PGresult* r) { return r->status; };
   a.PQresultErrorMessage = [](const PGresult* r) { return const_cast<char*>(r->error.c_str()); };
-  a.PQresultErrorField = [](const PGresult*, int) -> char* { return nullptr; };
+  a.PQresultErrorField = [](const PGresult* r, int field) -> char* {
+    return field == pq::PG_DIAG_SQLSTATE && !r->state.empty() ? const_cast<char*>(r->state.c_str())
+                                                               : nullptr;
+  };
   a.PQntuples = [](const PGresult* r) { return static_cast<int>(r->rows.size()); };
   a.PQgetvalue = [](const PGresult* r, int i, int c) {
     return const_cast<char*>(r->rows[i][c].c_str());
@@ -224,6 +229,60 @@ TEST_F(PgStoreTest, RecallStreamsKnownRecordsAndFailsMidwayWithAnError) {
             "memory store postgresql://db.example:5432/research: canceling statement due to "
             "statement timeout");
   EXPECT_TRUE(server.sent.empty());
+  // Nothing of an entity is handed on before the whole of it has been read.
+  struct Probe : PgStore {
+    using PgStore::Head, PgStore::RowView, PgStore::load, PgStore::PgStore;
+  } probe({.uri = "postgresql://"}, FAKE);
+  int handed = 0;
+  server.fail_after = SIZE_MAX;
+  json::Writer whole(json::Encoding::Utf8);
+  probe.recall("acme", whole);  // connects
+  server.fail_after = 2;
+  auto load = [&] {
+    probe.load("acme", [&](const Probe::Head&) { ++handed; }, [&](const Probe::RowView&) { ++handed; });
+  };
+  EXPECT_THROW(load(), MemoryError);
+  EXPECT_EQ(handed, 0);
+}
+
+// A database that has no schema yet, then has schema 1 once the lock is held: only the
+// upgrade runs. A record that fails to serialize is tried again in a new transaction, each
+// READ COMMITTED; a key whose md5 is another key's is refused.
+TEST_F(PgStoreTest, FirstUseUpgradesUnderTheLockAndRetriesSerializationFailures) {
+  server.uri = {option(nullptr, nullptr)};
+  std::vector<std::string> sent;
+  int inserts = 0;
+  server.answer = [&](std::string_view sql) {
+    sent.emplace_back(sql);
+    if (sql.find("max(version), 0) FROM q9_schema") != sql.npos && sql.find("set_config") != sql.npos)
+      return pg_result{7, {}, "relation \"q9_schema\" does not exist", "42P01"};
+    if (sql.find("to_regclass") != sql.npos) return pg_result{pq::PGRES_TUPLES_OK, {{"t"}}};
+    if (sql.find("FROM q9_schema") != sql.npos) return pg_result{pq::PGRES_TUPLES_OK, {{"1"}}};
+    if (sql.starts_with("INSERT INTO q9_entities") && ++inserts == 1)
+      return pg_result{7, {}, "could not serialize access due to concurrent update", "40001"};
+    if (sql.starts_with("INSERT INTO q9_entities"))
+      return pg_result{pq::PGRES_TUPLES_OK, {{"7", inserts == 2 ? "Acme" : "Other", inserts == 2 ? "t" : "f"}}};
+    return pg_result{pq::PGRES_COMMAND_OK, {}};
+  };
+  PgStore store({.uri = "postgresql://"}, FAKE);
+  store.set_clock([] { return std::time_t{0}; });
+  EXPECT_EQ(store.record_fact("Acme", "general", "c", "s", "2024-01-01"),
+            "fact for Acme [general] (2024-01-01)");
+  std::vector<std::string> upgrade;
+  for (const std::string& sql : sent) {
+    if (sql.starts_with("ALTER") || sql.starts_with("CREATE") || sql.starts_with("UPDATE"))
+      upgrade.push_back(sql.substr(0, 30));
+  }
+  EXPECT_EQ(upgrade, (std::vector<std::string>{"ALTER TABLE q9_entities DROP C", "CREATE UNIQUE INDEX q9_entitie",
+                                               "UPDATE q9_schema SET version ="}));
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                          [](const std::string& sql) {
+                            return sql.starts_with("BEGIN ISOLATION LEVEL READ COMMITTED;");
+                          }),
+            3);  // the upgrade, the record that failed and the one that did not
+  EXPECT_EQ(test::message_of<MemoryError>([&] { store.record_negative("Other", "n"); }),
+            "memory store postgresql://db.example:5432/research: the key of Other has the md5 of "
+            "another entity's key");
 }
 
 }  // namespace
