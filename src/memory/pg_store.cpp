@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "memory/input.hpp"
+#include "memory/record_columns.hpp"
 
 namespace q9::memory {
 namespace {
@@ -432,8 +433,8 @@ bool PgStore::load(const std::string& key, const std::function<void(const Head&)
         [&](const Result& r, int i) {
           if (!found) found = Head{r.text(i, 0), r.integer(i, 1), r.text(i, 2)};
           if (r.null(i, 3)) return;
-          const RowView row = RowView::read([&](int c) { return r.view(i, c + 3); },
-                                            [&](int c) { return r.integer(i, c + 3); });
+          const RowView row = column::read<RowView>([&](int c) { return r.view(i, c + 3); },
+                                                    [&](int c) { return r.integer(i, c + 3); });
           if (!row.kind) return;
           if (streaming) return each(row);
           held.push_back({row.kind, std::string(row.subject), std::string(row.body),

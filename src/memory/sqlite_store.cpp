@@ -27,6 +27,7 @@
 #include "core/files.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
+#include "memory/record_columns.hpp"
 #include "memory/windows_1252.hpp"
 
 namespace q9::memory {
@@ -608,8 +609,11 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
   Stmt ins(db, path_,
            "INSERT OR IGNORE INTO records (entity_id, " Q9_RECORD_COLUMNS
            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  ins.bind(1, find.integer(0)).bind(2, word(*r.kind)).bind(3, r.subject).bind(4, r.body);
-  ins.bind(5, r.source).bind(6, r.date).bind(7, r.version).bind(8, r.recorded).step();
+  constexpr int AT = 2;  // the first column's parameter
+  ins.bind(1, find.integer(0)).bind(AT + column::kind, word(*r.kind));
+  ins.bind(AT + column::section, r.subject).bind(AT + column::text, r.body);
+  ins.bind(AT + column::source, r.source).bind(AT + column::fact_date, r.date);
+  ins.bind(AT + column::version, r.version).bind(AT + column::recorded_at, r.recorded).step();
   Added added{find.text(1), sqlite3_changes(db) > 0};
   t.commit();
   return added;
@@ -645,8 +649,8 @@ bool SqliteStore::_load(const std::string& key, const std::function<void(const H
   head(h);
   auto hand_on = [&](Stmt& rows) {
     while (rows.step()) {
-      each(RowView::read([&](int c) { return rows.view(c); },
-                         [&](int c) { return rows.integer(c); }));
+      each(column::read<RowView>([&](int c) { return rows.view(c); },
+                                 [&](int c) { return rows.integer(c); }));
     }
     rows.reset();
   };
