@@ -430,6 +430,7 @@ auto SqliteStore::_retrying(F&& body, const bool& handed_on) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BUSY_MS);
   std::minstd_rand pause(static_cast<unsigned>(::getpid()));
   for (bool again = false;; again = true) {
+    last_error = SQLITE_OK;  // a failure with no SQLite error behind it is not retried
     try {
       if (again) _open_read_only();
       return body();
@@ -509,9 +510,9 @@ void SqliteStore::open(bool write) {
     throw MemoryError("cannot create memory store folder " + dir_.string() + ": " + ec.message());
   }
   if (!fs::exists(path_, ec)) _create(_creation_target());
-  const fs::path folder = fs::canonical(path_, ec).parent_path();
+  const fs::path real = fs::canonical(path_, ec), folder = real.parent_path();
   if (!ec) {
-    const Access a = _access(folder);
+    const Access a = _access(real);
     if (!write && !a.writable) {
       read_only_ = true;
       _retrying([&] { _open_read_only(); });
@@ -526,16 +527,18 @@ void SqliteStore::open(bool write) {
   if (!ec) _remove_stale(folder);
 }
 
-// Whether this user may write the store: the file, its side files, and the folder where
-// SQLite makes side files that are missing. Side files another user left that this one
+// Whether this user may write the store (`real`: where its links lead, as SQLite names the
+// side files after it): the file, its side files, and the folder where SQLite makes side
+// files that are missing. Side files another user left that this one
 // cannot write are removed first when they are safe to remove (_clear_side_files).
-SqliteStore::Access SqliteStore::_access(const fs::path& folder) const {
-  const std::string p = path_.string(), wal = p + "-wal", shm = p + "-shm";
+SqliteStore::Access SqliteStore::_access(const fs::path& real) const {
+  const fs::path folder = real.parent_path();
+  const std::string p = real.string(), wal = p + "-wal", shm = p + "-shm";
   if (::access(p.c_str(), W_OK) != 0)
     return {false, ": this user may not write it (" + std::string(std::strerror(errno)) + ")"};
   const bool folder_ok = ::access(folder.c_str(), W_OK) == 0;
   auto unwritable = [](const std::string& f) { return ::access(f.c_str(), W_OK) != 0 && errno != ENOENT; };
-  if (folder_ok && (unwritable(wal) || unwritable(shm))) _clear_side_files();
+  if (folder_ok && (unwritable(wal) || unwritable(shm))) _clear_side_files(p);
   for (const std::string& side : {wal, shm}) {
     if (::access(side.c_str(), W_OK) == 0) continue;
     if (errno != ENOENT) {
@@ -553,8 +556,8 @@ SqliteStore::Access SqliteStore::_access(const fs::path& folder) const {
 // Removes the side files a user who may not write the store left (SQLite makes them even for
 // a reader in a folder it may write) when no other process has the store open and the -wal
 // holds no transactions. A lock on SQLite's pending byte keeps new connections out meanwhile.
-void SqliteStore::_clear_side_files() const {
-  const std::string p = path_.string(), wal = p + "-wal", shm = p + "-shm";
+void SqliteStore::_clear_side_files(const std::string& p) const {
+  const std::string wal = p + "-wal", shm = p + "-shm";
   const int db = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
   if (db < 0) return;
   auto in_use = [](int fd) {  // F_GETLK sees the locks of other processes only
@@ -587,7 +590,7 @@ void SqliteStore::_clear_side_files() const {
 void SqliteStore::_open_read_only() {
   db_.reset();
   std::error_code ec;
-  const bool wal = fs::exists(path_.string() + "-wal", ec);
+  const bool wal = fs::exists(fs::canonical(path_, ec).string() + "-wal", ec);
   db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_, true)
             : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_, true);

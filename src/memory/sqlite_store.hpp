@@ -35,8 +35,8 @@ class SqliteStore : public Store {
     bool writable;
     std::string why;  // when not: ": this user may not write ...", to follow the store's path
   };
-  Access _access(const std::filesystem::path& folder) const;
-  void _clear_side_files() const;
+  Access _access(const std::filesystem::path& real) const;
+  void _clear_side_files(const std::string& real) const;
   template <typename F>
   auto _retrying(F&& body, const bool& handed_on = false);
   bool _load(const std::string& key, const std::function<void(const Head&)>& head,
