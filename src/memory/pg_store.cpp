@@ -77,9 +77,9 @@ constexpr const char* SCHEMA_VERSION_NOW =
     Q9_LIMITS "; SELECT coalesce(max(version), 0) FROM q9_schema";
 #undef Q9_LIMITS
 constexpr const char* CONNECT_TIMEOUT = "10";
-// A transaction that failed to serialize or was chosen to break a deadlock runs again, up to
-// this many times in all, after a short random pause.
-constexpr int ATTEMPTS = 5;
+// A transaction that failed to serialize or was chosen to break a deadlock is retried up to
+// five times, each after a short random pause.
+constexpr int ATTEMPTS = 1 + 5;
 // Recall reads an entity whole before handing any of it on, so that a reader that is slow
 // to take the output never holds the statement open; past this many bytes it streams.
 constexpr size_t WHOLE_ANSWER = 64 << 20;

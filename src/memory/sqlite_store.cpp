@@ -4,7 +4,8 @@
 // database is built complete (WAL mode, schema) under a private name and linked into place,
 // because the switch of a shared new file to WAL fails with "database is locked" whatever
 // the busy timeout. A store that needs an upgrade, or whose WAL had to be recovered after a
-// writer died, is checked for damage first; one this user may only read is opened read-only.
+// writer died, is checked for damage first; one this user may only read is opened read-only,
+// never in a way that leaves side files the owner cannot write.
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
