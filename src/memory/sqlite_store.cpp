@@ -5,7 +5,7 @@
 // because the switch of a shared new file to WAL fails with "database is locked" whatever
 // the busy timeout. A store that needs an upgrade, or whose WAL had to be recovered after a
 // writer died, is checked for damage first; one this user may only read is opened read-only,
-// never in a way that leaves side files the owner cannot write.
+// and side files left by a user who may not write are removed once nobody has it open.
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
