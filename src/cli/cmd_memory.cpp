@@ -70,7 +70,10 @@ int _cmd_memory(const Args& args, Io& io) try {
     std::string held;
     bool streaming = false;
     json::Writer writer(json::Encoding::Utf8, [&](std::string_view piece) {
-      if (!streaming && held.size() + piece.size() <= WHOLE_OUTPUT) return held.append(piece), void();
+      if (!streaming && held.size() + piece.size() <= WHOLE_OUTPUT) {
+        held.append(piece);
+        return;
+      }
       if (!streaming) io.out << held;
       streaming = true;
       held.clear();
