@@ -34,6 +34,9 @@ std::string one_line(const std::string& s) {
   return out;
 }
 
+// The most of a recalled entity held before any of it is written.
+constexpr size_t WHOLE_OUTPUT = 64 << 20;
+
 std::string pad_right(const std::string& s, size_t width) {
   size_t n = utf8::length(s);
   return n >= width ? s : s + std::string(width - n, ' ');
@@ -57,20 +60,32 @@ int64_t report_version(const std::string& digits) {
 
 }  // namespace
 
-int _cmd_memory(const Args& args, Io& io) {
+// Every line shows stored names and paths as `memory list` does, messages too: a name one
+// analyst planted must not drive another's terminal. JSON is for programs and stays as it is.
+int _cmd_memory(const Args& args, Io& io) try {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    // Written as the store reads the records and handed to standard output in large
-    // pieces: a large entity is never held whole, and one that fits a piece goes out whole
-    // or, when reading fails, not at all.
-    json::Writer writer(json::Encoding::Utf8, [&io](std::string_view piece) { io.out << piece; });
+    // Held until the store has read the whole entity, so that a failure midway prints
+    // nothing; only an entity past WHOLE_OUTPUT (far above real ones) streams, unheld.
+    std::string held;
+    bool streaming = false;
+    json::Writer writer(json::Encoding::Utf8, [&](std::string_view piece) {
+      if (!streaming && held.size() + piece.size() <= WHOLE_OUTPUT) {
+        held.append(piece);
+        return;
+      }
+      if (!streaming) io.out << held;
+      streaming = true;
+      held.clear();
+      io.out << piece;
+    });
     store->recall(args.entity, writer);
     writer.finish();
-    io.out << "\n";
+    io.out << held << "\n";
   } else if (args.memory_action == "init") {
     // Ready only once init returns: a store that fails prints no half line.
     const std::string where = store->init();
-    io.out << "memory store ready: " << where << "\n";
+    io.out << "memory store ready: " << one_line(where) << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
     for (const memory::EntitySummary& e : store->all_entities()) {
       io.out << pad_right(one_line(e.stem()), 32)
@@ -79,9 +94,11 @@ int _cmd_memory(const Args& args, Io& io) {
     }
   }
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(one_line(e.what()));
 }
 
-int _cmd_record(const Args& args, Io& io) {
+int _cmd_record(const Args& args, Io& io) try {
   using memory::RecordKind;
   const std::string section = args.section && !args.section->empty() ? *args.section : "general";
   const std::string& entity = *args.entity;
@@ -99,8 +116,10 @@ int _cmd_record(const Args& args, Io& io) {
   } else {
     result = store->record_report(entity, args.text, version);
   }
-  io.out << "recorded -> " << result << "\n";
+  io.out << "recorded -> " << one_line(result) << "\n";
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(one_line(e.what()));
 }
 
 }  // namespace q9::cli

@@ -107,13 +107,4 @@ inline constexpr Check CHECKS[] = {
     {"Q9_HAVE_PROC", Q9_HAVE_PROC},
 };
 
-// The file name dlopen() is given for the PostgreSQL client library, and how to install it.
-#ifdef __APPLE__
-inline constexpr const char* LIBPQ_NAME = "libpq.5.dylib";
-inline constexpr const char* LIBPQ_PACKAGE = "Homebrew: brew install libpq";
-#else
-inline constexpr const char* LIBPQ_NAME = "libpq.so.5";
-inline constexpr const char* LIBPQ_PACKAGE = "Debian: apt-get install libpq5";
-#endif
-
 }  // namespace q9::platform
