@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
 #include "core/json.hpp"
 #include "report/render.hpp"
 #include "validate/validate.hpp"

@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/read_file.hpp"
 #include "validate/validate.hpp"
 
 namespace {

@@ -8,14 +8,18 @@
 #include <vector>
 
 #include "cli/commands.hpp"
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
 
 int main(int argc, char** argv) {
-  q9::files::tune_heap();
   std::vector<std::string> args(argv + 1, argv + argc);
   // Both held until the end of the command (or some tens of kilobytes), and standard
   // output first, so that a diagnostic follows what was printed before it.
   q9::cli::Io io{{STDOUT_FILENO, true}, {STDERR_FILENO, true}};
+  if (const int err = q9::files::remove_temp_files_on_signals()) {
+    io.err << "q9: error: signal handlers: " << std::strerror(err) << '\n';
+    io.err.flush();
+    return 1;
+  }
   int status = q9::cli::run(args, io);
   io.out.flush();
   const int lost = io.out.error();

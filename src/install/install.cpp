@@ -7,7 +7,8 @@
 #include <cerrno>
 
 #include "assets/assets.hpp"
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/path_text.hpp"
 #include "install/status_line.hpp"
 
 namespace q9::install {

@@ -22,7 +22,7 @@
 #include <random>
 #include <system_error>
 
-#include "core/files.hpp"
+#include "core/rename_no_replace.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 

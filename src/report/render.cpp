@@ -2,7 +2,6 @@
 // report data record, written into a single buffer reserved up front.
 #include "report/render.hpp"
 
-#include "core/files.hpp"
 #include "core/text_form.hpp"
 #include "report/blocks.hpp"
 
@@ -95,7 +94,6 @@ std::string render(const json::Value& data) {
 
   std::string out;
   out.reserve(estimate(d, sections, hero_stats, sources));
-  files::prefault(out.data(), out.capacity());
 
   out +=
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"UTF-8\">\n"

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "core/files.hpp"
+#include "core/path_text.hpp"
 #include "core/text_form.hpp"
 
 namespace q9::validate {

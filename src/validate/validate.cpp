@@ -3,9 +3,11 @@
 
 #include <string.h>
 
+#include <new>
 #include <system_error>
 
-#include "core/files.hpp"
+#include "core/path_text.hpp"
+#include "core/read_file.hpp"
 #include "core/platform.hpp"
 #include "core/text_form.hpp"
 #include "core/utf8.hpp"
@@ -80,7 +82,8 @@ bool contains_report(std::string_view text) {
   return false;
 }
 
-Report check(std::string_view text, std::filesystem::path path) {
+// `nul_at`: where the first NUL byte of the bytes checked is, or npos.
+Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
   Report r;
   r.path = std::move(path);
   Scan found = scan(text);
@@ -169,6 +172,11 @@ Report check(std::string_view text, std::filesystem::path path) {
   r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
   r.stats.set("lines", static_cast<long long>(found.lines));
 
+  // No HTML file holds a NUL byte; a block of them is what a torn write leaves.
+  if (nul_at != std::string_view::npos) {
+    r.errors.push_back("file contains NUL bytes (first at byte " + std::to_string(nul_at) + ")");
+  }
+
   r.ok = r.errors.empty();
   return r;
 }
@@ -177,8 +185,9 @@ Report check(std::string_view text, std::filesystem::path path) {
 
 Report validate_text(std::string_view text, const std::filesystem::path& path) {
   std::filesystem::path p = files::normal_path_text(path.native());
-  if (utf8::find_invalid(text)) return check(repaired(text), std::move(p));
-  return check(text, std::move(p));
+  const size_t nul_at = text.find('\0');
+  if (utf8::find_invalid(text)) return check(repaired(text), std::move(p), nul_at);
+  return check(text, std::move(p), nul_at);
 }
 
 Report validate_file(const std::filesystem::path& path) {
@@ -194,14 +203,17 @@ Report validate_file(const std::filesystem::path& path) {
     r.errors.push_back("no such file: " + p.native());
     return r;
   }
-  const files::FileView file(p);
-  files::check_utf8(p, file.bytes());
-  std::string_view text = file.bytes();
-  std::string converted;
-  if (text.find('\r') != std::string_view::npos) text = converted = newlines_to_lf(text);
-  Report r = check(text, std::move(p));
-  file.check_intact();
-  return r;
+  try {
+    const files::FileBytes file(p);
+    files::check_utf8(p, file.bytes());
+    std::string_view text = file.bytes();
+    const size_t nul_at = text.find('\0');
+    std::string converted;
+    if (text.find('\r') != std::string_view::npos) text = converted = newlines_to_lf(text);
+    return check(text, p, nul_at);
+  } catch (const std::bad_alloc&) {
+    throw files::FileError(p.string() + ": out of memory");
+  }
 }
 
 }  // namespace q9::validate

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/files.hpp"
+#include "core/file_error.hpp"
 
 namespace q9::validate {
 namespace {
@@ -36,8 +36,13 @@ struct Case {
 
 TEST(ValidateText, Findings) {
   const std::string svg6 = "<svg></svg><SVG/><svg\n><svg x><svg></svg><svg>";
+  const std::string torn = doc(std::string(4096, '\0'));  // what a torn write leaves
   const std::vector<Case> cases = {
       {"clean", doc(""), {}, {}},
+      {"a block of NUL bytes",
+       torn,
+       {"file contains NUL bytes (first at byte " + std::to_string(torn.find('\0')) + ")"},
+       {}},
       {"zero forms",
        doc("a{border-radius: 0px} b{border-radius:0 4px} c{BORDER-RADIUS:0.5rem}"
            " d{border-radius:\u00a00%;}"),
@@ -230,7 +235,6 @@ TEST_F(ValidateFile, MissingAndDangling) {
 }
 
 TEST_F(ValidateFile, ReadsWithLineEndingsTranslated) {
-  // A small file is read, a large one mapped.
   for (const size_t padding : {size_t{0}, size_t{200} << 10}) {
     const std::string body = doc("<p>" + std::string(padding, 'x') + "</p>");
     const std::string text = body + "x\r\ny\rz\r\n";
