@@ -17,23 +17,6 @@
 namespace q9::validate {
 namespace {
 
-// Invalid bytes become U+FFFD, so that any byte string can be checked.
-std::string repaired(std::string_view text) {
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const std::optional<size_t> bad = utf8::find_invalid(text.substr(i));
-    if (!bad) {
-      out.append(text.substr(i));
-      break;
-    }
-    out.append(text.substr(i, *bad));
-    out += "\xEF\xBF\xBD";
-    i += *bad + 1;
-  }
-  return out;
-}
-
 // The text with each "\r\n" and lone "\r" made "\n"; called only on text holding a "\r".
 std::string newlines_to_lf(std::string_view text) {
   std::string out;
@@ -186,7 +169,8 @@ Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
 Report validate_text(std::string_view text, const std::filesystem::path& path) {
   std::filesystem::path p = files::normal_path_text(path.native());
   const size_t nul_at = text.find('\0');
-  if (utf8::find_invalid(text)) return check(repaired(text), std::move(p), nul_at);
+  // Bytes that are not UTF-8 are checked as U+FFFD, so that any byte string can be.
+  if (utf8::find_invalid(text)) return check(utf8::repair(text), std::move(p), nul_at);
   return check(text, std::move(p), nul_at);
 }
 
