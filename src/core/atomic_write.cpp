@@ -28,7 +28,7 @@ namespace {
 // (1), filled, then published (2); the handler reads only published slots.
 struct PendingTemp {
   std::atomic<int> state{0};
-  char path[4096];
+  char path[4096] = {};  // zero, like the state: no code runs at start to set them
 };
 PendingTemp pending[8];
 
@@ -256,7 +256,10 @@ AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
   fs::path dir = path_.parent_path();
   if (dir.empty()) dir = ".";
   remove_stale_temps(dir);
-  fd_ = create_temp(dir, "." + path_.filename().string() + TEMP_MARK, requested, tmp_);
+  std::string prefix = ".";
+  prefix += path_.filename().native();
+  prefix += TEMP_MARK;
+  fd_ = create_temp(dir, prefix, requested, tmp_);
   slot_ = publish_temp(tmp_);
   // The new file keeps the mode of the file it replaces.
   struct stat st {};

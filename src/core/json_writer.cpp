@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "core/json.hpp"
-#include "core/text_form.hpp"
+#include "core/quoted_text.hpp"
+#include "core/real_form.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::json {
