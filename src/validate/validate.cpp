@@ -69,6 +69,7 @@ bool contains_report(std::string_view text) {
 Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
   Report r;
   r.path = std::move(path);
+  Stats& stats = r.stats.emplace();
   Scan found = scan(text);
 
   // Corners.
@@ -90,7 +91,7 @@ Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
     r.warnings.push_back(std::to_string(circular) +
                          " circular element(s) border-radius:50% \u2014 confirm intended");
   }
-  r.stats.set("radius_label", rounded.empty() ? "sharp (no rounded corners)" : "ROUNDED");
+  stats.radius_label = rounded.empty() ? "sharp (no rounded corners)" : "ROUNDED";
 
   // Emoji.
   if (!found.emoji.empty()) {
@@ -107,7 +108,7 @@ Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
     r.errors.push_back(std::to_string(external) +
                        " external resource load(s) \u2014 must be self-contained");
   }
-  r.stats.set("self_contained", external == 0);
+  stats.self_contained = external == 0;
 
   // Branding.
   if (!contains_from_end(text, "Powered by Varnook")) {
@@ -135,7 +136,7 @@ Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
     r.warnings.push_back(std::to_string(found.svg_tags) +
                          " <svg> tags \u2014 expected logo/nav/footer + flag only");
   }
-  r.stats.set("svg", static_cast<long long>(found.svg_tags));
+  stats.svg = static_cast<long long>(found.svg_tags);
 
   // Empty sections.
   if (!found.empty_sections.empty()) {
@@ -148,12 +149,12 @@ Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
     r.warnings.push_back("only " + std::to_string(found.sections) +
                          " sections \u2014 unusually thin");
   }
-  r.stats.set("sections", static_cast<long long>(found.sections));
+  stats.sections = static_cast<long long>(found.sections);
 
   // Size: "kb" is UTF-8 bytes / 1024, unrounded, as the statistic is fixed; q9 report's
   // result line counts characters instead.
-  r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
-  r.stats.set("lines", static_cast<long long>(found.lines));
+  stats.kb = static_cast<double>(text.size()) / 1024.0;
+  stats.lines = static_cast<long long>(found.lines);
 
   // No HTML file holds a NUL byte; a block of them is what a torn write leaves.
   if (nul_at != std::string_view::npos) {
