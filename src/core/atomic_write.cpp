@@ -269,8 +269,8 @@ AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
   if (int err = write_all(fd_.get(), bytes)) abandon(err);
 #if Q9_HAVE_SYNC_FILE_RANGE
   // Start writing the data out now, so that commit() finds less to wait for (elsewhere its
-  // fsync() does all of it).
-  ::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  // fsync() does all of it). Only a head start: a failure here shows again in that fsync().
+  (void)::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 
