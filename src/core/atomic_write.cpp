@@ -22,7 +22,6 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void fail(const fs::path& path, int err) { throw FileError(path.string(), err); }
 
 // The temporary files being written, for the signal handler to remove. A slot is taken
 // (1), filled, then published (2); the handler reads only published slots.
@@ -71,10 +70,10 @@ fs::path resolve_links(fs::path path, Visit visit) {
     std::error_code ec;
     if (!fs::is_symlink(fs::symlink_status(path, ec))) return path;
     fs::path target = fs::read_symlink(path, ec);
-    if (ec) fail(path, ec.value());
+    if (ec) throw_file_error(path, ec.value());
     path = target.is_absolute() ? target : path.parent_path() / target;
   }
-  fail(path, ELOOP);
+  throw_file_error(path, ELOOP);
 }
 
 // The descriptor a path text names by itself ("/dev/stdout", "/dev/fd/3",
@@ -174,12 +173,12 @@ void write_into(const fs::path& path, int fd, std::string_view bytes) {
   Fd opened;
   if (fd < 0) {
     opened.reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (!opened) fail(path, errno);
+    if (!opened) throw_file_error(path, errno);
     fd = opened.get();
   }
   SigpipeBlocked blocked;
-  if (int err = write_all(fd, bytes)) fail(path, err);
-  if (opened && ::close(opened.release()) != 0 && errno != EINTR) fail(path, errno);
+  if (int err = write_all(fd, bytes)) throw_file_error(path, err);
+  if (opened && ::close(opened.release()) != 0 && errno != EINTR) throw_file_error(path, errno);
 }
 
 constexpr char TEMP_MARK[] = ".tmp-";
@@ -224,9 +223,9 @@ Fd create_temp(const fs::path& dir, const std::string& prefix, const fs::path& r
     tmp = dir / name;
     Fd fd(::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd) return fd;
-    if (errno != EEXIST) fail(requested, errno);
+    if (errno != EEXIST) throw_file_error(requested, errno);
   }
-  fail(requested, EEXIST);
+  throw_file_error(requested, EEXIST);
 }
 
 // Flushes the folder `dir`, so that a rename in it outlives a crash. A file system that
@@ -245,7 +244,7 @@ AtomicWrite::AtomicWrite(const fs::path& requested, std::string_view bytes)
   // What is at the path, through any symbolic links (/dev/fd/N included).
   struct stat target {};
   if (::stat(requested.c_str(), &target) == 0) {
-    if (S_ISDIR(target.st_mode)) fail(requested, EISDIR);
+    if (S_ISDIR(target.st_mode)) throw_file_error(requested, EISDIR);
     const int fd = descriptor_at(requested, target);
     if (fd >= 0 || !S_ISREG(target.st_mode)) {
       write_into(requested, fd, bytes);
@@ -285,7 +284,7 @@ void AtomicWrite::commit() {
   if (::rename(tmp_.c_str(), path_.c_str()) != 0) abandon(errno);
   forget_temp(slot_);
   fs::path dir = path_.parent_path();
-  if (int err = sync_folder(dir.empty() ? "." : dir)) fail(requested_, err);
+  if (int err = sync_folder(dir.empty() ? "." : dir)) throw_file_error(requested_, err);
 }
 
 void AtomicWrite::discard() {
@@ -296,7 +295,7 @@ void AtomicWrite::discard() {
 
 void AtomicWrite::abandon(int err) {
   discard();
-  fail(requested_, err);
+  throw_file_error(requested_, err);
 }
 
 void write_file_atomic(const fs::path& path, std::string_view bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -16,5 +17,10 @@ class FileError : public std::runtime_error {
   FileError(const std::string& what, int err)
       : std::runtime_error(what + ": " + std::strerror(err)) {}
 };
+
+// Throws FileError "<path>: <the system's text for `err`>".
+[[noreturn]] inline void throw_file_error(const std::filesystem::path& path, int err) {
+  throw FileError(path.string(), err);
+}
 
 }  // namespace q9::files

@@ -18,7 +18,6 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void fail(const fs::path& path, int err) { throw FileError(path.string(), err); }
 
 [[noreturn]] void too_large(const fs::path& path, size_t limit) {
   std::string bound = limit % (size_t{1} << 30) == 0
@@ -32,16 +31,16 @@ size_t read_some(int fd, const fs::path& path, char* to, size_t n) {
   for (;;) {
     const ssize_t got = ::read(fd, to, n);
     if (got >= 0) return static_cast<size_t>(got);
-    if (errno != EINTR) fail(path, errno);
+    if (errno != EINTR) throw_file_error(path, errno);
   }
 }
 
 Fd open_for_reading(const fs::path& path, off_t& size) {
   Fd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!f) fail(path, errno);
+  if (!f) throw_file_error(path, errno);
   struct stat st {};
-  if (::fstat(f.get(), &st) != 0) fail(path, errno);
-  if (S_ISDIR(st.st_mode)) fail(path, EISDIR);
+  if (::fstat(f.get(), &st) != 0) throw_file_error(path, errno);
+  if (S_ISDIR(st.st_mode)) throw_file_error(path, EISDIR);
   size = S_ISREG(st.st_mode) ? st.st_size : -1;
   return f;
 }
