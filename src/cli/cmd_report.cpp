@@ -4,8 +4,8 @@
 
 #include "cli/commands.hpp"
 #include "core/atomic_write.hpp"
-#include "core/read_file.hpp"
 #include "core/json.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "report/render.hpp"
 #include "validate/validate.hpp"

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "cli/commands.hpp"
-#include "core/read_file.hpp"
 #include "core/json.hpp"
+#include "core/read_file.hpp"
 #include "report/render.hpp"
 #include "testing/support.hpp"
 #include "validate/validate.hpp"

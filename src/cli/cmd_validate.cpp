@@ -9,9 +9,12 @@ namespace {
 // The statistics as the JSON output names and orders them; {} for a file not there.
 json::Object stats_json(const std::optional<validate::Stats>& stats) {
   if (!stats) return {};
-  return {{"radius_label", stats->radius_label}, {"self_contained", stats->self_contained},
-          {"svg", stats->svg},                   {"sections", stats->sections},
-          {"kb", stats->kb},                     {"lines", stats->lines}};
+  return {{"radius_label", stats->radius_label},
+          {"self_contained", stats->self_contained},
+          {"svg", stats->svg},
+          {"sections", stats->sections},
+          {"kb", stats->kb},
+          {"lines", stats->lines}};
 }
 
 }  // namespace

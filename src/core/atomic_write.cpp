@@ -22,7 +22,6 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-
 // The temporary files being written, for the signal handler to remove. A slot is taken
 // (1), filled, then published (2); the handler reads only published slots.
 struct PendingTemp {
@@ -204,8 +203,8 @@ void remove_stale_temps(const fs::path& dir) {
   while (const dirent* e = ::readdir(d)) {
     if (!is_temp_name(e->d_name)) continue;
     struct stat st {};
-    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(st.st_mode) && st.st_mtime < day_ago) {
+    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_mtime < day_ago) {
       ::unlinkat(::dirfd(d), e->d_name, 0);
     }
   }

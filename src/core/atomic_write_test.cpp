@@ -6,11 +6,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <sys/time.h>
 
 #include <csignal>
 #include <cstring>
@@ -153,7 +152,7 @@ TEST_F(AtomicWriteTest, RemovesStaleTemporaryFilesOfItsOwnNaming) {
       {".other.json.tmp-000000", true, false},
       {".out.html.tmp-Ab3xY9z", true, true},  // seven letters: not ours
       {".out.html.tmp-Ab3-Y9", true, true},
-      {"out.html.tmp-Ab3xY9", true, true},  // no leading dot
+      {"out.html.tmp-Ab3xY9", true, true},    // no leading dot
       {".out.html.tmp-QQQQQQ", false, true},  // written just now
       {"notes.txt", true, true},
   };

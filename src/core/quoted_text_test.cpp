@@ -16,18 +16,18 @@ TEST(QuoteText, EscapesWhatDoesNotPrint) {
       {"4px", "'4px'"},
       {"a\tb\nc\rd", "'a\\tb\\nc\\rd'"},
       {"\x01\x1f\x7f", "'\\x01\\x1f\\x7f'"},
-      {"\xC2\xA0", "'\\xa0'"},                        // no-break space
-      {"\xC2\x85", "'\\x85'"},                        // next line
-      {"\xC2\xAD", "'\\xad'"},                        // soft hyphen (format)
-      {"\xE2\x80\xA8", "'\\u2028'"},                  // line separator
-      {"\xE2\x80\x8B", "'\\u200b'"},                  // zero width space (format)
-      {"\xE3\x80\x80", "'\\u3000'"},                  // ideographic space
-      {"\xEE\x80\x80", "'\\ue000'"},                  // private use
-      {"\xF3\xB0\x80\x80", "'\\U000f0000'"},          // plane 15 private use
-      {"\xF0\x9F\x8E\x89", "'\xF0\x9F\x8E\x89'"},     // emoji prints as itself
+      {"\xC2\xA0", "'\\xa0'"},                     // no-break space
+      {"\xC2\x85", "'\\x85'"},                     // next line
+      {"\xC2\xAD", "'\\xad'"},                     // soft hyphen (format)
+      {"\xE2\x80\xA8", "'\\u2028'"},               // line separator
+      {"\xE2\x80\x8B", "'\\u200b'"},               // zero width space (format)
+      {"\xE3\x80\x80", "'\\u3000'"},               // ideographic space
+      {"\xEE\x80\x80", "'\\ue000'"},               // private use
+      {"\xF3\xB0\x80\x80", "'\\U000f0000'"},       // plane 15 private use
+      {"\xF0\x9F\x8E\x89", "'\xF0\x9F\x8E\x89'"},  // emoji prints as itself
       {"Z\xC3\xBCrich \xE2\x80\x94", "'Z\xC3\xBCrich \xE2\x80\x94'"},
-      {"\xF0\x9F\xAB\xB7", "'\\U0001faf7'"},          // assigned only in Unicode 15
-      {"\xF0\x9F\xAB\xB0", "'\xF0\x9F\xAB\xB0'"},     // assigned in Unicode 14
+      {"\xF0\x9F\xAB\xB7", "'\\U0001faf7'"},       // assigned only in Unicode 15
+      {"\xF0\x9F\xAB\xB0", "'\xF0\x9F\xAB\xB0'"},  // assigned in Unicode 14
   };
   for (const auto& row : rows) EXPECT_EQ(quote_text(row.in), row.out) << row.in;
   EXPECT_EQ(list_text({"4px", "8px 8px 0 0"}), "['4px', '8px 8px 0 0']");

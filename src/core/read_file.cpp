@@ -18,11 +18,9 @@ namespace q9::files {
 namespace fs = std::filesystem;
 namespace {
 
-
 [[noreturn]] void too_large(const fs::path& path, size_t limit) {
-  std::string bound = limit % (size_t{1} << 30) == 0
-                          ? std::to_string(limit >> 30) + " GiB"
-                          : std::to_string(limit) + " bytes";
+  std::string bound = limit % (size_t{1} << 30) == 0 ? std::to_string(limit >> 30) + " GiB"
+                                                     : std::to_string(limit) + " bytes";
   throw FileError(path.string() + ": file larger than " + bound);
 }
 

@@ -69,8 +69,7 @@ TEST_F(ReadFileTest, RefusesInputsAboveTheBound) {
   const fs::path sparse = dir_ / "huge.html";
   test::write_text(sparse, "");
   ASSERT_EQ(::truncate(sparse.c_str(), static_cast<off_t>(INPUT_LIMIT) + 1), 0);
-  EXPECT_EQ(message_of([&] { FileBytes{sparse}; }),
-            sparse.string() + ": file larger than 1 GiB");
+  EXPECT_EQ(message_of([&] { FileBytes{sparse}; }), sparse.string() + ": file larger than 1 GiB");
   EXPECT_EQ(message_of([&] { FileBytes("/dev/zero", 1 << 20); }),
             "/dev/zero: file larger than 1048576 bytes");
   test::write_text(dir_ / "exact", "0123456789");

@@ -62,8 +62,7 @@ TEST(RenameNoReplace, OfProcessesRacingForOneNameExactlyOneWins) {
     EXPECT_TRUE(fs::exists(dir / winner) == false) << winner;
   }
   // 20 names, and the 15 losers of each round.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
-            20 * kRacers);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 20 * kRacers);
 }
 
 }  // namespace

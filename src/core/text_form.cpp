@@ -45,13 +45,25 @@ void append_literal(std::string& out, const json::Value& value) {
 
 void append_text_form(std::string& out, const json::Value& value) {
   switch (value.kind()) {
-    case json::Kind::Null: out += "None"; return;
-    case json::Kind::Boolean: out += value.as_bool() ? "True" : "False"; return;
-    case json::Kind::Integer: out += value.as_integer().digits; return;
-    case json::Kind::Real: out += real_form(value.as_real()); return;
-    case json::Kind::String: out += value.as_string(); return;
+    case json::Kind::Null:
+      out += "None";
+      return;
+    case json::Kind::Boolean:
+      out += value.as_bool() ? "True" : "False";
+      return;
+    case json::Kind::Integer:
+      out += value.as_integer().digits;
+      return;
+    case json::Kind::Real:
+      out += real_form(value.as_real());
+      return;
+    case json::Kind::String:
+      out += value.as_string();
+      return;
     case json::Kind::Array:
-    case json::Kind::Object: append_container(out, value); return;
+    case json::Kind::Object:
+      append_container(out, value);
+      return;
   }
 }
 
@@ -69,13 +81,20 @@ std::string literal_form(const json::Value& value) {
 
 bool truthy(const json::Value& value) {
   switch (value.kind()) {
-    case json::Kind::Null: return false;
-    case json::Kind::Boolean: return value.as_bool();
-    case json::Kind::Integer: return value.as_integer().digits != "0";
-    case json::Kind::Real: return value.as_real() != 0.0;
-    case json::Kind::String: return !value.as_string().empty();
-    case json::Kind::Array: return !value.as_array().empty();
-    case json::Kind::Object: return !value.as_object().empty();
+    case json::Kind::Null:
+      return false;
+    case json::Kind::Boolean:
+      return value.as_bool();
+    case json::Kind::Integer:
+      return value.as_integer().digits != "0";
+    case json::Kind::Real:
+      return value.as_real() != 0.0;
+    case json::Kind::String:
+      return !value.as_string().empty();
+    case json::Kind::Array:
+      return !value.as_array().empty();
+    case json::Kind::Object:
+      return !value.as_object().empty();
   }
   return false;
 }

@@ -1,11 +1,11 @@
 // Tests of the text and literal forms and of truthiness.
+#include "core/text_form.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
-
-#include "core/text_form.hpp"
 
 namespace q9::text {
 namespace {

@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "core/path_text.hpp"
-#include "core/read_file.hpp"
 #include "core/platform.hpp"
 #include "core/quoted_text.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "validate/patterns.hpp"
 #include "validate/scan.hpp"

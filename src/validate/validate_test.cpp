@@ -192,11 +192,9 @@ TEST(ValidateText, Stats) {
       {"\r\r\n", 2},
   };
   for (const auto& [text, n] : lines) {
-    EXPECT_EQ(validate_text(text).stats->lines, n)
-        << text;
+    EXPECT_EQ(validate_text(text).stats->lines, n) << text;
   }
-  EXPECT_EQ(validate_text(std::string(1536, 'x') + "\u00e9").stats->kb,
-            1538.0 / 1024);
+  EXPECT_EQ(validate_text(std::string(1536, 'x') + "\u00e9").stats->kb, 1538.0 / 1024);
 }
 
 TEST(ValidateText, InvalidBytesAreCheckedNotRejected) {
