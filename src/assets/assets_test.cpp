@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/files.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::assets {

@@ -25,7 +25,7 @@
 #include <system_error>
 #include <thread>
 
-#include "core/files.hpp"
+#include "core/rename_no_replace.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/record_columns.hpp"

@@ -9,7 +9,8 @@
 #include <fstream>
 #include <functional>
 
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/sqlite_store.hpp"
