@@ -1,0 +1,640 @@
+// The figure reader: a hand-written scanner rather than patterns, since which number is a
+// figure depends on what stands on both sides of it (a currency before, a scale, percent or
+// another figure of a range after), and one forward pass with a look-back of a few bytes
+// keeps it linear on any input. Tests: figures_test.cpp; fuzzing: fuzz/audit/.
+#include "audit/figures.hpp"
+
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/utf8.hpp"
+
+namespace q9::audit {
+
+std::string Decimal::text() const {
+  if (digits.empty()) return "0";
+  std::string out = negative ? "-" : "";
+  if (exponent >= 0) {
+    out += digits;
+    out.append(static_cast<size_t>(exponent), '0');
+    return out;
+  }
+  const int64_t whole = static_cast<int64_t>(digits.size()) + exponent;
+  if (whole > 0) {
+    out.append(digits, 0, static_cast<size_t>(whole));
+    out += '.';
+    out.append(digits, static_cast<size_t>(whole));
+  } else {
+    out += "0.";
+    out.append(static_cast<size_t>(-whole), '0');
+    out += digits;
+  }
+  return out;
+}
+
+Decimal make_decimal(bool negative, std::string_view digits, int64_t exponent) {
+  size_t first = digits.find_first_not_of('0');
+  if (first == std::string_view::npos) return {};
+  size_t last = digits.find_last_not_of('0');
+  return {negative, std::string(digits.substr(first, last - first + 1)),
+          exponent + static_cast<int64_t>(digits.size() - 1 - last)};
+}
+
+namespace {
+
+// Compares magnitudes of two numbers in the normal form.
+int _compare_magnitude(const Decimal& a, const Decimal& b) {
+  if (a.is_zero() || b.is_zero()) return a.is_zero() ? (b.is_zero() ? 0 : -1) : 1;
+  // The power of ten of the leading digit decides, then the digits (without trailing zeros,
+  // a shorter run that is a prefix is the smaller).
+  const int64_t lead_a = static_cast<int64_t>(a.digits.size()) + a.exponent;
+  const int64_t lead_b = static_cast<int64_t>(b.digits.size()) + b.exponent;
+  if (lead_a != lead_b) return lead_a < lead_b ? -1 : 1;
+  const int c = a.digits.compare(b.digits);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+// The digits of `d` written down to the power of ten `to` (<= its exponent).
+std::string _aligned(const Decimal& d, int64_t to) {
+  std::string s = d.digits;
+  s.append(static_cast<size_t>(d.exponent - to), '0');
+  return s;
+}
+
+}  // namespace
+
+int compare(const Decimal& a, const Decimal& b) {
+  const bool neg_a = a.negative && !a.is_zero(), neg_b = b.negative && !b.is_zero();
+  if (neg_a != neg_b) return neg_a ? -1 : 1;
+  const int m = _compare_magnitude(a, b);
+  return neg_a ? -m : m;
+}
+
+Decimal add(const Decimal& a, const Decimal& b) {
+  if (a.is_zero()) return b;
+  if (b.is_zero()) return a;
+  const int64_t to = std::min(a.exponent, b.exponent);
+  std::string x = _aligned(a, to), y = _aligned(b, to);
+  const size_t n = std::max(x.size(), y.size()) + 1;
+  x.insert(0, n - x.size(), '0');
+  y.insert(0, n - y.size(), '0');
+  bool negative = a.negative;
+  if (a.negative == b.negative) {
+    int carry = 0;
+    for (size_t i = n; i-- > 0;) {
+      const int s = (x[i] - '0') + (y[i] - '0') + carry;
+      x[i] = static_cast<char>('0' + s % 10);
+      carry = s / 10;
+    }
+  } else {
+    // The larger magnitude minus the smaller, with the larger's sign.
+    if (x < y) {
+      std::swap(x, y);
+      negative = b.negative;
+    }
+    int borrow = 0;
+    for (size_t i = n; i-- > 0;) {
+      int s = (x[i] - '0') - (y[i] - '0') - borrow;
+      borrow = s < 0;
+      x[i] = static_cast<char>('0' + (s + 10) % 10);
+    }
+  }
+  return make_decimal(negative, x, to);
+}
+
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+
+bool _digit(std::string_view t, size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; }
+bool _upper(char c) { return c >= 'A' && c <= 'Z'; }
+
+// A letter or a combining mark (Thai writes vowels as marks), or the underscore: what makes a
+// number part of a word. Currency signs, such as ฿, are not.
+bool _letter(char32_t c) {
+  if (c < 0x80) return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+  if (c >= 0xD800 && c <= 0xDFFF) return false;  // a stray byte
+  switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
+    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ME:
+      return true;
+    default:
+      return false;
+  }
+}
+bool _word(char32_t c) { return _letter(c) || c == '_' || (c >= '0' && c <= '9'); }
+
+// The code point at i (0 at the end) and the code point before i (0 at the start), with where
+// that one starts.
+char32_t _at(std::string_view t, size_t i) {
+  if (i >= t.size()) return 0;
+  return utf8::decode(t, i);
+}
+char32_t _before(std::string_view t, size_t i, size_t* start = nullptr) {
+  if (i == 0 || i > t.size()) {
+    if (start) *start = 0;
+    return 0;
+  }
+  size_t s = i - 1;
+  for (int n = 0; n < 3 && s > 0 && (static_cast<unsigned char>(t[s]) & 0xC0) == 0x80; ++n) --s;
+  size_t j = s;
+  char32_t c = utf8::decode(t, j);
+  if (j != i) {  // not one well-formed sequence ending at i: a stray byte
+    s = i - 1;
+    c = 0xDC00 + static_cast<unsigned char>(t[s]);
+  }
+  if (start) *start = s;
+  return c;
+}
+
+// Bytes of the one space that may stand between a currency, a number and its units: an
+// ordinary, no-break, narrow no-break or thin space.
+size_t _space(std::string_view t, size_t i) {
+  if (i >= t.size()) return 0;
+  if (t[i] == ' ') return 1;
+  if (t.compare(i, 2, "\u00A0") == 0) return 2;
+  if (t.compare(i, 3, "\u202F") == 0 || t.compare(i, 3, "\u2009") == 0) return 3;
+  return 0;
+}
+// The same ending at i: where it starts, or i when there is none.
+size_t _space_before(std::string_view t, size_t i) {
+  for (std::string_view s : {" ", "\u00A0", "\u202F", "\u2009"}) {
+    if (i >= s.size() && t.compare(i - s.size(), s.size(), s) == 0) return i - s.size();
+  }
+  return i;
+}
+// Bytes of a digit-group separator at i: a comma or one of the spaces above but the ordinary.
+size_t _group(std::string_view t, size_t i) {
+  if (i < t.size() && t[i] == ',') return 1;
+  return i < t.size() && t[i] == ' ' ? 0 : _space(t, i);
+}
+
+bool _starts(std::string_view t, size_t i, std::string_view word, bool caseless = false) {
+  if (i + word.size() > t.size()) return false;
+  if (!caseless) return t.compare(i, word.size(), word) == 0;
+  for (size_t k = 0; k < word.size(); ++k) {
+    if ((t[i + k] | 0x20) != word[k]) return false;
+  }
+  return true;
+}
+
+// ISO 4217 codes in use, less those that are common capitalised words (ALL, CUP, SOS, TOP),
+// and RMB, the usual name of the yuan.
+constexpr std::string_view CODES =
+    "AED AFN AMD ANG AOA ARS AUD AWG AZN BAM BBD BDT BGN BHD BIF BMD BND BOB BRL BSD BTN BWP "
+    "BYN BZD CAD CDF CHF CLP CNY COP CRC CVE CZK DJF DKK DOP DZD EGP ERN ETB EUR FJD FKP GBP "
+    "GEL GHS GIP GMD GNF GTQ GYD HKD HNL HTG HUF IDR ILS INR IQD IRR ISK JMD JOD JPY KES KGS "
+    "KHR KMF KPW KRW KWD KYD KZT LAK LBP LKR LRD LSL LYD MAD MDL MGA MKD MMK MNT MOP MRU MUR "
+    "MVR MWK MXN MYR MZN NAD NGN NIO NOK NPR NZD OMR PAB PEN PGK PHP PKR PLN PYG QAR RON RSD "
+    "RUB RWF SAR SBD SCR SDG SEK SGD SHP SLE SLL SRD SSP STN SVC SYP SZL THB TJS TMT TND TRY "
+    "TTD TWD TZS UAH UGX USD UYU UZS VES VND VUV WST XAF XCD XOF XPF YER ZAR ZMW ZWL RMB";
+// The dollars "$" alone may be, and the currencies "¥" may be.
+constexpr std::string_view DOLLARS =
+    "AUD BBD BMD BND BSD BZD CAD FJD GYD HKD JMD KYD LRD NAD NZD SBD SGD SRD TTD TWD USD XCD";
+constexpr std::string_view YENS = "JPY CNY";
+
+bool _listed(std::string_view list, std::string_view code) {
+  for (size_t i = 0; i + 3 <= list.size(); i += 4) {
+    if (list.compare(i, 3, code) == 0) return true;
+  }
+  return false;
+}
+
+// A currency code of three capitals at [i, i + 3), standing as a word of its own.
+std::string _code_at(std::string_view t, size_t i) {
+  if (i + 3 > t.size() || !_upper(t[i]) || !_upper(t[i + 1]) || !_upper(t[i + 2])) return "";
+  if (_letter(_before(t, i)) || _letter(_at(t, i + 3))) return "";
+  std::string code(t.substr(i, 3));
+  if (!_listed(CODES, code)) return "";
+  return code == "RMB" ? "CNY" : code;
+}
+
+// The signs a currency is written with after or before a number.
+struct Sign {
+  std::string_view text, currency;
+};
+constexpr Sign SYMBOLS[] = {{"$", "$"}, {"€", "EUR"}, {"£", "GBP"}, {"¥", "¥"}, {"฿", "THB"}};
+// Letters before "$" that name the country of a dollar (or the real, R$).
+constexpr Sign DOLLAR_PREFIXES[] = {{"US", "USD"}, {"AU", "AUD"}, {"A", "AUD"}, {"CA", "CAD"},
+                                    {"C", "CAD"},  {"SG", "SGD"}, {"S", "SGD"}, {"HK", "HKD"},
+                                    {"NZ", "NZD"}, {"NT", "TWD"}, {"R", "BRL"}, {"MX", "MXN"}};
+
+// Scale words after a number, longest first; `spaced` ones may follow a space, and Thai ones
+// need no word boundary after them (Thai writes no spaces between words).
+struct Scale {
+  std::string_view word;
+  int power;
+  bool spaced, caseless, thai;
+};
+constexpr Scale SCALES[] = {
+    {"พันล้าน", 9, true, false, true}, {"ล้าน", 6, true, false, true},
+    {"thousand", 3, true, true, false},  {"trillion", 12, true, true, false},
+    {"million", 6, true, true, false},   {"billion", 9, true, true, false},
+    {"mn", 6, true, true, false},        {"bn", 9, true, true, false},
+    {"tn", 12, true, true, false},       {"k", 3, false, false, false},
+    {"K", 3, false, false, false},       {"m", 6, false, false, false},
+    {"M", 6, false, false, false},       {"b", 9, false, false, false},
+    {"B", 9, false, false, false}};
+
+struct Unit {
+  std::string_view word;
+  Kind kind;
+  bool spaced;
+};
+constexpr Unit PERCENTS[] = {{"%", Kind::Percent, true},
+                             {"percentage points", Kind::Points, true},
+                             {"percentage point", Kind::Points, true},
+                             {"per cent", Kind::Percent, true},
+                             {"percent", Kind::Percent, true},
+                             {"pp", Kind::Points, true}};
+
+// Prefixes of standards whose numbers are names, not quantities ("ISO 9001").
+constexpr std::string_view STANDARDS[] = {"ISO", "IEC", "EN",  "DIN", "ASTM", "ANSI", "IEEE", "BS",
+                                          "JIS", "TIS", "IATF", "NFPA", "SAE", "UL",  "GB"};
+
+// A number as written: its digits (separators dropped) and how it was written.
+struct Number {
+  size_t begin = 0, end = 0;
+  std::string digits;
+  int64_t fraction = 0;  // digits after the point
+  size_t run = 0;        // digits before the first separator or point
+  bool grouped = false;
+  bool code = false;  // dotted like a version or address ("1.2.3"): not a figure
+};
+
+Number _number(std::string_view t, size_t i) {
+  Number n;
+  n.begin = i;
+  while (_digit(t, i)) n.digits += t[i++];
+  n.run = n.digits.size();
+  if (n.run <= 3) {
+    for (;;) {
+      const size_t g = _group(t, i);
+      if (g == 0 || !_digit(t, i + g) || !_digit(t, i + g + 1) || !_digit(t, i + g + 2) ||
+          _digit(t, i + g + 3)) {
+        break;
+      }
+      n.digits.append(t, i + g, 3);
+      n.grouped = true;
+      i += g + 3;
+    }
+  }
+  if (i < t.size() && t[i] == '.' && _digit(t, i + 1)) {
+    ++i;
+    while (_digit(t, i)) {
+      n.digits += t[i++];
+      ++n.fraction;
+    }
+    if (i < t.size() && t[i] == '.' && _digit(t, i + 1)) {
+      n.code = true;
+      while (_digit(t, i) || (t[i] == '.' && _digit(t, i + 1))) ++i;
+    }
+  }
+  n.end = i;
+  return n;
+}
+
+// A figure being read: the number, what was found around it, and where it ends.
+struct Reading {
+  Number number;
+  size_t begin = 0, end = 0;
+  bool negative = false, parenthesized = false, skip = false;
+  int scale = 0;
+  Kind kind = Kind::Amount;
+  std::string currency;
+  bool currency_before = false;
+};
+
+// Currency and sign before the number starting at `d`, read backwards a few bytes.
+void _prefix(std::string_view t, size_t d, Reading& r) {
+  size_t b = d;
+  size_t s = 0;
+  char32_t c = _before(t, b, &s);
+  auto sign = [&](char32_t sc, size_t at) {
+    if (sc == '-' || sc == 0x2212 || sc == 0x2013) {
+      r.negative = true;
+    } else if (sc != '+') {
+      return false;
+    }
+    // A dash joined to a word or number before it is a hyphen ("COVID-19"), not a sign.
+    if (_word(_before(t, at))) {
+      r.skip = sc != '+';
+      return false;
+    }
+    b = at;
+    return true;
+  };
+  bool signed_ = sign(c, s);
+  if (r.skip) return;
+  // A currency: a sign or a code, directly or across one space.
+  size_t cur_end = _space_before(t, b);
+  auto currency_at = [&](size_t end) {
+    for (const Sign& sym : SYMBOLS) {
+      if (end < sym.text.size() || t.compare(end - sym.text.size(), sym.text.size(), sym.text))
+        continue;
+      size_t start = end - sym.text.size();
+      std::string cur(sym.currency);
+      if (sym.text == "$") {
+        for (const Sign& p : DOLLAR_PREFIXES) {
+          if (start >= p.text.size() && t.compare(start - p.text.size(), p.text.size(), p.text) == 0 &&
+              !_letter(_before(t, start - p.text.size()))) {
+            start -= p.text.size();
+            cur = p.currency;
+            break;
+          }
+        }
+      }
+      if (_word(_before(t, start))) return false;
+      r.currency = cur;
+      b = start;
+      return true;
+    }
+    if (end >= 3) {
+      std::string code = _code_at(t, end - 3);
+      if (!code.empty()) {
+        r.currency = code;
+        b = end - 3;
+        return true;
+      }
+    }
+    return false;
+  };
+  bool found = currency_at(b) || (cur_end != b && currency_at(cur_end));
+  if (found) {
+    r.currency_before = true;
+    if (!signed_) {
+      size_t at = 0;
+      c = _before(t, b, &at);
+      sign(c, at);
+      r.skip = false;  // "EUR-5": the dash after a code is still a sign
+    }
+  } else if (!signed_) {
+    // Joined to a word or another number: "A320", "2023-24", "1,2345", "24/7", "9001:2015".
+    if (_word(c)) {
+      r.skip = true;
+      return;
+    }
+    if ((c == '.' || c == ',' || c == ':' || c == '/' || c == '-' || c == 0x2013) &&
+        _word(_before(t, s))) {
+      r.skip = true;
+      return;
+    }
+    // The number of a standard: "ISO 9001".
+    const size_t w_end = _space_before(t, b);
+    if (w_end != b) {
+      for (std::string_view std_name : STANDARDS) {
+        if (w_end >= std_name.size() &&
+            t.compare(w_end - std_name.size(), std_name.size(), std_name) == 0 &&
+            !_word(_before(t, w_end - std_name.size()))) {
+          r.skip = true;
+          return;
+        }
+      }
+    }
+  }
+  if (b > 0 && t[b - 1] == '(') {
+    r.parenthesized = true;
+    --b;
+  }
+  r.begin = b;
+}
+
+// A currency written before a number from `i` on, forwards (the second figure of a range).
+size_t _currency_forward(std::string_view t, size_t i, Reading& r) {
+  for (const Sign& sym : SYMBOLS) {
+    if (_starts(t, i, sym.text)) {
+      r.currency = sym.currency;
+      r.currency_before = true;
+      return i + sym.text.size();
+    }
+  }
+  std::string code = _code_at(t, i);
+  if (!code.empty()) {
+    r.currency = code;
+    r.currency_before = true;
+    i += 3;
+    return i + _space(t, i);
+  }
+  return i;
+}
+
+// Scale, multiple, percent and currency after the number; sets r.end.
+void _suffix(std::string_view t, Reading& r) {
+  size_t i = r.number.end;
+  // "5,000m²" is an area, not a scale.
+  auto bounded = [&](size_t end) {
+    const char32_t c = _at(t, end);
+    return !_letter(c) && !_digit(t, end) && c != 0xB2 && c != 0xB3;
+  };
+  for (const Scale& s : SCALES) {
+    const size_t sp = _space(t, i);
+    for (size_t at : {i, i + sp}) {
+      if ((at != i && (!s.spaced || sp == 0)) || !_starts(t, at, s.word, s.caseless)) continue;
+      if (!s.thai && !bounded(at + s.word.size())) continue;
+      r.scale = s.power;
+      i = at + s.word.size();
+      goto scaled;
+    }
+  }
+scaled:
+  // A multiple ("2.1x") is an amount.
+  if ((_starts(t, i, "x") || _starts(t, i, "×")) && bounded(i + (t[i] == 'x' ? 1 : 2))) {
+    i += t[i] == 'x' ? 1 : 2;
+  }
+  for (const Unit& u : PERCENTS) {
+    const size_t sp = _space(t, i);
+    bool hit = false;
+    for (size_t at : {i, i + sp}) {
+      if ((at != i && sp == 0) || !_starts(t, at, u.word, u.word != "%")) continue;
+      if (u.word != "%" && !bounded(at + u.word.size())) continue;
+      r.kind = u.kind;
+      i = at + u.word.size();
+      hit = true;
+      break;
+    }
+    if (hit) break;
+  }
+  if (r.kind == Kind::Amount && r.currency.empty()) {
+    const size_t sp = _space(t, i);
+    for (size_t at : {i, i + sp}) {
+      if (_starts(t, at, "บาท")) {
+        r.currency = "THB";
+        i = at + std::strlen("บาท");
+        break;
+      }
+      std::string code = _code_at(t, at);
+      // Not when the code begins the next figure ("2024 EUR 5m").
+      if (!code.empty() && !_digit(t, at + 3 + _space(t, at + 3))) {
+        r.currency = code;
+        i = at + 3;
+        break;
+      }
+      bool sym = false;
+      for (const Sign& s : SYMBOLS) {
+        if (s.text != "$" && _starts(t, at, s.text)) {
+          r.currency = s.currency;
+          i = at + s.text.size();
+          sym = true;
+          break;
+        }
+      }
+      if (sym) break;
+    }
+  }
+  // Letters straight after: part of a word ("3rd", "5G", "10km").
+  if (_letter(_at(t, i))) r.skip = true;
+  r.end = i;
+}
+
+bool _is_year_or_small(const Reading& r) {
+  const Number& n = r.number;
+  if (r.scale || r.kind != Kind::Amount || !r.currency.empty() || n.fraction || n.grouped)
+    return false;
+  if (n.digits.size() == 4 && !r.negative && n.digits >= "1900" && n.digits <= "2099") return true;
+  const size_t first = n.digits.find_first_not_of('0');
+  return first == std::string::npos || n.digits.size() - first <= 2;
+}
+
+Figure _figure(const Reading& r) {
+  Figure f;
+  f.begin = r.begin;
+  f.end = r.end;
+  f.scale = r.scale;
+  f.kind = r.kind;
+  f.currency = r.currency;
+  f.parenthesized = r.parenthesized;
+  f.precision = r.scale - r.number.fraction;
+  f.value = make_decimal(r.negative || r.parenthesized, r.number.digits, f.precision);
+  return f;
+}
+
+// An ISO date starting at i: YYYY-MM or YYYY-MM-DD. Returns its end, or i.
+size_t _date(std::string_view t, size_t i, const Number& n) {
+  if (n.digits.size() != 4 || n.end != i + 4 || n.grouped || n.fraction) return i;
+  size_t j = n.end;
+  if (j < t.size() && t[j] == '-' && _digit(t, j + 1) && _digit(t, j + 2) && !_digit(t, j + 3)) {
+    j += 3;
+    if (j < t.size() && t[j] == '-' && _digit(t, j + 1) && _digit(t, j + 2) && !_digit(t, j + 3))
+      j += 3;
+    return j;
+  }
+  return i;
+}
+
+// A citation mark "[12]", "[1, 2]", "[3–5]" at i: returns its end, or i.
+size_t _citation(std::string_view t, size_t i) {
+  size_t j = i + 1;
+  bool digit = false;
+  while (j < t.size()) {
+    const char c = t[j];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+      ++j;
+    } else if (c == ',' || c == ' ' || c == '-') {
+      ++j;
+    } else if (_starts(t, j, "–")) {
+      j += 3;
+    } else {
+      break;
+    }
+  }
+  return digit && j < t.size() && t[j] == ']' ? j + 1 : i;
+}
+
+// The second figure of a range after `first`, if one follows: "12–15%", "$5-6bn".
+bool _range(std::string_view t, const Reading& first, Reading& second) {
+  size_t i = first.end;
+  if (first.parenthesized) return false;
+  if (_starts(t, i, "-")) {
+    ++i;
+  } else {
+    // An en dash with a space on both sides or neither ("−4.5% –6.5%" is two figures).
+    const size_t before = _space(t, i);
+    if (!_starts(t, i + before, "–")) return false;
+    i += before + 3;
+    const size_t after = _space(t, i);
+    if ((before == 0) != (after == 0)) return false;
+    i += after;
+  }
+  i = _currency_forward(t, i, second);
+  if (!_digit(t, i)) return false;
+  second.number = _number(t, i);
+  second.begin = first.begin;
+  _suffix(t, second);
+  return !second.number.code;
+}
+
+}  // namespace
+
+void read_figures(std::string_view t, const std::function<void(const Figure&)>& each) {
+  size_t i = 0;
+  const size_t n = t.size();
+  while (i < n) {
+    while (i < n && !(t[i] >= '0' && t[i] <= '9') && t[i] != '[') ++i;
+    if (i >= n) break;
+    if (t[i] == '[') {
+      const size_t end = _citation(t, i);
+      i = end == i ? i + 1 : end;
+      continue;
+    }
+    Reading a;
+    a.number = _number(t, i);
+    if (a.number.code) {
+      i = a.number.end;
+      continue;
+    }
+    const size_t date_end = _date(t, i, a.number);
+    if (date_end != i) {
+      i = date_end;
+      continue;
+    }
+    _prefix(t, i, a);
+    if (a.skip) {
+      i = a.number.end;
+      continue;
+    }
+    _suffix(t, a);
+    if (a.skip) {
+      i = a.number.end;
+      continue;
+    }
+    Reading b;
+    const bool range = _range(t, a, b);
+    if (range && !b.skip) {
+      // Each takes the units the other has and it lacks.
+      if (b.currency.empty()) b.currency = a.currency;
+      if (!a.scale && a.kind == Kind::Amount && (a.currency.empty() || a.currency_before)) {
+        a.scale = b.scale;
+        a.kind = b.kind;
+        if (a.currency.empty()) a.currency = b.currency;
+      }
+      a.end = b.end;
+      if (!_is_year_or_small(a)) each(_figure(a));
+      if (!_is_year_or_small(b)) each(_figure(b));
+      i = b.end;
+      continue;
+    }
+    if (a.parenthesized) {
+      if (a.end < n && t[a.end] == ')') {
+        ++a.end;
+      } else {
+        a.parenthesized = false;
+        a.begin += 1;
+      }
+    }
+    if (!_is_year_or_small(a)) each(_figure(a));
+    i = std::max(a.end, a.number.end);
+  }
+}
+
+std::string unit_text(const Figure& f) {
+  if (f.kind == Kind::Percent) return "%";
+  if (f.kind == Kind::Points) return "pp";
+  return f.currency;
+}
+
+}  // namespace q9::audit

@@ -1,0 +1,73 @@
+// What memory says of a figure: the entity's sourced facts and contradictions, indexed by the
+// quantities they state, and the status each figure of a dossier gets from them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audit/figures.hpp"
+
+namespace q9::audit {
+
+// A fact as the store keeps it.
+struct Fact {
+  std::string section, claim, source, date;
+};
+
+// The first that applies, in this order: no fact states the figure; only facts marked
+// "UNVERIFIED: " do; a recorded contradiction names it too; the newest fact that states it is
+// too old for a figure presented as current; a fact states it.
+enum class Status { Unsourced, Unverified, Contradicted, Stale, Sourced };
+inline constexpr std::string_view STATUS_WORDS[] = {"unsourced", "unverified", "contradicted",
+                                                    "stale", "sourced"};
+inline std::string_view status_word(Status s) { return STATUS_WORDS[static_cast<int>(s)]; }
+
+struct Verdict {
+  Status status = Status::Unsourced;
+  std::vector<uint32_t> facts;  // indexes into Evidence::facts(): those that state the figure
+  std::string newest;           // the newest date among them ("" when none has a date)
+  std::string topic;            // the contradiction's topic when contradicted
+};
+
+// The claim prefix that marks a fact nobody has confirmed.
+inline constexpr std::string_view UNVERIFIED = "UNVERIFIED: ";
+
+class Evidence {
+ public:
+  // A fact without a source sources nothing and is left out.
+  void add_fact(Fact fact);
+  void add_contradiction(std::string_view topic, std::string_view text);
+  const std::vector<Fact>& facts() const { return facts_; }
+
+  // The status of `figure`. A figure that shows a current value (`current`) is stale when the
+  // newest fact stating it is dated before `stale_before` (YYYY-MM-DD; "" never). A value
+  // stated matches when it rounds to the figure at the figure's precision; one exactly
+  // halfway rounds either way, since writers round halves both up and to even.
+  Verdict judge(const Figure& figure, bool current, std::string_view stale_before);
+
+ private:
+  struct Entry {
+    Decimal value;
+    Kind kind;
+    std::string currency;
+    uint32_t owner;        // the fact's index, or the contradiction's
+    bool contradiction;    // owner is a contradiction
+    bool unscaled;         // the number as written, its scale word left off
+  };
+  void _add(std::string_view text, uint32_t owner, bool contradiction);
+  // Hands each entry whose value lies in [lo, hi] to `each`.
+  template <typename F>
+  void _within(const Decimal& lo, const Decimal& hi, F&& each);
+
+  std::vector<Fact> facts_;
+  std::vector<std::string> topics_;
+  std::vector<Entry> entries_;
+  bool sorted_ = true;
+};
+
+// YYYY-MM-DD, 18 months before the date `generated` begins with; "" when it begins with none.
+std::string stale_before(std::string_view generated);
+
+}  // namespace q9::audit
