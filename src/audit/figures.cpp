@@ -118,9 +118,14 @@ bool _letter(char32_t c) {
   if (c < 0x80) return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
   if (c >= 0xD800 && c <= 0xDFFF) return false;  // a stray byte
   switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
-    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC: case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
       return true;
     default:
       return false;
@@ -230,15 +235,14 @@ struct Scale {
   int power;
   bool spaced, caseless, thai;
 };
-constexpr Scale SCALES[] = {
-    {"พันล้าน", 9, true, false, true}, {"ล้าน", 6, true, false, true},
-    {"thousand", 3, true, true, false},  {"trillion", 12, true, true, false},
-    {"million", 6, true, true, false},   {"billion", 9, true, true, false},
-    {"mn", 6, true, true, false},        {"bn", 9, true, true, false},
-    {"tn", 12, true, true, false},       {"k", 3, false, false, false},
-    {"K", 3, false, false, false},       {"m", 6, false, false, false},
-    {"M", 6, false, false, false},       {"b", 9, false, false, false},
-    {"B", 9, false, false, false}};
+constexpr Scale SCALES[] = {{"พันล้าน", 9, true, false, true},    {"ล้าน", 6, true, false, true},
+                            {"thousand", 3, true, true, false}, {"trillion", 12, true, true, false},
+                            {"million", 6, true, true, false},  {"billion", 9, true, true, false},
+                            {"mn", 6, true, true, false},       {"bn", 9, true, true, false},
+                            {"tn", 12, true, true, false},      {"k", 3, false, false, false},
+                            {"K", 3, false, false, false},      {"m", 6, false, false, false},
+                            {"M", 6, false, false, false},      {"b", 9, false, false, false},
+                            {"B", 9, false, false, false}};
 
 struct Unit {
   std::string_view word;
@@ -253,8 +257,9 @@ constexpr Unit PERCENTS[] = {{"%", Kind::Percent, true},
                              {"pp", Kind::Points, true}};
 
 // Prefixes of standards whose numbers are names, not quantities ("ISO 9001").
-constexpr std::string_view STANDARDS[] = {"ISO", "IEC", "EN",  "DIN", "ASTM", "ANSI", "IEEE", "BS",
-                                          "JIS", "TIS", "IATF", "NFPA", "SAE", "UL",  "GB"};
+constexpr std::string_view STANDARDS[] = {"ISO",  "IEC",  "EN",  "DIN", "ASTM",
+                                          "ANSI", "IEEE", "BS",  "JIS", "TIS",
+                                          "IATF", "NFPA", "SAE", "UL",  "GB"};
 
 // A number as written: its digits (separators dropped) and how it was written.
 struct Number {
@@ -340,7 +345,8 @@ void _prefix(std::string_view t, size_t d, Reading& r) {
       std::string cur(sym.currency);
       if (sym.text == "$") {
         for (const Sign& p : DOLLAR_PREFIXES) {
-          if (start >= p.text.size() && t.compare(start - p.text.size(), p.text.size(), p.text) == 0 &&
+          if (start >= p.text.size() &&
+              t.compare(start - p.text.size(), p.text.size(), p.text) == 0 &&
               !_letter(_before(t, start - p.text.size()))) {
             start -= p.text.size();
             cur = p.currency;

@@ -37,25 +37,31 @@ TEST(FiguresTest, Spellings) {
       {"12 500 units", "500 = 500"},
       {"0.05 and 150 and 007", "0.05 = 0.05; 150 = 150"},
       // Currencies before and after.
-      {"$5m US$ 6m €7m £8m ¥9m ฿10m", "$5m = 5000000 $; US$ 6m = 6000000 USD; €7m = 7000000 EUR; "
-                                      "£8m = 8000000 GBP; ¥9m = 9000000 ¥; ฿10m = 10000000 THB"},
-      {"HK$120m, A$ 3bn, USD5m, 150 EUR", "HK$120m = 120000000 HKD; A$ 3bn = 3000000000 AUD; "
-                                          "USD5m = 5000000 USD; 150 EUR = 150 EUR"},
+      {"$5m US$ 6m €7m £8m ¥9m ฿10m",
+       "$5m = 5000000 $; US$ 6m = 6000000 USD; €7m = 7000000 EUR; "
+       "£8m = 8000000 GBP; ¥9m = 9000000 ¥; ฿10m = 10000000 THB"},
+      {"HK$120m, A$ 3bn, USD5m, 150 EUR",
+       "HK$120m = 120000000 HKD; A$ 3bn = 3000000000 AUD; "
+       "USD5m = 5000000 USD; 150 EUR = 150 EUR"},
       {"2024 EUR 5m", "EUR 5m = 5000000 EUR"},
       {"XYZ 150 and TOP 150", "150 = 150; 150 = 150"},
       // Percentages and points.
-      {"22.9% and 22.9 % and 5 per cent and 7 percent", "22.9% = 22.9 %; 22.9 % = 22.9 %; "
-                                                        "5 per cent = 5 %; 7 percent = 7 %"},
-      {"up 1.5pp, 2 pp, 3 percentage points", "1.5pp = 1.5 pp; 2 pp = 2 pp; 3 percentage points = 3 pp"},
+      {"22.9% and 22.9 % and 5 per cent and 7 percent",
+       "22.9% = 22.9 %; 22.9 % = 22.9 %; "
+       "5 per cent = 5 %; 7 percent = 7 %"},
+      {"up 1.5pp, 2 pp, 3 percentage points",
+       "1.5pp = 1.5 pp; 2 pp = 2 pp; 3 percentage points = 3 pp"},
       {"5 percentage of", ""},
       // Signs, negatives and ranges.
-      {"-2.1% +13.7% −4.5% –6.5%", "-2.1% = -2.1 %; +13.7% = 13.7 %; −4.5% = -4.5 %; –6.5% = -6.5 %"},
+      {"-2.1% +13.7% −4.5% –6.5%",
+       "-2.1% = -2.1 %; +13.7% = 13.7 %; −4.5% = -4.5 %; –6.5% = -6.5 %"},
       {"(1,234) and -$5m and $-6m", "(1,234) = -1234; -$5m = -5000000 $; $-6m = -6000000 $"},
       {"(USD 150m) and (see 120", "(USD 150m) = -150000000 USD; 120 = 120"},
       {"12–15%", "12–15% = 12 %; 12–15% = 15 %"},
-      {"$5–6bn and 1,200-1,500 and 3 – 4 million", "$5–6bn = 5000000000 $; $5–6bn = 6000000000 $; "
-                                                   "1,200-1,500 = 1200; 1,200-1,500 = 1500; "
-                                                   "3 – 4 million = 3000000; 3 – 4 million = 4000000"},
+      {"$5–6bn and 1,200-1,500 and 3 – 4 million",
+       "$5–6bn = 5000000000 $; $5–6bn = 6000000000 $; "
+       "1,200-1,500 = 1200; 1,200-1,500 = 1500; "
+       "3 – 4 million = 3000000; 3 – 4 million = 4000000"},
       {"5bn–6m", "5bn–6m = 5000000000; 5bn–6m = 6000000"},
       // Not figures: years and dates, codes, words, small bare integers, citations.
       {"in 2024, FY2024, Q3 2025, 2014–2025, 1999", ""},

@@ -10,9 +10,9 @@ namespace q9::audit {
 namespace {
 
 bool _dollar(std::string_view c) {
-  constexpr std::string_view DOLLARS[] = {"USD", "AUD", "CAD", "SGD", "HKD", "NZD", "TWD",
-                                          "BBD", "BMD", "BND", "BSD", "BZD", "FJD", "GYD",
-                                          "JMD", "KYD", "LRD", "NAD", "SBD", "SRD", "TTD", "XCD"};
+  constexpr std::string_view DOLLARS[] = {"USD", "AUD", "CAD", "SGD", "HKD", "NZD", "TWD", "BBD",
+                                          "BMD", "BND", "BSD", "BZD", "FJD", "GYD", "JMD", "KYD",
+                                          "LRD", "NAD", "SBD", "SRD", "TTD", "XCD"};
   return c == "$" || std::find(std::begin(DOLLARS), std::end(DOLLARS), c) != std::end(DOLLARS);
 }
 bool _yen(std::string_view c) { return c == "¥" || c == "JPY" || c == "CNY"; }
@@ -62,16 +62,16 @@ void Evidence::_add(std::string_view text, uint32_t owner, bool contradiction) {
 
 template <typename F>
 void Evidence::_within(const Decimal& lo, const Decimal& hi, F&& each) {
-  auto it = std::lower_bound(entries_.begin(), entries_.end(), lo,
-                             [](const Entry& e, const Decimal& v) { return compare(e.value, v) < 0; });
+  auto it =
+      std::lower_bound(entries_.begin(), entries_.end(), lo,
+                       [](const Entry& e, const Decimal& v) { return compare(e.value, v) < 0; });
   for (; it != entries_.end() && compare(it->value, hi) <= 0; ++it) each(*it);
 }
 
 Verdict Evidence::judge(const Figure& figure, bool current, std::string_view stale_before) {
   if (!sorted_) {
-    std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-      return compare(a.value, b.value) < 0;
-    });
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return compare(a.value, b.value) < 0; });
     sorted_ = true;
   }
   const Decimal half = make_decimal(false, "5", figure.precision - 1);

@@ -52,9 +52,9 @@ class Evidence {
     Decimal value;
     Kind kind;
     std::string currency;
-    uint32_t owner;        // the fact's index, or the contradiction's
-    bool contradiction;    // owner is a contradiction
-    bool unscaled;         // the number as written, its scale word left off
+    uint32_t owner;      // the fact's index, or the contradiction's
+    bool contradiction;  // owner is a contradiction
+    bool unscaled;       // the number as written, its scale word left off
   };
   void _add(std::string_view text, uint32_t owner, bool contradiction);
   // Hands each entry whose value lies in [lo, hi] to `each`.

@@ -11,29 +11,6 @@
 namespace q9::cli {
 namespace {
 
-// `s` fit for one line of a terminal: characters that would end the line, drive the
-// terminal or reorder what follows it (C0 and C1 controls, DEL, the line and paragraph
-// separators, the bidirectional embeddings, overrides and isolates) written as \n, \r, \t
-// or \uXXXX. Other text keeps its bytes.
-std::string one_line(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    const size_t start = i;
-    const char32_t c = utf8::decode(s, i);
-    const bool shown = c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F) && c != 0x2028 &&
-                       c != 0x2029 && !(c >= 0x202A && c <= 0x202E) &&
-                       !(c >= 0x2066 && c <= 0x2069) && !(c >= 0xD800 && c <= 0xDFFF);
-    if (shown) {
-      out.append(s, start, i - start);
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-    } else {
-      text::append_hex_escape(out, "\\u", c, 4);
-    }
-  }
-  return out;
-}
-
 std::string pad_right(const std::string& s, size_t width) {
   size_t n = utf8::length(s);
   return n >= width ? s : s + std::string(width - n, ' ');
@@ -73,9 +50,9 @@ int _cmd_memory(const Args& args, Io& io) {
     io.out << "memory store ready: " << where << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
     for (const memory::EntitySummary& e : store->all_entities()) {
-      io.out << pad_right(one_line(e.stem()), 32)
+      io.out << pad_right(text::one_line(e.stem()), 32)
              << " facts=" << pad_left(std::to_string(e.fact_count), 3)
-             << "  updated=" << (e.last_updated ? one_line(*e.last_updated) : "None") << "\n";
+             << "  updated=" << (e.last_updated ? text::one_line(*e.last_updated) : "None") << "\n";
     }
   }
   return 0;

@@ -232,4 +232,23 @@ bool truthy(const json::Value& value) {
   return false;
 }
 
+std::string one_line(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    const size_t start = i;
+    const char32_t c = utf8::decode(s, i);
+    const bool shown = c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F) && c != 0x2028 &&
+                       c != 0x2029 && !(c >= 0x202A && c <= 0x202E) &&
+                       !(c >= 0x2066 && c <= 0x2069) && !(c >= 0xD800 && c <= 0xDFFF);
+    if (shown) {
+      out.append(s, start, i - start);
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else {
+      text::append_hex_escape(out, "\\u", c, 4);
+    }
+  }
+  return out;
+}
+
 }  // namespace q9::text

@@ -38,6 +38,12 @@ std::string list_text(const std::vector<std::string>& items);
 // "nan", "inf", "-inf" for non-finite values.
 std::string real_form(double d);
 
+// `s` fit for one line of a terminal: characters that would end the line, drive the
+// terminal or reorder what follows it (C0 and C1 controls, DEL, the line and paragraph
+// separators, the bidirectional embeddings, overrides and isolates) written as \n, \r, \t
+// or \uXXXX. Other text keeps its bytes.
+std::string one_line(std::string_view s);
+
 // Truthy: everything but false, null, zero, empty text, empty array, empty object.
 bool truthy(const json::Value& value);
 
