@@ -8,27 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "audit/decimal.hpp"
+
 namespace q9::audit {
-
-// An exact decimal number: digits × 10^exponent. Held as text, so that a figure of any
-// length is compared without the rounding of binary floating point.
-struct Decimal {
-  bool negative = false;
-  std::string digits;    // no leading or trailing zeros; empty for zero
-  int64_t exponent = 0;  // of the last digit
-
-  bool is_zero() const { return digits.empty(); }
-  // Plain decimal text ("5440000000", "-22.9", "0.05"), the form JSON numbers take.
-  std::string text() const;
-  bool operator==(const Decimal&) const = default;
-};
-
-// <0, 0, >0 as a is below, equal to or above b.
-int compare(const Decimal& a, const Decimal& b);
-// a + b, exact.
-Decimal add(const Decimal& a, const Decimal& b);
-// `digits` × 10^exponent, with `negative`, brought to the normal form.
-Decimal make_decimal(bool negative, std::string_view digits, int64_t exponent);
 
 // What a figure counts: an amount (money or anything else), a percentage, or a change in
 // percentage points; each is only ever the same quantity as a figure of its own kind.
