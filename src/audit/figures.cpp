@@ -15,7 +15,6 @@
 namespace q9::audit {
 namespace {
 
-
 bool _digit(std::string_view t, size_t i) { return i < t.size() && t[i] >= '0' && t[i] <= '9'; }
 bool _upper(char c) { return c >= 'A' && c <= 'Z'; }
 
