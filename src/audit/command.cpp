@@ -125,13 +125,19 @@ int run(const std::vector<std::string>& args, Io& io) {
     entity = company->as_string();
   }
 
+  Audit result;
+  try {
+    result = read_dossier(data);
+  } catch (const DataError& e) {
+    return _fail(io, o->data + ": " + e.what());
+  }
   Evidence evidence;
+  expect_figures(result, evidence);
   try {
     const auto store = memory::open_store();
     store->read(entity, [&](const memory::Store::Record& r) {
       if (r.kind == memory::RecordKind::Fact) {
-        evidence.add_fact({std::string(r.section), std::string(r.text), std::string(r.source),
-                           std::string(r.date)});
+        evidence.add_fact(r.section, r.text, r.source, r.date);
       } else if (r.kind == memory::RecordKind::Contradiction) {
         evidence.add_contradiction(r.section, r.text);
       }
@@ -139,13 +145,7 @@ int run(const std::vector<std::string>& args, Io& io) {
   } catch (const std::exception& e) {  // MemoryError, and whatever else reading failed with
     return _fail(io, e.what());
   }
-
-  Audit result;
-  try {
-    result = audit(data, evidence);
-  } catch (const DataError& e) {
-    return _fail(io, o->data + ": " + e.what());
-  }
+  judge_figures(result, evidence);
   if (o->json) {
     write_json(entity, result, evidence, io.out);
   } else {

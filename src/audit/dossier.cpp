@@ -81,20 +81,34 @@ std::vector<Passage> passages(const json::Value& data) {
   return out;
 }
 
-Audit audit(const json::Value& data, Evidence& evidence) {
+Audit read_dossier(const json::Value& data) {
   const std::vector<Passage> texts = passages(data);
   const json::Value* generated = data.as_object().find("generated");
-  const std::string cutoff = generated ? stale_before(text::text_form(*generated)) : "";
   Audit result;
+  result.stale_before = generated ? stale_before(text::text_form(*generated)) : "";
   for (const Passage& p : texts) {
     read_figures(p.text, [&](const Figure& f) {
-      AuditedFigure a{p.section, p.text.substr(f.begin, f.end - f.begin),
-                      _context(p.text, f.begin, f.end), f, evidence.judge(f, p.current, cutoff)};
-      ++result.counts[static_cast<size_t>(a.verdict.status)];
-      result.figures.push_back(std::move(a));
+      result.figures.push_back({p.section,
+                                p.text.substr(f.begin, f.end - f.begin),
+                                _context(p.text, f.begin, f.end),
+                                p.current,
+                                f,
+                                {}});
     });
   }
   return result;
+}
+
+void expect_figures(const Audit& audit, Evidence& evidence) {
+  for (const AuditedFigure& f : audit.figures) evidence.expect(f.figure);
+}
+
+void judge_figures(Audit& audit, Evidence& evidence) {
+  audit.counts = {};
+  for (AuditedFigure& f : audit.figures) {
+    f.verdict = evidence.judge(f.figure, f.current, audit.stale_before);
+    ++audit.counts[static_cast<size_t>(f.verdict.status)];
+  }
 }
 
 }  // namespace q9::audit

@@ -35,16 +35,24 @@ struct AuditedFigure {
   std::string section;
   std::string text;     // the figure as shown
   std::string context;  // the text around it, its parts joined by " | "
+  bool current;         // from a passage that presents current values
   Figure figure;
   Verdict verdict;
 };
 
 struct Audit {
   std::vector<AuditedFigure> figures;
-  std::array<size_t, std::size(STATUS_WORDS)> counts{};  // by Status
+  std::string stale_before;  // for the current figures; "" when `generated` is no date
+  std::array<size_t, std::size(STATUS_WORDS)> counts{};  // by Status, once judged
 };
 
-// Every figure of `data` judged against `evidence`. Throws DataError.
-Audit audit(const json::Value& data, Evidence& evidence);
+// Every figure of `data`, not yet judged. Throws DataError.
+Audit read_dossier(const json::Value& data);
+
+// Makes the figures known to `evidence`, before records are added to it.
+void expect_figures(const Audit& audit, Evidence& evidence);
+
+// Judges every figure against `evidence` and counts the statuses.
+void judge_figures(Audit& audit, Evidence& evidence);
 
 }  // namespace q9::audit

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstring>
 
 #include "core/utf8.hpp"
@@ -67,15 +68,19 @@ char32_t _before(std::string_view t, size_t i, size_t* start = nullptr) {
 size_t _space(std::string_view t, size_t i) {
   if (i >= t.size()) return 0;
   if (t[i] == ' ') return 1;
-  if (t.compare(i, 2, "\u00A0") == 0) return 2;
-  if (t.compare(i, 3, "\u202F") == 0 || t.compare(i, 3, "\u2009") == 0) return 3;
+  const auto at = [&](size_t k) {
+    return i + k < t.size() ? static_cast<unsigned char>(t[i + k]) : 0;
+  };
+  if (at(0) == 0xC2 && at(1) == 0xA0) return 2;  // U+00A0
+  if (at(0) == 0xE2 && at(1) == 0x80 && (at(2) == 0xAF || at(2) == 0x89))
+    return 3;  // U+202F, U+2009
   return 0;
 }
 // The same ending at i: where it starts, or i when there is none.
 size_t _space_before(std::string_view t, size_t i) {
-  for (std::string_view s : {" ", "\u00A0", "\u202F", "\u2009"}) {
-    if (i >= s.size() && t.compare(i - s.size(), s.size(), s) == 0) return i - s.size();
-  }
+  if (i >= 1 && t[i - 1] == ' ') return i - 1;
+  if (i >= 2 && _space(t, i - 2) == 2) return i - 2;
+  if (i >= 3 && _space(t, i - 3) == 3) return i - 3;
   return i;
 }
 // Bytes of a digit-group separator at i: a comma or one of the spaces above but the ordinary.
@@ -84,11 +89,14 @@ size_t _group(std::string_view t, size_t i) {
   return i < t.size() && t[i] == ' ' ? 0 : _space(t, i);
 }
 
+// Whether `word` (lower case when `caseless`) is written at t[i]. Called for every word a
+// number may be followed by, so the first byte is tried before the rest.
 bool _starts(std::string_view t, size_t i, std::string_view word, bool caseless = false) {
   if (i + word.size() > t.size()) return false;
-  if (!caseless) return t.compare(i, word.size(), word) == 0;
-  for (size_t k = 0; k < word.size(); ++k) {
-    if ((t[i + k] | 0x20) != word[k]) return false;
+  const char fold = caseless ? 0x20 : 0;
+  if ((t[i] | fold) != word[0]) return false;
+  for (size_t k = 1; k < word.size(); ++k) {
+    if ((t[i + k] | fold) != word[k]) return false;
   }
   return true;
 }
@@ -103,16 +111,21 @@ constexpr std::string_view CODES =
     "MVR MWK MXN MYR MZN NAD NGN NIO NOK NPR NZD OMR PAB PEN PGK PHP PKR PLN PYG QAR RON RSD "
     "RUB RWF SAR SBD SCR SDG SEK SGD SHP SLE SLL SRD SSP STN SVC SYP SZL THB TJS TMT TND TRY "
     "TTD TWD TZS UAH UGX USD UYU UZS VES VND VUV WST XAF XCD XOF XPF YER ZAR ZMW ZWL RMB";
-// The dollars "$" alone may be, and the currencies "¥" may be.
-constexpr std::string_view DOLLARS =
-    "AUD BBD BMD BND BSD BZD CAD FJD GYD HKD JMD KYD LRD NAD NZD SBD SGD SRD TTD TWD USD XCD";
-constexpr std::string_view YENS = "JPY CNY";
 
-bool _listed(std::string_view list, std::string_view code) {
-  for (size_t i = 0; i + 3 <= list.size(); i += 4) {
-    if (list.compare(i, 3, code) == 0) return true;
-  }
-  return false;
+// Whether the three capitals `code` are one of the three-letter codes of `list`: a look-up in
+// a table of every such code, made once per list.
+template <const std::string_view& list>
+bool _listed(std::string_view code) {
+  static const std::bitset<26 * 26 * 26> table = [] {
+    std::bitset<26 * 26 * 26> t;
+    for (size_t i = 0; i + 3 <= list.size(); i += 4) {
+      t.set(static_cast<size_t>((list[i] - 'A') * 676 + (list[i + 1] - 'A') * 26 + list[i + 2] -
+                                'A'));
+    }
+    return t;
+  }();
+  return table.test(
+      static_cast<size_t>((code[0] - 'A') * 676 + (code[1] - 'A') * 26 + code[2] - 'A'));
 }
 
 // A currency code of three capitals at [i, i + 3), standing as a word of its own.
@@ -120,7 +133,7 @@ std::string _code_at(std::string_view t, size_t i) {
   if (i + 3 > t.size() || !_upper(t[i]) || !_upper(t[i + 1]) || !_upper(t[i + 2])) return "";
   if (_letter(_before(t, i)) || _letter(_at(t, i + 3))) return "";
   std::string code(t.substr(i, 3));
-  if (!_listed(CODES, code)) return "";
+  if (!_listed<CODES>(code)) return "";
   return code == "RMB" ? "CNY" : code;
 }
 
@@ -275,7 +288,14 @@ void _prefix(std::string_view t, size_t d, Reading& r) {
     }
     return false;
   };
-  bool found = currency_at(b) || (cur_end != b && currency_at(cur_end));
+  // A currency ends in "$", the last byte of € £ ¥ ฿, or a capital.
+  auto may_end = [&](size_t end) {
+    if (end == 0) return false;
+    const unsigned char c = static_cast<unsigned char>(t[end - 1]);
+    return c == '$' || c == 0xAC || c == 0xA3 || c == 0xA5 || c == 0xBF || _upper(t[end - 1]);
+  };
+  bool found =
+      (may_end(b) && currency_at(b)) || (cur_end != b && may_end(cur_end) && currency_at(cur_end));
   if (found) {
     r.currency_before = true;
     if (!signed_) {
@@ -297,7 +317,7 @@ void _prefix(std::string_view t, size_t d, Reading& r) {
     }
     // The number of a standard: "ISO 9001".
     const size_t w_end = _space_before(t, b);
-    if (w_end != b) {
+    if (w_end != b && w_end > 0 && _upper(t[w_end - 1])) {
       for (std::string_view std_name : STANDARDS) {
         if (w_end >= std_name.size() &&
             t.compare(w_end - std_name.size(), std_name.size(), std_name) == 0 &&
@@ -334,6 +354,29 @@ size_t _currency_forward(std::string_view t, size_t i, Reading& r) {
   return i;
 }
 
+// Whether t[i] may begin a scale, multiple, percent or currency after a number.
+bool _may_follow(std::string_view t, size_t i) {
+  if (i >= t.size()) return false;
+  const unsigned char c = static_cast<unsigned char>(t[i]);
+  if (_upper(static_cast<char>(c))) return true;
+  switch (c) {
+    case 'k':
+    case 'm':
+    case 'b':
+    case 't':
+    case 'p':
+    case 'x':
+    case '%':
+    case 0xC2:
+    case 0xC3:
+    case 0xE0:
+    case 0xE2:  // £ ¥, ×, Thai and ฿, €
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Scale, multiple, percent and currency after the number; sets r.end.
 void _suffix(std::string_view t, Reading& r) {
   size_t i = r.number.end;
@@ -342,17 +385,32 @@ void _suffix(std::string_view t, Reading& r) {
     const char32_t c = _at(t, end);
     return !_letter(c) && !_digit(t, end) && c != 0xB2 && c != 0xB3;
   };
-  for (const Scale& s : SCALES) {
-    const size_t sp = _space(t, i);
-    for (size_t at : {i, i + sp}) {
-      if ((at != i && (!s.spaced || sp == 0)) || !_starts(t, at, s.word, s.caseless)) continue;
+  // Most numbers are followed by none of the words below: their first bytes are tried first.
+  const size_t sp0 = _space(t, i);
+  if (!_may_follow(t, i) && !(sp0 && _may_follow(t, i + sp0))) {
+    if (_letter(_at(t, i))) r.skip = true;
+    r.end = i;
+    return;
+  }
+  for (int n = 0; n < (sp0 ? 2 : 1); ++n) {
+    const size_t at = n ? i + sp0 : i;
+    const char c = at < t.size() ? t[at] : 0;
+    if (!(c == 'k' || c == 'K' || (c | 0x20) == 'm' || (c | 0x20) == 'b' || (c | 0x20) == 't' ||
+          c == '\xE0'))
+      continue;
+    const Scale* hit = nullptr;
+    for (const Scale& s : SCALES) {
+      if ((at != i && !s.spaced) || !_starts(t, at, s.word, s.caseless)) continue;
       if (!s.thai && !bounded(at + s.word.size())) continue;
-      r.scale = s.power;
-      i = at + s.word.size();
-      goto scaled;
+      hit = &s;
+      break;
+    }
+    if (hit) {
+      r.scale = hit->power;
+      i = at + hit->word.size();
+      break;
     }
   }
-scaled:
   // A multiple ("2.1x") is an amount.
   if ((_starts(t, i, "x") || _starts(t, i, "×")) && bounded(i + (t[i] == 'x' ? 1 : 2))) {
     i += t[i] == 'x' ? 1 : 2;

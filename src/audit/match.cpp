@@ -1,10 +1,14 @@
-// Matching a dossier's figures against memory: every quantity of every fact and
-// contradiction goes into one list sorted by value, so that a figure finds the values that
-// round to it with a binary search, however many facts the entity has. Tests: match_test.cpp.
+// Matching a dossier's figures against memory: the quantities of the facts and contradictions
+// that may match a figure go into one list sorted by value, so that a figure finds the values
+// that round to it with a binary search, however many facts the entity has. Tests:
+// match_test.cpp.
 #include "audit/match.hpp"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
 
 namespace q9::audit {
 namespace {
@@ -33,54 +37,128 @@ bool _is_date(std::string_view d) {
   return true;
 }
 
+// The double nearest to `d` (correctly rounded, so the order of values is kept), infinite
+// beyond a double's range.
+double _near(const Decimal& d) {
+  if (d.is_zero()) return 0;
+  // Up to 15 digits and a power of ten a double holds exactly: one multiplication or
+  // division, which is correctly rounded (the fast path of strtod itself).
+  constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (d.digits.size() <= 15 && d.exponent >= -22 && d.exponent <= 22) {
+    double m = 0;
+    for (char c : d.digits) m = m * 10 + (c - '0');
+    const double x = d.exponent >= 0 ? m * POW10[d.exponent] : m / POW10[-d.exponent];
+    return d.negative ? -x : x;
+  }
+  const std::string text = d.digits + "e" + std::to_string(d.exponent);
+  const double x = std::strtod(text.c_str(), nullptr);
+  return d.negative ? -x : x;
+}
+
+// The values that round to `figure` at its precision, and for a figure in parentheses their
+// opposites too: [lo, hi] each.
+std::vector<std::pair<Decimal, Decimal>> _ranges(const Figure& figure) {
+  const Decimal half = make_decimal(false, "5", figure.precision - 1);
+  Decimal minus_half = half;
+  minus_half.negative = true;
+  std::vector<std::pair<Decimal, Decimal>> out{
+      {add(figure.value, minus_half), add(figure.value, half)}};
+  // Parentheses mark a negative amount in a table, but an aside in prose ("THB 5.44bn
+  // (USD 150m)"): either sign is the figure.
+  if (figure.parenthesized) {
+    Decimal positive = figure.value;
+    positive.negative = false;
+    out.push_back({add(positive, minus_half), add(positive, half)});
+  }
+  return out;
+}
+
 }  // namespace
 
-void Evidence::add_fact(Fact fact) {
-  if (fact.source.empty()) return;
-  facts_.push_back(std::move(fact));
-  _add(facts_.back().claim, static_cast<uint32_t>(facts_.size() - 1), false);
+void Evidence::expect(const Figure& figure) {
+  for (const auto& [lo, hi] : _ranges(figure)) wanted_.emplace_back(_near(lo), _near(hi));
+  merged_ = false;
+}
+
+bool Evidence::_wanted(const Decimal& value) {
+  if (!merged_) {
+    std::sort(wanted_.begin(), wanted_.end());
+    size_t n = 0;
+    for (const auto& r : wanted_) {
+      if (n > 0 && r.first <= wanted_[n - 1].second) {
+        wanted_[n - 1].second = std::max(wanted_[n - 1].second, r.second);
+      } else {
+        wanted_[n++] = r;
+      }
+    }
+    wanted_.resize(n);
+    merged_ = true;
+  }
+  // The last range that starts at or below the value.
+  const double v = _near(value);
+  auto it = std::upper_bound(wanted_.begin(), wanted_.end(),
+                             std::pair(v, std::numeric_limits<double>::infinity()));
+  return it != wanted_.begin() && std::prev(it)->second >= v;
+}
+
+void Evidence::add_fact(std::string_view section, std::string_view claim, std::string_view source,
+                        std::string_view date) {
+  if (source.empty()) return;
+  if (_add(claim, static_cast<uint32_t>(facts_.size()), false)) {
+    facts_.push_back(
+        {std::string(section), std::string(claim), std::string(source), std::string(date)});
+  }
 }
 
 void Evidence::add_contradiction(std::string_view topic, std::string_view text) {
-  topics_.emplace_back(topic);
-  _add(text, static_cast<uint32_t>(topics_.size() - 1), true);
+  if (_add(text, static_cast<uint32_t>(topics_.size()), true)) topics_.emplace_back(topic);
 }
 
-void Evidence::_add(std::string_view text, uint32_t owner, bool contradiction) {
+bool Evidence::_add(std::string_view text, uint32_t owner, bool contradiction) {
+  bool added = false;
   read_figures(text, [&](const Figure& f) {
-    entries_.push_back({f.value, f.kind, f.currency, owner, contradiction, false});
+    if (_wanted(f.value)) {
+      entries_.push_back({f.value, f.kind, f.currency, owner, contradiction, false});
+      added = true;
+    }
     // Tables give the scale once, in a heading ("THB millions"): a number shown there without
     // one is the fact's number as written, its scale word left off.
     if (f.scale) {
       Decimal unscaled = f.value;
       unscaled.exponent -= f.scale;
-      entries_.push_back({unscaled, f.kind, f.currency, owner, contradiction, true});
+      if (_wanted(unscaled)) {
+        entries_.push_back({unscaled, f.kind, f.currency, owner, contradiction, true});
+        added = true;
+      }
     }
   });
-  sorted_ = false;
+  return added;
 }
 
 template <typename F>
 void Evidence::_within(const Decimal& lo, const Decimal& hi, F&& each) {
-  auto it =
-      std::lower_bound(entries_.begin(), entries_.end(), lo,
-                       [](const Entry& e, const Decimal& v) { return compare(e.value, v) < 0; });
-  for (; it != entries_.end() && compare(it->value, hi) <= 0; ++it) each(*it);
+  // Rounding to the nearest double keeps order (a <= b gives near(a) <= near(b)), so every
+  // value in [lo, hi] is among those whose double lies in [near(lo), near(hi)].
+  auto it = std::lower_bound(order_.begin(), order_.end(), std::pair(_near(lo), uint32_t{0}));
+  const double top = _near(hi);
+  for (; it != order_.end() && it->first <= top; ++it) {
+    const Entry& e = entries_[it->second];
+    if (compare(e.value, lo) >= 0 && compare(e.value, hi) <= 0) each(e);
+  }
 }
 
 Verdict Evidence::judge(const Figure& figure, bool current, std::string_view stale_before) {
-  if (!sorted_) {
-    std::stable_sort(entries_.begin(), entries_.end(),
-                     [](const Entry& a, const Entry& b) { return compare(a.value, b.value) < 0; });
-    sorted_ = true;
+  if (order_.size() != entries_.size()) {
+    order_.clear();
+    for (uint32_t i = 0; i < entries_.size(); ++i) order_.emplace_back(_near(entries_[i].value), i);
+    std::sort(order_.begin(), order_.end());
   }
-  const Decimal half = make_decimal(false, "5", figure.precision - 1);
-  Decimal minus_half = half;
-  minus_half.negative = true;
   std::vector<uint32_t> verified, unverified;
   const std::string* topic = nullptr;
-  auto look = [&](const Decimal& value) {
-    _within(add(value, minus_half), add(value, half), [&](const Entry& e) {
+  for (const auto& [lo, hi] : _ranges(figure)) {
+    _within(lo, hi, [&](const Entry& e) {
       if (e.kind != figure.kind || !_same_currency(e.currency, figure.currency)) return;
       if (e.unscaled && figure.scale) return;
       if (e.contradiction) {
@@ -89,14 +167,6 @@ Verdict Evidence::judge(const Figure& figure, bool current, std::string_view sta
         (facts_[e.owner].claim.starts_with(UNVERIFIED) ? unverified : verified).push_back(e.owner);
       }
     });
-  };
-  look(figure.value);
-  // Parentheses mark a negative amount in a table, but an aside in prose ("THB 5.44bn
-  // (USD 150m)"): either sign is the figure.
-  if (figure.parenthesized) {
-    Decimal positive = figure.value;
-    positive.negative = false;
-    look(positive);
   }
   Verdict v;
   std::vector<uint32_t>& found = verified.empty() ? unverified : verified;

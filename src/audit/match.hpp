@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "audit/figures.hpp"
@@ -34,10 +35,17 @@ struct Verdict {
 // The claim prefix that marks a fact nobody has confirmed.
 inline constexpr std::string_view UNVERIFIED = "UNVERIFIED: ";
 
+// The facts and contradictions of an entity that bear on a dossier's figures. The figures
+// are made known first (expect), so that of thousands of facts only those stating one of
+// their values are kept and searched.
 class Evidence {
  public:
-  // A fact without a source sources nothing and is left out.
-  void add_fact(Fact fact);
+  // A figure that judge() will be asked about; call for every one before adding records.
+  void expect(const Figure& figure);
+  // A fact without a source sources nothing and is left out; so is one that states none of
+  // the values the expected figures may have.
+  void add_fact(std::string_view section, std::string_view claim, std::string_view source,
+                std::string_view date);
   void add_contradiction(std::string_view topic, std::string_view text);
   const std::vector<Fact>& facts() const { return facts_; }
 
@@ -56,7 +64,9 @@ class Evidence {
     bool contradiction;  // owner is a contradiction
     bool unscaled;       // the number as written, its scale word left off
   };
-  void _add(std::string_view text, uint32_t owner, bool contradiction);
+  // Adds the quantities of `text` that some expected figure may match; false when none.
+  bool _add(std::string_view text, uint32_t owner, bool contradiction);
+  bool _wanted(const Decimal& value);
   // Hands each entry whose value lies in [lo, hi] to `each`.
   template <typename F>
   void _within(const Decimal& lo, const Decimal& hi, F&& each);
@@ -64,7 +74,14 @@ class Evidence {
   std::vector<Fact> facts_;
   std::vector<std::string> topics_;
   std::vector<Entry> entries_;
-  bool sorted_ = true;
+  // The entries in the order of their values, each with its value as the nearest double:
+  // sorting and searching those is cheap, and the exact comparison is left to the few
+  // entries a search finds.
+  std::vector<std::pair<double, uint32_t>> order_;
+  // The values the expected figures may match, as ranges of doubles: first as expected, then
+  // merged into disjoint ranges in order.
+  std::vector<std::pair<double, double>> wanted_;
+  bool merged_ = false;
 };
 
 // YYYY-MM-DD, 18 months before the date `generated` begins with; "" when it begins with none.

@@ -20,20 +20,17 @@ struct Row {
 };
 
 std::string judged(const Row& row) {
+  std::vector<Figure> shown;
+  read_figures(row.shown, [&](const Figure& f) { shown.push_back(f); });
+  if (shown.empty()) return "no figure";
   Evidence evidence;
+  evidence.expect(shown[0]);
   for (std::string_view claim : row.claims) {
-    evidence.add_fact(
-        {"financials", std::string(claim), std::string(row.source), std::string(row.date)});
+    evidence.add_fact("financials", claim, row.source, row.date);
   }
   for (std::string_view text : row.contradictions) evidence.add_contradiction("revenue", text);
-  std::string status = "no figure";
-  bool first = true;
-  read_figures(row.shown, [&](const Figure& f) {
-    if (first)
-      status = status_word(evidence.judge(f, row.current, stale_before("2026-03-14")).status);
-    first = false;
-  });
-  return status;
+  return std::string(
+      status_word(evidence.judge(shown[0], row.current, stale_before("2026-03-14")).status));
 }
 
 TEST(MatchTest, Statuses) {
