@@ -114,23 +114,23 @@ int run(const std::vector<std::string>& args, Io& io) {
   } catch (const std::exception& e) {  // FileError, json::ParseError
     return _fail(io, e.what());
   }
-  std::string entity;
-  if (o->entity) {
-    entity = *o->entity;
-  } else {
-    const json::Value* company = data.is_object() ? data.as_object().find("company") : nullptr;
-    if (!company || !company->is_string() || utf8::trim_space(company->as_string()).empty()) {
-      return _usage_error(io, o->data + " names no company: give the entity with --entity");
-    }
-    entity = company->as_string();
-  }
-
   Audit result;
   try {
     result = read_dossier(data);
   } catch (const DataError& e) {
     return _fail(io, o->data + ": " + e.what());
   }
+  std::string entity;
+  if (o->entity) {
+    entity = *o->entity;
+  } else {
+    const json::Value* company = data.as_object().find("company");
+    if (!company || !company->is_string() || utf8::trim_space(company->as_string()).empty()) {
+      return _usage_error(io, o->data + " names no company: give the entity with --entity");
+    }
+    entity = company->as_string();
+  }
+
   Evidence evidence;
   expect_figures(result, evidence);
   try {
