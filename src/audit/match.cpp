@@ -82,7 +82,7 @@ void Evidence::expect(const Figure& figure) {
   merged_ = false;
 }
 
-bool Evidence::_wanted(const Decimal& value) {
+bool Evidence::_wanted(double v) {
   if (!merged_) {
     std::sort(wanted_.begin(), wanted_.end());
     size_t n = 0;
@@ -97,7 +97,6 @@ bool Evidence::_wanted(const Decimal& value) {
     merged_ = true;
   }
   // The last range that starts at or below the value.
-  const double v = _near(value);
   auto it = std::upper_bound(wanted_.begin(), wanted_.end(),
                              std::pair(v, std::numeric_limits<double>::infinity()));
   return it != wanted_.begin() && std::prev(it)->second >= v;
@@ -119,8 +118,8 @@ void Evidence::add_contradiction(std::string_view topic, std::string_view text) 
 bool Evidence::_add(std::string_view text, uint32_t owner, bool contradiction) {
   bool added = false;
   read_figures(text, [&](const Figure& f) {
-    if (_wanted(f.value)) {
-      entries_.push_back({f.value, f.kind, f.currency, owner, contradiction, false});
+    if (const double near = _near(f.value); _wanted(near)) {
+      entries_.push_back({f.value, near, f.kind, f.currency, owner, contradiction, false});
       added = true;
     }
     // Tables give the scale once, in a heading ("THB millions"): a number shown there without
@@ -128,8 +127,8 @@ bool Evidence::_add(std::string_view text, uint32_t owner, bool contradiction) {
     if (f.scale) {
       Decimal unscaled = f.value;
       unscaled.exponent -= f.scale;
-      if (_wanted(unscaled)) {
-        entries_.push_back({unscaled, f.kind, f.currency, owner, contradiction, true});
+      if (const double near = _near(unscaled); _wanted(near)) {
+        entries_.push_back({unscaled, near, f.kind, f.currency, owner, contradiction, true});
         added = true;
       }
     }
@@ -152,7 +151,7 @@ void Evidence::_within(const Decimal& lo, const Decimal& hi, F&& each) {
 Verdict Evidence::judge(const Figure& figure, bool current, std::string_view stale_before) {
   if (order_.size() != entries_.size()) {
     order_.clear();
-    for (uint32_t i = 0; i < entries_.size(); ++i) order_.emplace_back(_near(entries_[i].value), i);
+    for (uint32_t i = 0; i < entries_.size(); ++i) order_.emplace_back(entries_[i].near, i);
     std::sort(order_.begin(), order_.end());
   }
   std::vector<uint32_t> verified, unverified;

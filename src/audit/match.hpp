@@ -58,6 +58,7 @@ class Evidence {
  private:
   struct Entry {
     Decimal value;
+    double near;  // the nearest double
     Kind kind;
     std::string currency;
     uint32_t owner;      // the fact's index, or the contradiction's
@@ -66,7 +67,8 @@ class Evidence {
   };
   // Adds the quantities of `text` that some expected figure may match; false when none.
   bool _add(std::string_view text, uint32_t owner, bool contradiction);
-  bool _wanted(const Decimal& value);
+  // Whether some expected figure may match a value whose nearest double is `near`.
+  bool _wanted(double near);
   // Hands each entry whose value lies in [lo, hi] to `each`.
   template <typename F>
   void _within(const Decimal& lo, const Decimal& hi, F&& each);
