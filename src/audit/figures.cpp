@@ -24,19 +24,9 @@ bool _upper(char c) { return c >= 'A' && c <= 'Z'; }
 bool _letter(char32_t c) {
   if (c < 0x80) return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
   if (c >= 0xD800 && c <= 0xDFFF) return false;  // a stray byte
-  switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
-    case UTF8PROC_CATEGORY_LU:
-    case UTF8PROC_CATEGORY_LL:
-    case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO:
-    case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC:
-    case UTF8PROC_CATEGORY_ME:
-      return true;
-    default:
-      return false;
-  }
+  // The letter categories (Lu Ll Lt Lm Lo) and the mark categories (Mn Mc Me) are contiguous.
+  const int category = utf8proc_category(static_cast<utf8proc_int32_t>(c));
+  return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_ME;
 }
 bool _word(char32_t c) { return _letter(c) || c == '_' || (c >= '0' && c <= '9'); }
 
@@ -166,14 +156,13 @@ constexpr Scale SCALES[] = {{"พันล้าน", 9, true, false, true},    
 struct Unit {
   std::string_view word;
   Kind kind;
-  bool spaced;
 };
-constexpr Unit PERCENTS[] = {{"%", Kind::Percent, true},
-                             {"percentage points", Kind::Points, true},
-                             {"percentage point", Kind::Points, true},
-                             {"per cent", Kind::Percent, true},
-                             {"percent", Kind::Percent, true},
-                             {"pp", Kind::Points, true}};
+constexpr Unit PERCENTS[] = {{"%", Kind::Percent},
+                             {"percentage points", Kind::Points},
+                             {"percentage point", Kind::Points},
+                             {"per cent", Kind::Percent},
+                             {"percent", Kind::Percent},
+                             {"pp", Kind::Points}};
 
 // Prefixes of standards whose numbers are names, not quantities ("ISO 9001").
 constexpr std::string_view STANDARDS[] = {"ISO",  "IEC",  "EN",  "DIN", "ASTM",
@@ -359,22 +348,9 @@ bool _may_follow(std::string_view t, size_t i) {
   if (i >= t.size()) return false;
   const unsigned char c = static_cast<unsigned char>(t[i]);
   if (_upper(static_cast<char>(c))) return true;
-  switch (c) {
-    case 'k':
-    case 'm':
-    case 'b':
-    case 't':
-    case 'p':
-    case 'x':
-    case '%':
-    case 0xC2:
-    case 0xC3:
-    case 0xE0:
-    case 0xE2:  // £ ¥, ×, Thai and ฿, €
-      return true;
-    default:
-      return false;
-  }
+  // The first bytes of k m b t(housand) p(ercent) x %, £ ¥, ×, Thai and ฿, €.
+  constexpr std::string_view FIRST = "kmbtpx%\xC2\xC3\xE0\xE2";
+  return FIRST.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 // Scale, multiple, percent and currency after the number; sets r.end.

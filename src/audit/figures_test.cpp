@@ -73,6 +73,15 @@ TEST(FiguresTest, Spellings) {
       {"5,000m² site", ""},
       {"1,2345 and 12,34,567", ""},
       {"2,024 and 2050% and 2024m", "2,024 = 2024; 2050% = 2050 %; 2024m = 2024000000"},
+      // Units after a space, a currency after the figure, and where none attaches.
+      {"5.44 bn THB, 100 €, 7,000 ล้าน บาท",
+       "5.44 bn THB = 5440000000 THB; 100 € = 100 EUR; "
+       "7,000 ล้าน บาท = 7000000000 THB"},
+      {"(12.5%) and (USD 1.2bn and 3 per cent.",
+       "(12.5%) = -12.5 %; USD 1.2bn = 1200000000 USD; "
+       "3 per cent = 3 %"},
+      {"5 millionaires, 7 bnx, 9 tonnes of 12 months", ""},
+      {"ราคา100 บาท and ราคา 150 บาท", "150 บาท = 150 THB"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(figures(row.text), row.expected) << "text: " << row.text;
@@ -108,6 +117,9 @@ TEST(VisibleTextTest, Html) {
       {"a < b, 3 <4, </ x> c </>d", "a < b, 3 <4, c d"},
       {"  lots \n\t of   space  ", "lots of space"},
       {"<p>unclosed <a href=\"", "unclosed"},
+      {"<TD>1</TD><Td>2</tD><SCRIPT>3</script >4<template><p>5</p></template>6", "1\n2\n4\n6"},
+      {"&copy2024 &eacute;t&eacute; &frac12 &NotAName; &#x;&#;", "©2024 été ½ &NotAName; &#x;&#;"},
+      {"a<!-->b<!--->c<!-- x --!>d<!-- never closed", "abcd"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(visible_text(row.html), row.expected) << "html: " << row.html;
