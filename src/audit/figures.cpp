@@ -34,6 +34,7 @@ bool _word(char32_t c) { return _letter(c) || c == '_' || (c >= '0' && c <= '9')
 // that one starts.
 char32_t _at(std::string_view t, size_t i) {
   if (i >= t.size()) return 0;
+  if (static_cast<unsigned char>(t[i]) < 0x80) return static_cast<unsigned char>(t[i]);
   return utf8::decode(t, i);
 }
 char32_t _before(std::string_view t, size_t i, size_t* start = nullptr) {
@@ -42,6 +43,10 @@ char32_t _before(std::string_view t, size_t i, size_t* start = nullptr) {
     return 0;
   }
   size_t s = i - 1;
+  if (static_cast<unsigned char>(t[s]) < 0x80) {
+    if (start) *start = s;
+    return static_cast<unsigned char>(t[s]);
+  }
   for (int n = 0; n < 3 && s > 0 && (static_cast<unsigned char>(t[s]) & 0xC0) == 0x80; ++n) --s;
   size_t j = s;
   char32_t c = utf8::decode(t, j);
