@@ -77,6 +77,17 @@ std::vector<std::pair<Decimal, Decimal>> _ranges(const Figure& figure) {
 
 }  // namespace
 
+Fact::Fact(std::string_view section, std::string_view claim, std::string_view source,
+           std::string_view date) {
+  text_.reserve(section.size() + claim.size() + source.size() + date.size());
+  int i = 0;
+  for (std::string_view part : {section, claim, source, date}) {
+    at_[i++] = static_cast<uint32_t>(text_.size());
+    text_ += part;
+  }
+  at_[4] = static_cast<uint32_t>(text_.size());
+}
+
 void Evidence::expect(const Figure& figure) {
   for (const auto& [lo, hi] : _ranges(figure)) wanted_.emplace_back(_near(lo), _near(hi));
   merged_ = false;
@@ -106,8 +117,7 @@ void Evidence::add_fact(std::string_view section, std::string_view claim, std::s
                         std::string_view date) {
   if (source.empty()) return;
   if (_add(claim, static_cast<uint32_t>(facts_.size()), false)) {
-    facts_.push_back(
-        {std::string(section), std::string(claim), std::string(source), std::string(date)});
+    facts_.emplace_back(section, claim, source, date);
   }
 }
 
@@ -163,7 +173,8 @@ Verdict Evidence::judge(const Figure& figure, bool current, std::string_view sta
       if (e.contradiction) {
         topic = &topics_[e.owner];
       } else {
-        (facts_[e.owner].claim.starts_with(UNVERIFIED) ? unverified : verified).push_back(e.owner);
+        (facts_[e.owner].claim().starts_with(UNVERIFIED) ? unverified : verified)
+            .push_back(e.owner);
       }
     });
   }
@@ -173,7 +184,7 @@ Verdict Evidence::judge(const Figure& figure, bool current, std::string_view sta
   found.erase(std::unique(found.begin(), found.end()), found.end());
   v.facts = found;
   for (uint32_t i : v.facts) {
-    const std::string& d = facts_[i].date;
+    const std::string_view d = facts_[i].date();
     if (_is_date(d) && d > v.newest) v.newest = d;
   }
   if (verified.empty()) {

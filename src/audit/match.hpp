@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,9 +13,22 @@
 
 namespace q9::audit {
 
-// A fact as the store keeps it.
-struct Fact {
-  std::string section, claim, source, date;
+// A fact as the store keeps it: its four texts held in one string, as thousands are kept.
+class Fact {
+ public:
+  Fact(std::string_view section, std::string_view claim, std::string_view source,
+       std::string_view date);
+  std::string_view section() const { return _part(0); }
+  std::string_view claim() const { return _part(1); }
+  std::string_view source() const { return _part(2); }
+  std::string_view date() const { return _part(3); }
+
+ private:
+  std::string_view _part(int i) const {
+    return std::string_view(text_).substr(at_[i], at_[i + 1] - at_[i]);
+  }
+  std::string text_;
+  uint32_t at_[5];  // where each part begins, and the end
 };
 
 // The first that applies, in this order: no fact states the figure; only facts marked
@@ -75,7 +89,7 @@ class Evidence {
 
   std::vector<Fact> facts_;
   std::vector<std::string> topics_;
-  std::vector<Entry> entries_;
+  std::deque<Entry> entries_;  // grows without moving what it holds
   // The entries in the order of their values, each with its value as the nearest double:
   // sorting and searching those is cheap, and the exact comparison is left to the few
   // entries a search finds.

@@ -89,11 +89,10 @@ void write_json(std::string_view entity, const Audit& audit, const Evidence& evi
     for (uint32_t i : f.verdict.facts) {
       const Fact& fact = evidence.facts()[i];
       w.begin_object();
-      for (const auto& [key, value] :
-           {std::pair<std::string_view, const std::string&>{"section", fact.section},
-            {"claim", fact.claim},
-            {"source", fact.source},
-            {"date", fact.date}}) {
+      for (const auto& [key, value] : {std::pair{"section", fact.section()},
+                                       {"claim", fact.claim()},
+                                       {"source", fact.source()},
+                                       {"date", fact.date()}}) {
         w.key(key);
         w.string(value);
       }
