@@ -1,6 +1,6 @@
-// The figure reader: a hand-written scanner rather than patterns, since which number is a
-// figure depends on what stands on both sides of it (a currency before, a scale, percent or
-// another figure of a range after), and one forward pass with a look-back of a few bytes
+// The figure reader, a scanner written here: PCRE2 patterns fell short, since which number
+// is a figure depends on what stands on both sides of it (a currency before, a scale, percent
+// or another figure of a range after), and one forward pass with a look-back of a few bytes
 // keeps it linear on any input. Tests: figures_test.cpp; fuzzing: fuzz/audit/.
 #include "audit/figures.hpp"
 
