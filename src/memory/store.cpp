@@ -160,6 +160,14 @@ void Store::recall(const std::optional<std::string>& entity, json::Writer& out) 
   out.end();
 }
 
+void Store::read(std::string_view entity, const std::function<void(const Record&)>& each) {
+  const std::string key = entity_key(entity);
+  _ready(false);
+  load(key, [](const Head&) {}, [&](const RowView& r) {
+    each({*r.kind, r.subject, r.body, r.source, r.date});
+  });
+}
+
 std::vector<EntitySummary> Store::all_entities() {
   _ready(false);
   return list();

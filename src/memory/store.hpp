@@ -59,6 +59,15 @@ class Store {
   // one query.
   std::vector<EntitySummary> all_entities();
 
+  // One record of an entity as read(): views valid during the call it is handed to.
+  struct Record {
+    RecordKind kind;
+    std::string_view section, text, source, date;  // a contradiction's topic is its section
+  };
+  // Hands each record of `entity` to `each`, in recall's order, reading the store only (as
+  // recall does); nothing for an entity the store does not know.
+  void read(std::string_view entity, const std::function<void(const Record&)>& each);
+
   // Where records get their times from: today's date and the time of recording.
   using Clock = std::function<std::time_t()>;
   void set_clock(Clock clock) { clock_ = std::move(clock); }
