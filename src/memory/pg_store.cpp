@@ -17,47 +17,18 @@
 #include <iterator>
 #include <optional>
 #include <random>
-#include <span>
 #include <thread>
 
 #include "memory/input.hpp"
+#include "memory/pg_schema.hpp"
 #include "memory/record_columns.hpp"
 
 namespace q9::memory {
 namespace {
 
-// Any fixed number; it only has to be the same for every q9.
-constexpr const char* SCHEMA_LOCK = "SELECT pg_advisory_xact_lock(7461902253311)";
+using postgres::MIGRATIONS;
+using postgres::SCHEMA_LOCK;
 
-// Statements leading from each schema version to the next.
-constexpr const char* SCHEMA_1[] = {
-    "CREATE TABLE q9_schema (version integer NOT NULL)",
-    "INSERT INTO q9_schema VALUES (0)",
-    ("CREATE TABLE q9_entities ("
-     "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
-     "  key text COLLATE \"C\" NOT NULL UNIQUE,"
-     "  name text NOT NULL)"),
-    ("CREATE TABLE q9_records ("
-     "  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
-     "  entity_id bigint NOT NULL REFERENCES q9_entities (id),"
-     "  kind text NOT NULL,"
-     "  section text NOT NULL,"
-     "  text text NOT NULL,"
-     "  source text NOT NULL,"
-     "  fact_date text NOT NULL,"
-     "  version bigint NOT NULL,"
-     "  recorded_at text NOT NULL)"),
-    ("CREATE UNIQUE INDEX q9_records_once ON q9_records"
-     "  (entity_id, kind, fact_date, version, md5(section), md5(text), md5(source))"),
-    "CREATE INDEX q9_records_by_entity ON q9_records (entity_id, id)",
-};
-// Keys of any length (a btree entry holds at most 2704 bytes).
-constexpr const char* SCHEMA_2[] = {
-    "ALTER TABLE q9_entities DROP CONSTRAINT IF EXISTS q9_entities_key_key",
-    "CREATE UNIQUE INDEX q9_entities_key ON q9_entities (md5(key))",
-};
-// Indexed by the schema version they lead from.
-constexpr std::span<const char* const> MIGRATIONS[] = {SCHEMA_1, SCHEMA_2};
 static_assert(std::size(MIGRATIONS) == PgStore::SCHEMA_VERSION);
 
 // Limits for the transaction they are set in, so that a locked table or a stuck statement

@@ -14,13 +14,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <iterator>
-#include <map>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -29,11 +25,22 @@
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/record_columns.hpp"
-#include "memory/windows_1252.hpp"
+#include "memory/sqlite_check.hpp"
+#include "memory/sqlite_db.hpp"
+#include "memory/sqlite_schema.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
 namespace {
+
+using sqlite::check_intact;
+using sqlite::check_is_store;
+using sqlite::exec;
+using sqlite::last_error;
+using sqlite::migrate;
+using sqlite::schema_version;
+using sqlite::Stmt;
+using sqlite::Transaction;
 
 // SQLite tells that it recovered the WAL of a writer that died only through its log, which
 // has to be set up before SQLite initialises.
@@ -45,341 +52,11 @@ void _log(void*, int code, const char*) {
 
 // How long a connection waits for a lock, and a reader for side files that come and go.
 constexpr int BUSY_MS = 10000;
-// The primary result code of the last failure thrown as MemoryError: by the time it is
-// caught, a rollback or a finalised statement has replaced the connection's own.
-int last_error = SQLITE_OK;
 
 // Temporary stores of a first use killed before it finished; one that lives this long is not
 // being built any more.
 constexpr const char* NEW_PREFIX = ".memory.db.new-";
 constexpr auto STALE_AFTER = std::chrono::minutes(10);
-
-// A prepared statement that finalises itself.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const fs::path& path, const char* sql) : db_(db), path_(path) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) fail();
-  }
-  ~Stmt() { sqlite3_finalize(stmt_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  Stmt& bind(int i, std::string_view s) {
-    return check(sqlite3_bind_text64(stmt_, i, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
-  }
-  Stmt& bind(int i, int64_t v) { return check(sqlite3_bind_int64(stmt_, i, v)); }
-  // True while a row is available.
-  bool step() {
-    int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    fail();
-  }
-  void reset() { sqlite3_reset(stmt_); }
-  std::string text(int col) { return std::string(view(col)); }
-  // The column's text as it is stored in the row just stepped to, valid until the next step.
-  std::string_view view(int col) {
-    auto p = sqlite3_column_text(stmt_, col);
-    return p ? std::string_view(reinterpret_cast<const char*>(p),
-                                static_cast<size_t>(sqlite3_column_bytes(stmt_, col)))
-             : std::string_view();
-  }
-  int64_t integer(int col) { return sqlite3_column_int64(stmt_, col); }
-
- private:
-  [[noreturn]] void fail() {
-    last_error = sqlite3_errcode(db_);
-    throw MemoryError("memory store " + path_.string() + ": " + sqlite3_errmsg(db_));
-  }
-  Stmt& check(int rc) {
-    if (rc != SQLITE_OK) fail();
-    return *this;
-  }
-  sqlite3* db_;
-  const fs::path& path_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-void exec(sqlite3* db, const fs::path& path, const char* sql) {
-  char* err = nullptr;
-  if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err); rc != SQLITE_OK) {
-    last_error = rc & 0xff;
-    std::string msg = err ? err : sqlite3_errmsg(db);
-    sqlite3_free(err);
-    throw MemoryError("memory store " + path.string() + ": " + msg);
-  }
-}
-
-// One transaction, begun with `begin` ("BEGIN" to read from one snapshot, "BEGIN IMMEDIATE"
-// to write) and rolled back when its scope ends before commit().
-class Transaction {
- public:
-  Transaction(sqlite3* db, const fs::path& path, const char* begin) : db_(db), path_(path) {
-    exec(db, path, begin);
-  }
-  ~Transaction() {
-    if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  void commit() {
-    exec(db_, path_, "COMMIT");
-    open_ = false;
-  }
-
- private:
-  sqlite3* db_;
-  const fs::path& path_;
-  bool open_ = true;
-};
-
-// A display name that gives a key: text that is not UTF-8 is read as windows-1252, and a
-// name that is blank once normalised (zero-width characters only, say) is spelled out as
-// code points. Older stores took both.
-std::string _keyable_name(const std::string& name) {
-  const std::string out = as_utf8(name);
-  try {
-    entity_key(out);
-    return out;
-  } catch (const MemoryError&) {
-    std::string spelled;
-    for (size_t i = 0; i < out.size();) {
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%sU+%04X", spelled.empty() ? "" : " ",
-                    static_cast<unsigned>(utf8::decode(out, i)));
-      spelled += buf;
-    }
-    return spelled.empty() ? "U+0000" : spelled;
-  }
-}
-
-// 2 -> 3: entities keyed by Unicode NFKC case folding instead of ASCII case. Entities whose
-// keys now coincide become one: it keeps the display name first recorded (the lowest id)
-// and every record, less exact duplicates.
-void _rekey(sqlite3* db, const fs::path& path) {
-  struct Kept {
-    int64_t id;
-    std::string key, name;  // name: empty when unchanged
-  };
-  std::vector<Kept> entities;
-  std::map<std::string, int64_t> owner;             // new key -> surviving entity
-  std::vector<std::pair<int64_t, int64_t>> merges;  // (entity, into)
-  {
-    Stmt all(db, path, "SELECT id, name FROM entities ORDER BY id");
-    while (all.step()) {
-      const std::string name = all.text(1), keyable = _keyable_name(name);
-      const std::string key = entity_key(keyable);
-      auto [it, first] = owner.emplace(key, all.integer(0));
-      if (first)
-        entities.push_back({all.integer(0), key, keyable == name ? "" : keyable});
-      else
-        merges.emplace_back(all.integer(0), it->second);
-    }
-  }
-  for (auto [from, into] : merges) {
-    // Of two equal records the one recorded first stays.
-    Stmt dedupe(db, path,
-                "DELETE FROM records WHERE entity_id IN (?1, ?2) AND EXISTS (SELECT 1 FROM"
-                " records o WHERE o.entity_id IN (?1, ?2) AND o.id < records.id AND"
-                " o.kind = records.kind AND o.section = records.section AND o.text = records.text"
-                " AND o.source = records.source AND o.fact_date = records.fact_date AND"
-                " o.version = records.version)");
-    dedupe.bind(1, from).bind(2, into).step();
-    Stmt move(db, path, "UPDATE records SET entity_id = ?1 WHERE entity_id = ?2");
-    move.bind(1, into).bind(2, from).step();
-    Stmt gone(db, path, "DELETE FROM entities WHERE id = ?1");
-    gone.bind(1, from).step();
-  }
-  // Through a key no name can give, so no new key meets an old one on the way: keys are
-  // text, and a blob never equals text.
-  Stmt park(db, path, "UPDATE entities SET key = CAST(id AS BLOB) WHERE id = ?1");
-  Stmt set(db, path, "UPDATE entities SET key = ?2 WHERE id = ?1");
-  Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
-  for (const Kept& e : entities) {
-    park.bind(1, e.id).step();
-    park.reset();
-  }
-  for (const Kept& e : entities) {
-    set.bind(1, e.id).bind(2, e.key).step();
-    set.reset();
-    if (!e.name.empty()) {
-      rename.bind(1, e.id).bind(2, e.name).step();
-      rename.reset();
-    }
-  }
-}
-
-// 3 -> 4: text that is not UTF-8 is read as windows-1252 in every column, as 2 -> 3 did for
-// names only, so that every recall is JSON. A record whose repaired form is there already
-// goes. (Upgrades before this one made such bytes U+FFFD; what they merged stays merged.)
-void _repair_text(sqlite3* db, const fs::path& path) {
-  constexpr int N = 6;
-  std::vector<std::pair<int64_t, std::array<std::string, N>>> broken;
-  {
-    Stmt all(db, path,
-             "SELECT id, kind, section, text, source, fact_date, recorded_at FROM records");
-    while (all.step()) {
-      std::array<std::string, N> cols;
-      bool bad = false;
-      for (int c = 0; c < N; ++c) {
-        cols[c] = all.text(c + 1);
-        bad = bad || utf8::find_invalid(cols[c]).has_value();
-      }
-      if (bad) broken.emplace_back(all.integer(0), std::move(cols));
-    }
-  }
-  Stmt fix(db, path,
-           "UPDATE OR IGNORE records SET kind = ?2, section = ?3, text = ?4, source = ?5,"
-           " fact_date = ?6, recorded_at = ?7 WHERE id = ?1");
-  Stmt drop(db, path, "DELETE FROM records WHERE id = ?1");
-  for (const auto& [id, cols] : broken) {
-    fix.bind(1, id);
-    for (int c = 0; c < N; ++c) fix.bind(c + 2, as_utf8(cols[c]));
-    fix.step();
-    fix.reset();
-    if (sqlite3_changes(db) == 0) {
-      drop.bind(1, id).step();
-      drop.reset();
-    }
-  }
-  std::vector<std::pair<int64_t, std::string>> names;
-  {
-    Stmt all(db, path, "SELECT id, name FROM entities");
-    while (all.step()) {
-      if (utf8::find_invalid(all.text(1))) names.emplace_back(all.integer(0), all.text(1));
-    }
-  }
-  Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
-  for (const auto& [id, name] : names) {
-    rename.bind(1, id).bind(2, as_utf8(name)).step();
-    rename.reset();
-  }
-}
-
-// Migrations, indexed by the schema version they lead from.
-using Migration = void (*)(sqlite3*, const fs::path&);
-const Migration MIGRATIONS[] = {
-    // 0 -> 1
-    [](sqlite3* db, const fs::path& path) {
-      exec(db, path,
-           "CREATE TABLE entities ("
-           "  id INTEGER PRIMARY KEY,"
-           "  key TEXT NOT NULL UNIQUE,"
-           "  name TEXT NOT NULL);"
-           "CREATE TABLE records ("
-           "  id INTEGER PRIMARY KEY,"
-           "  entity_id INTEGER NOT NULL REFERENCES entities(id),"
-           "  kind TEXT NOT NULL,"
-           "  section TEXT NOT NULL,"
-           "  text TEXT NOT NULL,"
-           "  source TEXT NOT NULL,"
-           "  fact_date TEXT NOT NULL,"
-           "  version INTEGER NOT NULL,"
-           "  recorded_at TEXT NOT NULL,"
-           "  UNIQUE (entity_id, kind, section, text, source, fact_date, version));");
-    },
-    // 1 -> 2: an entity's records in the order they were recorded, without a sort
-    [](sqlite3* db, const fs::path& path) {
-      exec(db, path, "CREATE INDEX records_by_entity ON records (entity_id, id);");
-    },
-    _rekey,
-    _repair_text,
-    // 4 -> 5: recall reads facts section by section and finds the latest date without a
-    // pass over the records. IF NOT EXISTS: a store rebuilt from a dump has them already.
-    [](sqlite3* db, const fs::path& path) {
-      exec(db, path,
-           "CREATE INDEX IF NOT EXISTS records_by_kind ON records (entity_id, kind, section, id);"
-           "CREATE INDEX IF NOT EXISTS records_by_date ON records (entity_id, fact_date);");
-    },
-};
-static_assert(std::size(MIGRATIONS) == SqliteStore::SCHEMA_VERSION);
-
-int _version(sqlite3* db, const fs::path& path) {
-  {
-    Stmt s(db, path, "PRAGMA user_version");
-    s.step();
-    if (int v = static_cast<int>(s.integer(0)); v != 0) return v;
-  }
-  // A store rebuilt from an SQL dump has its tables but version 0. Its tables tell versions
-  // up to 2 apart; the upgrades after 2 leave a store that has had them as it is.
-  Stmt s(db, path,
-         "SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'entities'),"
-         " EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'index' AND"
-         " name = 'records_by_entity')");
-  s.step();
-  return s.integer(0) == 0 ? 0 : s.integer(1) == 0 ? 1 : 2;
-}
-
-// `text` as one word for a POSIX shell: as it is when that is safe, else in single quotes.
-std::string _shell_word(const std::string& text) {
-  if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                              "0123456789/._-+@%:,=") == std::string::npos)
-    return text;
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// Throws when SQLite's quick check finds the file damaged, saying how to save what it holds.
-void _check_intact(sqlite3* db, const fs::path& path) {
-  sqlite3_stmt* s = nullptr;
-  int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &s, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(s);
-  std::string problem, error;
-  if (rc == SQLITE_ROW) {
-    const auto* text = sqlite3_column_text(s, 0);
-    problem = text ? reinterpret_cast<const char*>(text) : "";
-    if (problem == "ok") problem.clear();
-  } else if (rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB) {
-    problem = sqlite3_errmsg(db);
-  } else if (rc != SQLITE_DONE) {
-    error = sqlite3_errmsg(db);
-  }
-  sqlite3_finalize(s);
-  if (!error.empty()) throw MemoryError("memory store " + path.string() + ": " + error);
-  if (problem.empty()) return;
-  // The first finding, on one line ("*** in database main ***\nPage 5: ...").
-  const std::string header = "*** in database main ***\n";
-  if (problem.starts_with(header)) problem.erase(0, header.size());
-  for (char& c : problem) c = c == '\n' ? ' ' : c;
-  // .dump, not .recover: Debian's sqlite3 cannot run .recover even on a healthy file and
-  // still exits 0. A dump that met damage ends with ROLLBACK, which would undo everything
-  // it saved, so it is turned into COMMIT. The original stays until the copy is checked.
-  const std::string p = _shell_word(path.string()), saved = _shell_word(path.string() + ".rescued");
-  throw MemoryError("memory store " + path.string() + " is damaged (" + problem +
-                    "); save what it holds beside it with: sqlite3 " + p +
-                    " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + saved +
-                    ", check that sqlite3 " + saved +
-                    " 'SELECT count(*) FROM records' counts its records, then mv " + p + " " +
-                    _shell_word(path.string() + ".damaged") + " && mv " + saved + " " + p);
-}
-
-// Refuses a file at the store's path that holds no store (an empty file, say, or another
-// program's database): taking it as a new store would hide that the store was lost.
-void _check_is_store(sqlite3* db, const fs::path& path) {
-  if (_version(db, path) != 0) return;
-  throw MemoryError("memory store " + path.string() +
-                    " holds no memory store (it is empty or another program's database); move "
-                    "it away and q9 starts a new store");
-}
-
-// Brings the schema up to date in one write transaction; a store another process has
-// migrated meanwhile is left as it is.
-void _migrate(sqlite3* db, const fs::path& path) {
-  if (_version(db, path) == SqliteStore::SCHEMA_VERSION) return;
-  Transaction t(db, path, "BEGIN IMMEDIATE");
-  int v = _version(db, path);
-  if (v > SqliteStore::SCHEMA_VERSION) {
-    throw MemoryError("memory store " + path.string() + " has schema version " + std::to_string(v) +
-                      ", newer than this q9 understands (" +
-                      std::to_string(SqliteStore::SCHEMA_VERSION) + ")");
-  }
-  // An upgrade rewrites much of the store: never on top of damage.
-  if (v > 0 && v < SqliteStore::SCHEMA_VERSION) _check_intact(db, path);
-  for (; v < SqliteStore::SCHEMA_VERSION; ++v) MIGRATIONS[v](db, path);
-  exec(db, path, ("PRAGMA user_version=" + std::to_string(SqliteStore::SCHEMA_VERSION)).c_str());
-  t.commit();
-}
 
 // Opens `file` (an SQLite file name or file: URI) and sets up the connection; the busy
 // timeout must come first, since the pragmas after it take locks. With `existing`, a file
@@ -397,7 +74,7 @@ SqliteDb _connect(const std::string& file, int flags, const fs::path& path, bool
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
   sqlite3_busy_timeout(raw, BUSY_MS);
-  if (existing) _check_is_store(raw, path);
+  if (existing) check_is_store(raw, path);
   if (flags & SQLITE_OPEN_READWRITE) {
     exec(raw, path, "PRAGMA journal_mode=WAL");
     exec(raw, path, "PRAGMA synchronous=NORMAL");
@@ -480,7 +157,7 @@ void SqliteStore::_create(const fs::path& at) {
   ::close(fd);
   try {
     SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE, path_);
-    _migrate(db.get(), path_);
+    migrate(db.get(), path_);
     if (sqlite3_close(db.get()) != SQLITE_OK) {
       throw MemoryError("memory store " + path_.string() + ": cannot close");
     }
@@ -523,8 +200,8 @@ void SqliteStore::open(bool write) {
   }
   recovered_wal = false;
   db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_, true);
-  _migrate(db_.get(), path_);
-  if (recovered_wal) _check_intact(db_.get(), path_);
+  migrate(db_.get(), path_);
+  if (recovered_wal) check_intact(db_.get(), path_);
   if (!ec) _remove_stale(folder);
 }
 
@@ -595,7 +272,7 @@ void SqliteStore::_open_read_only() {
   db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_, true)
             : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_, true);
-  if (const int v = _version(db_.get(), path_); v != SCHEMA_VERSION) {
+  if (const int v = schema_version(db_.get(), path_); v != SCHEMA_VERSION) {
     throw MemoryError("memory store " + path_.string() + " has schema version " +
                       std::to_string(v) + " and needs an upgrade to " +
                       std::to_string(SCHEMA_VERSION) +
