@@ -8,9 +8,16 @@
 #include <string>
 #include <string_view>
 
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 
 namespace q9::install {
+
+// The child-process layer the installer starts pipx, pip and q9 through.
+using process::ChildError;
+using process::find_executable;
+using process::run;
+using process::RunResult;
+using process::TimeoutError;
 
 // How provisioning ended; word() gives its word: "present", "installed", "failed" or
 // "unavailable".

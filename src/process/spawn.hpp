@@ -1,5 +1,5 @@
-// Executable look-up on the search path and child processes with a time limit, for the
-// installer's calls to pipx, pip and q9. Covered by spawn_test.cpp.
+// Executable look-up on the search path and child processes with a time limit, shared by
+// the installer (pipx, pip, q9) and the screen (curl). Covered by spawn_test.cpp.
 #pragma once
 
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <vector>
 
-namespace q9::install {
+namespace q9::process {
 
 // Failures of the child-process layer once a child was started (the time-out, a failed
 // wait or read). Failing to start a program is not one of these: that is a
@@ -68,4 +68,4 @@ RunResult run(const std::filesystem::path& program, const std::vector<std::strin
 // must block these signals in the others.
 void pass_signals_to_children();
 
-}  // namespace q9::install
+}  // namespace q9::process

@@ -1,0 +1,85 @@
+// The list files' record reader; see csv.hpp for why it is not a library.
+#include "screen/csv.hpp"
+
+#include <cstring>
+
+#include "screen/entry.hpp"
+
+namespace q9::screen {
+
+CsvReader::CsvReader(std::string_view data, char separator, std::string file)
+    : data_(data), sep_(separator), file_(std::move(file)) {
+  if (data_.starts_with("\xEF\xBB\xBF")) pos_ = 3;  // a byte-order mark
+}
+
+void CsvReader::fail(const std::string& what) const {
+  throw ListError(file_ + ": malformed record " + std::to_string(record_) + ": " + what);
+}
+
+bool CsvReader::next(std::vector<std::string_view>& fields) {
+  fields.clear();
+  // Skip blank lines and the end-of-file byte.
+  while (pos_ < data_.size() &&
+         (data_[pos_] == '\n' || data_[pos_] == '\r' || data_[pos_] == '\x1a')) {
+    ++pos_;
+  }
+  if (pos_ >= data_.size()) return false;
+  ++record_;
+  const size_t start = pos_;
+  // Doubled quotes are copied into scratch_, which never grows within a record (it is
+  // reserved to kMaxRecord), so the views taken earlier in the record stay valid.
+  scratch_.clear();
+  if (scratch_.capacity() < kMaxRecord) scratch_.reserve(kMaxRecord);
+  const char* d = data_.data();
+  const size_t n = data_.size();
+  size_t p = pos_;
+  for (;;) {
+    if (p - start > kMaxRecord) fail("longer than 1 MiB");
+    if (p < n && d[p] == '"') {
+      // A quoted field: up to the quote not doubled.
+      size_t q = p + 1;
+      size_t copied_from = std::string::npos;
+      for (;;) {
+        const void* hit = q < n ? std::memchr(d + q, '"', n - q) : nullptr;
+        if (!hit) fail("a quoted field is not closed");
+        const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - d);
+        if (at - start > kMaxRecord) fail("longer than 1 MiB");
+        if (at + 1 < n && d[at + 1] == '"') {
+          if (copied_from == std::string::npos) copied_from = scratch_.size();
+          scratch_.append(d + q, at + 1 - q);
+          q = at + 2;
+          continue;
+        }
+        if (copied_from == std::string::npos) {
+          fields.emplace_back(d + p + 1, at - p - 1);
+        } else {
+          scratch_.append(d + q, at - q);
+          fields.emplace_back(scratch_.data() + copied_from, scratch_.size() - copied_from);
+        }
+        p = at + 1;
+        break;
+      }
+      if (fields.back().find('\0') != std::string_view::npos) fail("a NUL byte");
+      if (p < n && d[p] != sep_ && d[p] != '\n' && d[p] != '\r') fail("text after a closing quote");
+    } else {
+      const size_t f = p;
+      while (p < n && d[p] != sep_ && d[p] != '\n' && d[p] != '\r') {
+        if (d[p] == '\0') fail("a NUL byte");
+        ++p;
+        if (p - start > kMaxRecord) fail("longer than 1 MiB");
+      }
+      fields.emplace_back(d + f, p - f);
+    }
+    if (p < n && d[p] == sep_) {
+      ++p;
+      continue;
+    }
+    // End of the record.
+    if (p < n && d[p] == '\r') ++p;
+    if (p < n && d[p] == '\n') ++p;
+    pos_ = p;
+    return true;
+  }
+}
+
+}  // namespace q9::screen
