@@ -62,7 +62,7 @@ Clock::time_point mtime_of(const fs::path& p) {
 }
 
 std::string hours_text(double h) {
-  const long whole = std::lround(std::ceil(h));
+  const long whole = static_cast<long>(std::floor(h));
   return std::to_string(whole) + (whole == 1 ? " hour" : " hours");
 }
 
@@ -113,7 +113,7 @@ void get_files(Work& w, const Options& o) {
   }
   if (cached) {
     w.stale = "; the copy in the cache is " + hours_text(oldest) + " old (--max-age " +
-              std::to_string(static_cast<long>(std::ceil(oldest)) + 1) + " would accept it)";
+              std::to_string(static_cast<long>(std::floor(oldest)) + 1) + " would accept it)";
   }
   w.source = Source::Download;
   for (const ListFile& f : l.files) {
