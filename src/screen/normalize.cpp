@@ -16,7 +16,7 @@ namespace {
 // Legal forms, as tokens come out of the first step. A form of several tokens is left
 // out only whole; single ones wherever they stand.
 constexpr std::string_view LEGAL_SINGLE[] = {
-    "ab",   "ad",   "ag",   "bhd",  "bv",   "cjsc", "co",  "corp", "corporation", "gmbh",
+    "ab",   "ad",   "ag",   "as",   "bhd",  "bv",   "cjsc", "co",  "corp", "corporation", "gmbh",
     "inc",  "incorporated",  "jsc", "kft",  "kg",   "kk",  "limited", "llc",      "llp",
     "ltd",  "nv",   "ojsc", "ooo",  "oy",   "pao",  "pcl", "pjsc", "plc",         "pte",
     "pty",  "sa",   "sab",  "sae",  "sal",  "sarl", "sas", "sdn",  "spa",         "srl",
