@@ -1,6 +1,7 @@
 // The list files' record reader; see csv.hpp for why it is not a library.
 #include "screen/csv.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "screen/entry.hpp"
@@ -40,10 +41,11 @@ bool CsvReader::next(std::vector<std::string_view>& fields) {
       size_t q = p + 1;
       size_t copied_from = std::string::npos;
       for (;;) {
-        const void* hit = q < n ? std::memchr(d + q, '"', n - q) : nullptr;
-        if (!hit) fail("a quoted field is not closed");
+        // Searched no further than the longest record, however long the file.
+        const size_t window = std::min(n, start + kMaxRecord + 1);
+        const void* hit = q < window ? std::memchr(d + q, '"', window - q) : nullptr;
+        if (!hit) fail(window < n ? "longer than 1 MiB" : "a quoted field is not closed");
         const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - d);
-        if (at - start > kMaxRecord) fail("longer than 1 MiB");
         if (at + 1 < n && d[at + 1] == '"') {
           if (copied_from == std::string::npos) copied_from = scratch_.size();
           scratch_.append(d + q, at + 1 - q);

@@ -151,7 +151,7 @@ Downloaded download(const std::string& url, const fs::path& dir, std::string_vie
   const std::vector<std::string> argv = {
       "curl", "--silent", "--show-error", "--location", "--fail", "--compressed",
       "--proto", "=http,https", "--proto-redir", "=http,https", "--max-redirs", "10",
-      "--max-time", std::to_string(limit.count()), "--user-agent", "q9-screen",
+      "--max-time", std::to_string(limit.count()), "--max-filesize", "4294967296", "--user-agent", "q9-screen",
       "--output", d.body.path().string(), "--dump-header", headers.path().string(), "--", url};
   process::RunResult r;
   try {
@@ -175,6 +175,7 @@ Downloaded download(const std::string& url, const fs::path& dir, std::string_vie
       why = why.substr(paren + 2);
     }
     if (r.status == 18) why = "the body was cut short (" + why + ")";
+    if (r.status == 63) why = "the body is larger than 4 GiB, more than any copy of the list";
     throw ListError(why.empty() ? "curl failed with status " + std::to_string(r.status) : why);
   }
   d.length_known = resp.length || resp.chunked;

@@ -27,6 +27,11 @@ using Clock = std::chrono::system_clock;
 
 namespace {
 
+// The largest files taken for a list: the sanctions lists are tens of megabytes, the
+// leaks archive some hundreds.
+constexpr uint64_t kMaxListFile = uint64_t(1) << 30;
+constexpr uint64_t kMaxArchive = uint64_t(4) << 30;
+
 // One piece of work for the two threads: a part of a list read, or a file's hash.
 struct Part {
   std::function<void(Part&)> run;
@@ -189,7 +194,16 @@ void plan(Work& w, const Options& o) {
       // No parsed form, or a damaged one: the list itself is read.
     }
   }
-  for (const fs::path& f : w.files) w.views.push_back(std::make_unique<files::FileView>(f));
+  for (size_t i = 0; i < w.files.size(); ++i) {
+    // Far beyond any copy of the list: refused before it is read into memory.
+    const uint64_t cap = l.id == ListId::Icij ? kMaxArchive : kMaxListFile;
+    const uint64_t size = fs::file_size(w.files[i]);
+    if (size > cap) {
+      throw ListError(std::string(l.files[i].title) + " is " + std::to_string(size >> 20) +
+                      " MiB, more than any copy of the list");
+    }
+    w.views.push_back(std::make_unique<files::FileView>(w.files[i]));
+  }
   w.out.sha256.resize(l.files.size());
   for (size_t i = 0; i < l.files.size(); ++i) {
     auto part = std::make_unique<Part>();
