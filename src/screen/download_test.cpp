@@ -178,5 +178,24 @@ TEST(Download, ACopyInTheCacheIsUsedWithoutTheServerAndFromItsParsedForm) {
             (std::vector<std::string>{"HANS MÜLLER"}));
 }
 
+TEST(Download, ScreensRunningAtOnceShareTheCache) {
+  TempDir config;
+  std::string command = "cd " + config.path().string() + " && for i in 1 2 3 4; do (";
+  for (const ListInfo& l : all_lists()) {
+    for (const ListFile& f : l.files) {
+      command += std::string(f.env) + "=" + server().url("ok/" + std::string(f.file)) + " ";
+    }
+  }
+  command += "OPENCODE_CONFIG_DIR=" + config.path().string() + " " Q9_BINARY_DIR
+             "/src/screen/lowfloor/q9-screen --json 'Nobody Atall' > out.$i; echo $? > status.$i) & "
+             "done; wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  for (int i = 1; i <= 4; ++i) {
+    const std::string n = std::to_string(i);
+    EXPECT_EQ(test::read_text(config / ("status." + n)), "0\n") << test::read_text(config / ("out." + n));
+  }
+  EXPECT_EQ(leftovers(config / "agent/lists"), std::vector<std::string>());
+}
+
 }  // namespace
 }  // namespace q9::screen
