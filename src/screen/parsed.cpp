@@ -1,9 +1,13 @@
 // The parsed form's text: tab-separated fields, values within a field separated by 0x1f.
 #include "screen/parsed.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
 
 #include "core/files.hpp"
 
@@ -13,7 +17,15 @@ namespace {
 constexpr std::string_view kMagic = "q9-screen parsed 1\n";
 
 void put_value(std::string_view v, std::string& out) {
-  for (char c : v) out += (c == '\t' || c == '\n' || c == '\r' || c == '\x1f') ? ' ' : c;
+  const size_t at = out.size();
+  out.append(v);
+  // Values seldom hold a separator: one pass to look, a second only to mend.
+  for (size_t i = at; i < out.size(); ++i) {
+    const char c = out[i];
+    if (static_cast<unsigned char>(c) < 0x20 && (c == '\t' || c == '\n' || c == '\r' || c == '\x1f')) {
+      out[i] = ' ';
+    }
+  }
 }
 
 void put_values(const std::vector<std::string_view>& vs, std::string& out) {
@@ -105,6 +117,31 @@ std::optional<ParsedHead> read_parsed_head(std::string_view bytes, std::string_v
   for (auto x : hashes) h.sha256.emplace_back(x);
   body = bytes.substr(l2 + 1);
   return h;
+}
+
+void write_parsed(const std::filesystem::path& path, std::string_view text) {
+  static thread_local std::mt19937_64 random(std::random_device{}());
+  char tail[40];
+  std::snprintf(tail, sizeof tail, ".%d.%016llx.part", static_cast<int>(::getpid()),
+                static_cast<unsigned long long>(random()));
+  const std::filesystem::path tmp = path.parent_path() / ("." + path.filename().string() + tail);
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw files::FileError(tmp.string(), errno);
+  for (size_t at = 0; at < text.size();) {
+    const ssize_t n = ::write(fd.get(), text.data() + at, std::min<size_t>(text.size() - at, 1 << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : ENOSPC;
+      ::unlink(tmp.c_str());
+      throw files::FileError(tmp.string(), err);
+    }
+    at += static_cast<size_t>(n);
+  }
+  if (::close(fd.release()) != 0 || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tmp.c_str());
+    throw files::FileError(path.string(), err);
+  }
 }
 
 bool parse_parsed_line(std::string_view line, EntryView& e, std::string_view& keys) {

@@ -33,19 +33,27 @@ void append_parsed(const EntryView& e, std::string_view keys, std::string& out);
 // The whole file: the head's lines, then `body` (lines from append_parsed).
 std::string parsed_file(const ParsedHead& head, std::string_view body);
 
+// Puts `text` at `path` by rename, so that no reader sees half of it. Not flushed to disk
+// first: a parsed form is a cache worth less than the second it would cost to wait for a
+// hundred megabytes, and one that a crash cut short is refused by its count of entries
+// (the list itself is then read again). Throws files::FileError.
+void write_parsed(const std::filesystem::path& path, std::string_view text);
+
 // Reads the head of a parsed form; nullopt when `bytes` are no parsed form. `body` is set
 // to the entry lines.
 std::optional<ParsedHead> read_parsed_head(std::string_view bytes, std::string_view& body);
 
-// Hands each entry of `body` (whole lines) to `f(view, keys)`.
+// Hands each entry of `body` (whole lines) to `f(view, keys)`; returns how many. Throws
+// ListError for a line that is not one of ours.
 template <class F>
-void for_each_parsed(std::string_view body, F&& f);
+size_t for_each_parsed(std::string_view body, F&& f);
 
 // Splits one line into `e` and its keys; false for a line that is not one of ours.
 bool parse_parsed_line(std::string_view line, EntryView& e, std::string_view& keys);
 
 template <class F>
-void for_each_parsed(std::string_view body, F&& f) {
+size_t for_each_parsed(std::string_view body, F&& f) {
+  size_t n = 0;
   EntryView e;
   std::string_view keys;
   size_t pos = 0;
@@ -56,8 +64,10 @@ void for_each_parsed(std::string_view body, F&& f) {
       throw ListError("the parsed copy in the cache is damaged");
     }
     f(e, keys);
+    ++n;
     pos = end + 1;
   }
+  return n;
 }
 
 }  // namespace q9::screen

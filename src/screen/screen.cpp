@@ -161,10 +161,10 @@ std::unique_ptr<Part> reading_part(const Options& o, bool keep_parsed, size_t we
 
 // Plans the parts that read the list: its parsed form when one matches the files, else
 // the files themselves with their hashes.
-void plan(Work& w, const Options& o) {
+void plan(Work& w, const Options& o, bool use_parsed = true) {
   const ListInfo& l = *w.list;
   const fs::path parsed_path = o.cache / (std::string(l.name) + ".parsed");
-  if (w.source == Source::Cache) {
+  if (w.source == Source::Cache && use_parsed) {
     try {
       auto view = std::make_unique<files::FileView>(parsed_path);
       std::string_view body;
@@ -180,7 +180,7 @@ void plan(Work& w, const Options& o) {
           part->weight = half.size();
           part->screener = std::make_unique<Screener>(o.names);
           part->run = [half](Part& p) {
-            for_each_parsed(half, [&](const EntryView& e, std::string_view keys) {
+            p.summary.entries = for_each_parsed(half, [&](const EntryView& e, std::string_view keys) {
               p.screener->add(e, keys);
             });
           };
@@ -362,10 +362,17 @@ void finish(Work& w, const Options& o) {
       head.aliases = total.aliases;
       head.published = total.published;
       for (const auto& h : out.sha256) head.sha256.push_back(h.sha256);
-      std::string body;
-      for (const auto& p : w.parts) body += p->parsed;
-      files::write_file_atomic(o.cache / (std::string(l.name) + ".parsed"),
-                               parsed_file(head, body));
+      // One copy of the parts' text, each freed once it is in (the leaks archive's is
+      // some hundred megabytes).
+      std::string text = parsed_file(head, "");
+      size_t size = text.size();
+      for (const auto& p : w.parts) size += p->parsed.size();
+      text.reserve(size);
+      for (const auto& p : w.parts) {
+        text += p->parsed;
+        std::string().swap(p->parsed);
+      }
+      write_parsed(o.cache / (std::string(l.name) + ".parsed"), text);
     }
   } catch (const std::exception& e) {
     // The list was read and checked: the screen stands, only the cache could not be kept.
@@ -407,6 +414,34 @@ std::vector<ListOutcome> screen(const Options& o) {
     for (auto& p : w.parts) parts.push_back(p.get());
   }
   run_parts(std::move(parts));
+  // A parsed form that is damaged, or short of the entries it counts (a crash while it was
+  // written), is dropped and the list itself read instead.
+  parts.clear();
+  for (Work& w : works) {
+    if (w.failed() || !w.head) continue;
+    size_t read = 0;
+    bool damaged = false;
+    for (const auto& p : w.parts) {
+      read += p->summary.entries;
+      damaged |= !p->failure.empty();
+    }
+    if (!damaged && read == w.head->entries) continue;
+    std::error_code ec;
+    fs::remove(o.cache / (std::string(w.list->name) + ".parsed"), ec);
+    w.parts.clear();
+    w.head.reset();
+    w.parsed_view.reset();
+    try {
+      plan(w, o, false);
+    } catch (const ListError& e) {
+      w.out.reason = failure_reason(w, e.what(), e.foreign());
+    } catch (const std::exception& e) {
+      w.out.reason = failure_reason(w, e.what(), false);
+    }
+    if (w.failed()) continue;
+    for (auto& p : w.parts) parts.push_back(p.get());
+  }
+  if (!parts.empty()) run_parts(std::move(parts));
   std::vector<ListOutcome> out;
   for (Work& w : works) {
     if (!w.failed()) finish(w, o);
