@@ -116,6 +116,7 @@ std::optional<ParsedHead> read_parsed_head(std::string_view bytes, std::string_v
   split(f[3], ' ', hashes);
   for (auto x : hashes) h.sha256.emplace_back(x);
   body = bytes.substr(l2 + 1);
+  if (!body.empty() && body.back() != '\n') return std::nullopt;  // cut within a line
   return h;
 }
 
