@@ -13,17 +13,47 @@ CsvReader::CsvReader(std::string_view data, char separator, std::string file)
   if (data_.starts_with("\xEF\xBB\xBF")) pos_ = 3;  // a byte-order mark
 }
 
+CsvReader::CsvReader(Fill fill, char separator, std::string file)
+    : fill_(std::move(fill)), sep_(separator), file_(std::move(file)), drained_(false) {
+  buffer_.resize(8 * kMaxRecord);
+  data_ = std::string_view(buffer_.data(), 0);
+  refill();
+  if (data_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+}
+
+// Keeps at least one record's worth of bytes ahead of pos_ while fill_ has more, so that
+// a record never runs past the buffer unless it is too long anyway.
+void CsvReader::refill() {
+  if (drained_ || data_.size() - pos_ > kMaxRecord + 2) return;
+  const size_t kept = data_.size() - pos_;
+  std::memmove(buffer_.data(), buffer_.data() + pos_, kept);
+  size_t have = kept;
+  while (have < buffer_.size()) {
+    const size_t n = fill_(buffer_.data() + have, buffer_.size() - have);
+    if (n == 0) {
+      drained_ = true;
+      break;
+    }
+    have += n;
+  }
+  data_ = std::string_view(buffer_.data(), have);
+  pos_ = 0;
+}
+
 void CsvReader::fail(const std::string& what) const {
   throw ListError(file_ + ": malformed record " + std::to_string(record_) + ": " + what);
 }
 
 bool CsvReader::next(std::vector<std::string_view>& fields) {
   fields.clear();
+  refill();
   // Skip blank lines and the end-of-file byte.
   while (pos_ < data_.size() &&
          (data_[pos_] == '\n' || data_[pos_] == '\r' || data_[pos_] == '\x1a')) {
     ++pos_;
+    if (pos_ == data_.size()) refill();
   }
+  refill();
   if (pos_ >= data_.size()) return false;
   ++record_;
   const size_t start = pos_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,11 @@ class CsvReader {
   // `file` names the file in messages. `data` must outlive the reader.
   CsvReader(std::string_view data, char separator, std::string file);
 
+  // Reads from `fill` instead, which copies up to `room` bytes to `to` and returns how many
+  // (0 at the end): a file inflated as it is read, a few megabytes held at a time.
+  using Fill = std::function<size_t(char* to, size_t room)>;
+  CsvReader(Fill fill, char separator, std::string file);
+
   // The next record's fields, views valid until the next call; false at the end. Blank
   // lines and a final end-of-file byte (0x1a, which older list files carry) are skipped.
   // Throws ListError "<file>: malformed record N: <what>" for a quote left open, text
@@ -31,10 +37,15 @@ class CsvReader {
   [[noreturn]] void fail(const std::string& what) const;
 
  private:
+  void refill();
+
   std::string_view data_;
   size_t pos_ = 0;
+  Fill fill_;
   char sep_;
   std::string file_;
+  std::string buffer_;  // what fill_ gave and next() has not passed yet
+  bool drained_ = true;
   size_t record_ = 0;
   std::string scratch_;  // unquoted copies of fields with doubled quotes
 };

@@ -1,6 +1,6 @@
 // The ICIJ Offshore Leaks archive: a zip whose node files (entities, officers,
-// intermediaries) are CSV with a header row. Read with minizip over zlib; each member is
-// inflated whole into memory, within a bound, since the zip states every member's size.
+// intermediaries) are CSV with a header row. Read with minizip over zlib, each member
+// inflated as its records are read.
 #include <minizip/unzip.h>
 
 #include <memory>
@@ -13,8 +13,9 @@
 namespace q9::screen {
 namespace {
 
-// The largest node file, entities, is a few hundred megabytes.
-constexpr uint64_t kMaxMember = uint64_t(1) << 30;
+// The largest node file, entities, is a few hundred megabytes; a member said to be far
+// larger is refused before hours go into it.
+constexpr uint64_t kMaxMember = uint64_t(2) << 30;
 
 struct Zip {
   unzFile z;
@@ -65,36 +66,28 @@ ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view 
   }
   const std::string label = "ICIJ " + std::string(member);
   if (info.uncompressed_size > kMaxMember) {
-    throw ListError(label + " would inflate to more than 1 GiB");
+    throw ListError(label + " would inflate to more than 2 GiB");
   }
   if (unzOpenCurrentFile(z.z) != UNZ_OK) throw ListError(label + ": cannot be inflated");
-  std::string data(info.uncompressed_size, '\0');
-  size_t got = 0;
-  for (;;) {
-    // One byte of room past the stated size tells a member that inflates to more.
-    char spare;
-    char* to = got < data.size() ? data.data() + got : &spare;
-    const unsigned room = got < data.size()
-                              ? static_cast<unsigned>(std::min<size_t>(data.size() - got, 1 << 30))
-                              : 1u;
-    const int n = unzReadCurrentFile(z.z, to, room);
-    if (n < 0) {
-      unzCloseCurrentFile(z.z);
-      throw ListError(label + ": damaged (inflate error " + std::to_string(n) + ")");
+  // Inflated a few megabytes at a time as the records are read; minizip stops at the size
+  // the archive states, and its checksum at the close tells a member that says less.
+  uint64_t got = 0;
+  auto fill = [&](char* to, size_t room) -> size_t {
+    const int n = unzReadCurrentFile(z.z, to, static_cast<unsigned>(std::min<size_t>(room, 1 << 30)));
+    if (n < 0) throw ListError(label + ": damaged (inflate error " + std::to_string(n) + ")");
+    got += static_cast<uint64_t>(n);
+    return static_cast<size_t>(n);
+  };
+  struct CloseMember {
+    unzFile z;
+    bool open = true;
+    ~CloseMember() {
+      if (open) unzCloseCurrentFile(z);
     }
-    if (n == 0) break;
-    if (got >= data.size()) {
-      unzCloseCurrentFile(z.z);
-      throw ListError(label + ": inflates to more than its stated size");
-    }
-    got += static_cast<size_t>(n);
-  }
-  if (unzCloseCurrentFile(z.z) != UNZ_OK || got != data.size()) {
-    throw ListError(label + ": damaged (checksum or size does not match)");
-  }
+  } member_open{z.z};
 
   ReadSummary summary;
-  CsvReader rows(data, ',', label);
+  CsvReader rows(fill, ',', label);
   std::vector<std::string_view> f;
   if (!rows.next(f) || column(f, {"node_id"}) < 0 || column(f, {"name"}) < 0) {
     throw ListError("not " + std::string(kWhat) + " (" + std::string(member) +
@@ -129,6 +122,10 @@ ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view 
     split_values(at(f, jurisdiction), ";", e.nationality);
     sink(e);
     ++summary.entries;
+  }
+  member_open.open = false;
+  if (unzCloseCurrentFile(z.z) != UNZ_OK || got != info.uncompressed_size) {
+    throw ListError(label + ": damaged (checksum or size does not match)");
   }
   return summary;
 }

@@ -37,7 +37,7 @@ inline constexpr std::string_view ICIJ_MEMBERS[] = {
 // Throws a foreign ListError unless the zip at `zip` holds every file of ICIJ_MEMBERS (its
 // central directory read, so a cut archive fails here).
 void check_icij(const std::filesystem::path& zip);
-// Reads one of ICIJ_MEMBERS from the archive. A member that inflates beyond 1 GiB, or to
+// Reads one of ICIJ_MEMBERS from the archive. A member said to inflate beyond 2 GiB, or to
 // another size than the archive states, or fails its checksum, is a ListError.
 ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view member,
                              const EntrySink& sink);
