@@ -57,7 +57,7 @@ std::string identity_of(const std::vector<std::filesystem::path>& files) {
     const auto mtime = std::filesystem::last_write_time(f, ec);
     if (ec) throw files::FileError(f.string(), ec.value());
     out += f.filename().string() + ' ' + std::to_string(st.st_size) + ' ' +
-           std::to_string(mtime.time_since_epoch().count()) + ' ' + std::to_string(st.st_ino) + ';';
+           std::to_string(static_cast<long long>(mtime.time_since_epoch().count())) + ' ' + std::to_string(st.st_ino) + ';';
   }
   return out;
 }
