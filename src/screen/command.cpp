@@ -130,7 +130,8 @@ Options parse(const std::vector<std::string>& args, bool& json, bool& help) {
 
 }  // namespace
 
-int run_command(const std::vector<std::string>& args, Out& out, Out& err, const Floors& floors) {
+int run_command(const std::vector<std::string>& args, Out& out, Out& err, const Floors& floors,
+                std::vector<PendingWrite>* later) {
   bool json = false, help = false;
   Options o;
   try {
@@ -157,7 +158,7 @@ int run_command(const std::vector<std::string>& args, Out& out, Out& err, const 
       o.cache_error = e.what();
     }
   }
-  const std::vector<ListOutcome> outcomes = screen(o);
+  const std::vector<ListOutcome> outcomes = screen(o, later);
   if (json) {
     write_json(outcomes, o.names, out);
   } else {

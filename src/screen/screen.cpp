@@ -32,6 +32,9 @@ namespace {
 constexpr uint64_t kMaxListFile = uint64_t(1) << 30;
 constexpr uint64_t kMaxArchive = uint64_t(4) << 30;
 
+// Parsed forms larger than this may be written after the answer (see screen()).
+constexpr size_t kWriteLaterFrom = size_t(16) << 20;
+
 // One piece of work for the two threads: a part of a list read, or a file's hash.
 struct Part {
   std::function<void(Part&)> run;
@@ -293,7 +296,7 @@ std::string failure_reason(const Work& w, const std::string& what, bool foreign)
 }
 
 // Floors, keeping the files and their parsed form, and the outcome.
-void finish(Work& w, const Options& o) {
+void finish(Work& w, const Options& o, std::vector<PendingWrite>* later) {
   const ListInfo& l = *w.list;
   ListOutcome& out = w.out;
   for (const auto& p : w.parts) {
@@ -372,7 +375,12 @@ void finish(Work& w, const Options& o) {
         text += p->parsed;
         std::string().swap(p->parsed);
       }
-      write_parsed(o.cache / (std::string(l.name) + ".parsed"), text);
+      const fs::path path = o.cache / (std::string(l.name) + ".parsed");
+      if (later && text.size() > kWriteLaterFrom) {
+        later->push_back({path, std::move(text)});
+      } else {
+        write_parsed(path, text);
+      }
     }
   } catch (const std::exception& e) {
     // The list was read and checked: the screen stands, only the cache could not be kept.
@@ -392,7 +400,7 @@ void finish(Work& w, const Options& o) {
 
 }  // namespace
 
-std::vector<ListOutcome> screen(const Options& o) {
+std::vector<ListOutcome> screen(const Options& o, std::vector<PendingWrite>* later) {
   std::vector<Work> works(o.lists.size());
   for (size_t i = 0; i < o.lists.size(); ++i) {
     Work& w = works[i];
@@ -444,7 +452,7 @@ std::vector<ListOutcome> screen(const Options& o) {
   if (!parts.empty()) run_parts(std::move(parts));
   std::vector<ListOutcome> out;
   for (Work& w : works) {
-    if (!w.failed()) finish(w, o);
+    if (!w.failed()) finish(w, o, later);
     out.push_back(std::move(w.out));
   }
   return out;

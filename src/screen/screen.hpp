@@ -42,8 +42,17 @@ struct ListOutcome {
   std::vector<QueryResult> results;  // per name, in the order given
 };
 
+// A parsed form left to be written once the outcome is out (write_parsed()).
+struct PendingWrite {
+  std::filesystem::path path;
+  std::string text;
+};
+
 // Screens every list of `options`; each ends screened or not screened with its reason.
-// Never throws for what a list, a server or the cache folder does.
-std::vector<ListOutcome> screen(const Options& options);
+// Never throws for what a list, a server or the cache folder does. With `later`, parsed
+// forms of more than some megabytes are handed back there instead of written, so that the
+// caller can write them after it has answered (the leaks archive's is over a hundred MB).
+std::vector<ListOutcome> screen(const Options& options,
+                                std::vector<PendingWrite>* later = nullptr);
 
 }  // namespace q9::screen
