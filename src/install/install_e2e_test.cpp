@@ -13,7 +13,7 @@
 #include <map>
 #include <thread>
 
-#include "process/spawn.hpp"
+#include "install/spawn.hpp"
 #include "q9/version.hpp"
 #include "testing/support.hpp"
 
@@ -22,8 +22,6 @@ extern char** environ;
 namespace q9::install {
 namespace {
 using namespace std::chrono_literals;
-using process::run;
-using process::RunResult;
 using test::fake_program;
 using test::read_text;
 using test::TempDir;

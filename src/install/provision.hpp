@@ -8,16 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "process/spawn.hpp"
+#include "install/spawn.hpp"
 
 namespace q9::install {
-
-// The child-process layer the installer starts pipx, pip and q9 through.
-using process::ChildError;
-using process::find_executable;
-using process::run;
-using process::RunResult;
-using process::TimeoutError;
 
 // How provisioning ended; word() gives its word: "present", "installed", "failed" or
 // "unavailable".
