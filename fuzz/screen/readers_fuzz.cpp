@@ -33,17 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 0: {
         // SDN.CSV, then ALT.CSV after the first form feed.
         const size_t cut = bytes.find('\f');
-        read_ofac(bytes.substr(0, cut), cut == std::string_view::npos ? "" : bytes.substr(cut + 1), sink);
+        read_ofac(bytes.substr(0, cut), cut == std::string_view::npos ? "" : bytes.substr(cut + 1),
+                  sink);
         break;
       }
-      case 1: read_un(bytes, sink); break;
-      case 2: read_uk(bytes, sink); break;
-      case 3: read_eu(bytes, sink); break;
+      case 1:
+        read_un(bytes, sink);
+        break;
+      case 2:
+        read_uk(bytes, sink);
+        break;
+      case 3:
+        read_eu(bytes, sink);
+        break;
       case 4: {
         char path[] = "/tmp/q9-screen-fuzz-XXXXXX";
         const int fd = ::mkstemp(path);
         if (fd < 0) return 0;
-        const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        const bool written =
+            ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
         ::close(fd);
         try {
           if (written) {

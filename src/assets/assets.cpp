@@ -11,12 +11,11 @@ namespace {
 
 // Value of each byte in the standard alphabet, or -1. A table rather than
 // range tests: the payloads are short, but the branches are unpredictable.
-constexpr std::array<int8_t, 256> _SEXTETS = [] {
+constexpr std::array<int8_t, 256> SEXTETS = [] {
   std::array<int8_t, 256> table{};
   table.fill(-1);
-  const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   for (int i = 0; i < 64; ++i)
-    table[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
+    table[static_cast<unsigned char>(BASE64_ALPHABET[i])] = static_cast<int8_t>(i);
   return table;
 }();
 
@@ -36,10 +35,10 @@ std::optional<std::string> decode_base64(std::string_view text) {
   size_t i = 0;
   // Whole groups of four characters: three bytes each.
   for (; i + 4 <= body; i += 4) {
-    int a = _SEXTETS[static_cast<unsigned char>(text[i])];
-    int b = _SEXTETS[static_cast<unsigned char>(text[i + 1])];
-    int c = _SEXTETS[static_cast<unsigned char>(text[i + 2])];
-    int d = _SEXTETS[static_cast<unsigned char>(text[i + 3])];
+    int a = SEXTETS[static_cast<unsigned char>(text[i])];
+    int b = SEXTETS[static_cast<unsigned char>(text[i + 1])];
+    int c = SEXTETS[static_cast<unsigned char>(text[i + 2])];
+    int d = SEXTETS[static_cast<unsigned char>(text[i + 3])];
     if ((a | b | c | d) < 0) return std::nullopt;  // a stray character, or '=' inside the text
     uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
     out[o++] = static_cast<char>(v >> 16);
@@ -50,7 +49,7 @@ std::optional<std::string> decode_base64(std::string_view text) {
   if (padding != 0) {
     uint32_t v = 0;
     for (size_t k = 0; k < 4 - padding; ++k) {
-      int x = _SEXTETS[static_cast<unsigned char>(text[i + k])];
+      int x = SEXTETS[static_cast<unsigned char>(text[i + k])];
       if (x < 0) return std::nullopt;
       v |= uint32_t(x) << (18 - 6 * k);
     }

@@ -19,6 +19,10 @@ struct Asset {
 // guides in file-name order. Built once from constant data; never changes.
 extern const std::array<Asset, 12> ASSETS;
 
+// The standard base64 alphabet: the value of each character is its index.
+inline constexpr char BASE64_ALPHABET[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // Strict base64 (RFC 4648 standard alphabet, padding required, no white space):
 // the decoded bytes, or nullopt when `text` is not strictly valid.
 std::optional<std::string> decode_base64(std::string_view text);

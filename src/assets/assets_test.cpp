@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/files.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::assets {
@@ -249,6 +249,55 @@ TEST(AgentFile, EveryQ9CommandLineUsesARealSubcommand) {
     }
   }
   EXPECT_FALSE(spans.empty());
+}
+
+// A refresh once wrote its "version 1" over the first dossier. The agent's snippet that
+// makes the run's work folder and picks the file name must skip every taken name, and
+// give each run a folder of its own; it is run as the agent's shell would run it.
+TEST(AgentFile, FreeNameSnippetNeverPicksATakenName) {
+  std::string body = front_matter(payload(AGENT)).body;
+  size_t start = body.find("```bash\nmktemp -d ");
+  ASSERT_NE(start, std::string::npos);
+  start += 8;
+  const std::string snippet = body.substr(start, body.find("```", start) - start);
+  const fs::path home = fs::temp_directory_path() / ("q9-version-" + std::to_string(::getpid()));
+  const fs::path saved = home / "Desktop/q9-reports";
+  struct Case {
+    const char* n;
+    std::vector<std::string> taken;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"1", {}, "version 1 file acme-report"},
+      {"1", {"acme-report.html"}, "version 2 file acme-report-v2"},
+      {"2", {"acme-report-v2.json"}, "version 3 file acme-report-v3"},
+      {"2", {"acme-report-v2.audit.json", "acme-report-v3.html"}, "version 4 file acme-report-v4"},
+      {"3", {"acme-report.html", "acme-report-v2.html"}, "version 3 file acme-report-v3"},
+  };
+  std::set<std::string> folders;
+  for (const Case& c : cases) {
+    fs::remove_all(home);
+    fs::create_directories(saved);
+    for (const std::string& name : c.taken) std::ofstream(saved / name) << "earlier\n";
+    std::string script = snippet;
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"<slug>", "acme"}, {"<n>", c.n}})
+      for (size_t at = script.find(from); at != std::string::npos; at = script.find(from, at))
+        script.replace(at, from.size(), to);
+    std::ofstream(home / "pick.sh") << script;
+    const std::string out = (home / "out").string();
+    std::string command =
+        "env -i HOME=" + home.string() + " /bin/bash " + (home / "pick.sh").string() + " > " + out;
+    ASSERT_EQ(std::system(command.c_str()), 0) << script;
+    std::vector<std::string> lines = lines_of(files::read_file(out));
+    ASSERT_EQ(lines.size(), 2u) << files::read_file(out);
+    EXPECT_EQ(lines[1], c.expected) << "taken: " << c.taken.size() << ", n " << c.n;
+    EXPECT_EQ(lines[0].rfind("/tmp/q9-acme-", 0), 0u) << lines[0];
+    EXPECT_TRUE(fs::is_directory(lines[0]) && folders.insert(lines[0]).second) << lines[0];
+    for (const std::string& name : c.taken) EXPECT_EQ(files::read_file(saved / name), "earlier\n");
+  }
+  for (const std::string& folder : folders) fs::remove_all(folder);
+  fs::remove_all(home);
 }
 
 TEST(CommandFile, FrontMatterIsFixedAndBindsTheAgent) {

@@ -6,19 +6,19 @@
 // The build fails (exit 1, one line on stderr) when a file is missing or is not
 // clean text (valid UTF-8, no byte-order mark, no carriage return, exactly one
 // final line feed), so a bad edit never reaches the installer.
-#include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "assets/assets.hpp"
+#include "core/atomic_write.hpp"
+#include "core/read_file.hpp"
 
 namespace {
 
-constexpr char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+using q9::assets::BASE64_ALPHABET;
 
 std::string encode_base64(std::string_view bytes) {
   std::string out;
@@ -28,73 +28,30 @@ std::string encode_base64(std::string_view bytes) {
     unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
                  (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                  static_cast<unsigned char>(bytes[i + 2]);
-    out += ALPHABET[(v >> 18) & 63];
-    out += ALPHABET[(v >> 12) & 63];
-    out += ALPHABET[(v >> 6) & 63];
-    out += ALPHABET[v & 63];
+    out += BASE64_ALPHABET[(v >> 18) & 63];
+    out += BASE64_ALPHABET[(v >> 12) & 63];
+    out += BASE64_ALPHABET[(v >> 6) & 63];
+    out += BASE64_ALPHABET[v & 63];
   }
   size_t rest = bytes.size() - i;
   if (rest == 1) {
     unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    out += ALPHABET[(v >> 18) & 63];
-    out += ALPHABET[(v >> 12) & 63];
+    out += BASE64_ALPHABET[(v >> 18) & 63];
+    out += BASE64_ALPHABET[(v >> 12) & 63];
     out += "==";
   } else if (rest == 2) {
     unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
                  (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    out += ALPHABET[(v >> 18) & 63];
-    out += ALPHABET[(v >> 12) & 63];
-    out += ALPHABET[(v >> 6) & 63];
+    out += BASE64_ALPHABET[(v >> 18) & 63];
+    out += BASE64_ALPHABET[(v >> 12) & 63];
+    out += BASE64_ALPHABET[(v >> 6) & 63];
     out += '=';
   }
   return out;
 }
 
-// Byte offset of the first invalid UTF-8 sequence, or npos. Rejects overlong
-// forms, surrogates and code points above U+10FFFF.
-size_t find_bad_utf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t len;
-    unsigned cp, min;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      cp = c & 0x1F;
-      min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      cp = c & 0x0F;
-      min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      cp = c & 0x07;
-      min = 0x10000;
-    } else
-      return i;
-    if (i + len > s.size()) return i;
-    for (size_t k = 1; k < len; ++k) {
-      auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return i;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return i;
-    i += len;
-  }
-  return std::string_view::npos;
-}
-
 std::string read_source(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error(path + ": cannot open");
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error(path + ": read failed");
-  if (size_t bad = find_bad_utf8(bytes); bad != std::string::npos)
-    throw std::runtime_error(path + ": invalid UTF-8 at byte " + std::to_string(bad));
+  const std::string bytes = q9::files::read_utf8_file(path);
   if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
     throw std::runtime_error(path + ": starts with a byte-order mark");
   if (size_t cr = bytes.find('\r'); cr != std::string::npos)
@@ -140,16 +97,8 @@ int main(int argc, char** argv) {
     }
     code << "}};\n\n}  // namespace q9::assets\n";
 
-    // Write beside the target and rename, so an interrupted build leaves no half file.
-    const std::string temp = output + ".tmp";
-    {
-      std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      out << code.str();
-      out.close();
-      if (!out) throw std::runtime_error(temp + ": write failed");
-    }
-    if (std::rename(temp.c_str(), output.c_str()) != 0)
-      throw std::runtime_error(output + ": cannot rename the generated file into place");
+    // Replaced whole, so an interrupted build leaves no half file.
+    q9::files::write_file_atomic(output, code.str());
   } catch (const std::exception& e) {
     std::cerr << "embed_assets: " << e.what() << "\n";
     return 1;

@@ -4,35 +4,15 @@
 
 #include "cli/commands.hpp"
 #include "core/json.hpp"
-#include "core/text_form.hpp"
+#include "core/quoted_text.hpp"
 #include "core/utf8.hpp"
 #include "memory/store.hpp"
 
 namespace q9::cli {
 namespace {
 
-// `s` fit for one line of a terminal: characters that would end the line, drive the
-// terminal or reorder what follows it (C0 and C1 controls, DEL, the line and paragraph
-// separators, the bidirectional embeddings, overrides and isolates) written as \n, \r, \t
-// or \uXXXX. Other text keeps its bytes.
-std::string one_line(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size();) {
-    const size_t start = i;
-    const char32_t c = utf8::decode(s, i);
-    const bool shown = c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F) && c != 0x2028 &&
-                       c != 0x2029 && !(c >= 0x202A && c <= 0x202E) &&
-                       !(c >= 0x2066 && c <= 0x2069) && !(c >= 0xD800 && c <= 0xDFFF);
-    if (shown) {
-      out.append(s, start, i - start);
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
-    } else {
-      text::append_hex_escape(out, "\\u", c, 4);
-    }
-  }
-  return out;
-}
+// The most of a recalled entity held before any of it is written.
+constexpr size_t WHOLE_OUTPUT = 64 << 20;
 
 std::string pad_right(const std::string& s, size_t width) {
   size_t n = utf8::length(s);
@@ -57,31 +37,45 @@ int64_t report_version(const std::string& digits) {
 
 }  // namespace
 
-int _cmd_memory(const Args& args, Io& io) {
+// Every line shows stored names and paths as `memory list` does, messages too: a name one
+// analyst planted must not drive another's terminal. JSON is for programs and stays as it is.
+int _cmd_memory(const Args& args, Io& io) try {
   auto store = memory::open_store();
   if (args.memory_action == "recall") {
-    // Written as the store reads the records and handed to standard output in large
-    // pieces: a large entity is never held whole, and one that fits a piece goes out whole
-    // or, when reading fails, not at all.
-    json::Writer writer(json::Encoding::Utf8, [&io](std::string_view piece) { io.out << piece; });
+    // Held until the store has read the whole entity, so that a failure midway prints
+    // nothing; only an entity past WHOLE_OUTPUT (far above real ones) streams, unheld.
+    std::string held;
+    bool streaming = false;
+    json::Writer writer(json::Encoding::Utf8, [&](std::string_view piece) {
+      if (!streaming && held.size() + piece.size() <= WHOLE_OUTPUT) {
+        held.append(piece);
+        return;
+      }
+      if (!streaming) io.out << held;
+      streaming = true;
+      held.clear();
+      io.out << piece;
+    });
     store->recall(args.entity, writer);
     writer.finish();
-    io.out << "\n";
+    io.out << held << "\n";
   } else if (args.memory_action == "init") {
     // Ready only once init returns: a store that fails prints no half line.
     const std::string where = store->init();
-    io.out << "memory store ready: " << where << "\n";
+    io.out << "memory store ready: " << text::one_line(where) << "\n";
   } else {  // list: what recall says of each entity's facts and dates, from one query
     for (const memory::EntitySummary& e : store->all_entities()) {
-      io.out << pad_right(one_line(e.stem()), 32)
+      io.out << pad_right(text::one_line(e.stem()), 32)
              << " facts=" << pad_left(std::to_string(e.fact_count), 3)
-             << "  updated=" << (e.last_updated ? one_line(*e.last_updated) : "None") << "\n";
+             << "  updated=" << (e.last_updated ? text::one_line(*e.last_updated) : "None") << "\n";
     }
   }
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(text::one_line(e.what()));
 }
 
-int _cmd_record(const Args& args, Io& io) {
+int _cmd_record(const Args& args, Io& io) try {
   using memory::RecordKind;
   const std::string section = args.section && !args.section->empty() ? *args.section : "general";
   const std::string& entity = *args.entity;
@@ -99,8 +93,10 @@ int _cmd_record(const Args& args, Io& io) {
   } else {
     result = store->record_report(entity, args.text, version);
   }
-  io.out << "recorded -> " << result << "\n";
+  io.out << "recorded -> " << text::one_line(result) << "\n";
   return 0;
+} catch (const memory::MemoryError& e) {
+  throw memory::MemoryError(text::one_line(e.what()));
 }
 
 }  // namespace q9::cli

@@ -1,8 +1,11 @@
 // q9 report DATA [--out FILE]: render a dossier from a JSON data file; with --out, write
 // it, run the gate over the same text and print one result line and the errors.
+#include <new>
+
 #include "cli/commands.hpp"
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
 #include "core/json.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "report/render.hpp"
 #include "validate/validate.hpp"
@@ -10,22 +13,20 @@
 namespace q9::cli {
 
 int _cmd_report(const Args& args, Io& io) {
-  json::Value data;
-  {
-    const files::FileView file(args.data);
-    files::check_utf8(args.data, file.bytes());
-    // The parsed record and the document each take about the data's size, more when
-    // escaped; one reservation covers both.
-    files::reserve_heap(4 * file.bytes().size());
-    data = json::parse(file.bytes(), args.data);
-    file.check_intact();
-  }
   std::string doc;
   try {
+    json::Value data;
+    {
+      const files::FileBytes file(args.data);
+      files::check_utf8(args.data, file.bytes());
+      data = json::parse(file.bytes(), args.data);
+    }
     doc = report::render(data);
   } catch (const report::RenderError& e) {
     // Only to name the data file in the diagnostic; the error still ends the command.
     throw report::RenderError(args.data + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw files::FileError(args.data + ": out of memory");
   }
 
   if (!args.out || args.out->empty()) {

@@ -1,5 +1,7 @@
 // q9 report, in process through its handler and end to end through the q9 program.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -14,8 +16,8 @@
 #include <thread>
 
 #include "cli/commands.hpp"
-#include "core/files.hpp"
 #include "core/json.hpp"
+#include "core/read_file.hpp"
 #include "report/render.hpp"
 #include "testing/support.hpp"
 #include "validate/validate.hpp"
@@ -173,7 +175,7 @@ TEST_F(ReportCommandTest, ExampleDossierPassesTheGateCleanly) {
   validate::Report gate = validate::validate_text(doc, out);
   EXPECT_EQ(gate.errors, std::vector<std::string>{});
   EXPECT_EQ(gate.warnings, std::vector<std::string>{});
-  EXPECT_EQ(gate.stats.find("sections")->as_integer().digits, "18");
+  EXPECT_EQ(gate.stats->sections, 18);
 }
 
 // The real program: exit statuses and where each output goes. Standard output goes to
@@ -226,6 +228,78 @@ TEST_F(ReportCommandTest, ProgramExitStatuses) {
   EXPECT_EQ(r.err, "q9: error: " + full.string() + ": No space left on device\n");
   EXPECT_TRUE(fs::is_character_file(null));
   EXPECT_TRUE(fs::is_character_file(full));
+}
+
+// `--out /dev/stdout >> log` appends the dossier to the log: the path is the process's own
+// standard output, written through it, never a new file renamed over the log.
+TEST_F(ReportCommandTest, OutToStandardOutputAppendedToALogKeepsTheLog) {
+  const fs::path good = file("good.json", "{}"), log = file("log", "earlier\n");
+  const std::string command = Q9_BINARY_DIR "/src/cli/q9 report '" + good.string() +
+                              "' --out /dev/stdout >> '" + log.string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read_text(log), "earlier\n" + report::render(json::Object{}) +
+                                "wrote /dev/stdout (7 KB) | gate: PASS\n");
+}
+
+// A data file of some tens of MB: its dossier takes a while to write.
+fs::path large_data(const fs::path& dir) {
+  const fs::path data = dir / "large.json";
+  write_text(data, R"({"sections": [{"id": "a", "title": "A", "body_html": ")" +
+                       std::string(64 << 20, 'x') + "\"}]}");
+  return data;
+}
+
+// A SIGTERM while the dossier is being written removes the temporary file with the process;
+// nothing is left in the folder.
+TEST_F(ReportCommandTest, SigtermDuringALargeWriteLeavesNoTemporaryFile) {
+  const fs::path data = large_data(dir_.path()), out_dir = dir_.path() / "out";
+  fs::create_directory(out_dir);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(Q9_BINARY_DIR "/src/cli/q9", "q9", "report", data.c_str(), "--out",
+            (out_dir / "o.html").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const bool writing = test::eventually([&] { return !fs::is_empty(out_dir); });
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(writing);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(fs::is_empty(out_dir));
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define Q9_SANITIZED 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define Q9_SANITIZED 1
+#endif
+
+// Memory that runs out is one line naming the file, not the name of an exception.
+TEST_F(ReportCommandTest, OutOfMemoryIsOneLineNamingTheFile) {
+#ifdef Q9_SANITIZED
+  GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
+#else
+  const fs::path data = large_data(dir_.path());
+  const fs::path err = dir_.path() / "err";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const rlimit space{160 << 20, 160 << 20};  // the data, and not much more
+    const int to = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (::setrlimit(RLIMIT_AS, &space) != 0 || to < 0 || ::dup2(to, 2) < 0) ::_exit(126);
+    ::execl(Q9_BINARY_DIR "/src/cli/q9", "q9", "report", data.c_str(), "--out",
+            (dir_.path() / "o.html").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(read_text(err), "q9: error: " + data.string() + ": out of memory\n");
+#endif
 }
 
 }  // namespace

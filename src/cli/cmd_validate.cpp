@@ -4,6 +4,20 @@
 #include "validate/validate.hpp"
 
 namespace q9::cli {
+namespace {
+
+// The statistics as the JSON output names and orders them; {} for a file not there.
+json::Object stats_json(const std::optional<validate::Stats>& stats) {
+  if (!stats) return {};
+  return {{"radius_label", stats->radius_label},
+          {"self_contained", stats->self_contained},
+          {"svg", stats->svg},
+          {"sections", stats->sections},
+          {"kb", stats->kb},
+          {"lines", stats->lines}};
+}
+
+}  // namespace
 
 int _cmd_validate(const Args& args, Io& io) {
   const validate::Report report = validate::validate_file(args.path);
@@ -14,7 +28,7 @@ int _cmd_validate(const Args& args, Io& io) {
                            {"ok", report.ok},
                            {"errors", std::move(errors)},
                            {"warnings", std::move(warnings)},
-                           {"stats", report.stats}};
+                           {"stats", stats_json(report.stats)}};
     io.out << json::write(doc, json::Encoding::Ascii) << "\n";
   } else {
     io.out << report.summary() << "\n";

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "cli/commands.hpp"
-#include "core/files.hpp"
+#include "core/file_error.hpp"
 #include "testing/support.hpp"
 
 namespace q9::cli {

@@ -3,6 +3,7 @@
 // This file holds the subcommand table and run(): parse, then call one handler.
 #include <exception>
 #include <iterator>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -95,6 +96,10 @@ int run_command(const std::vector<std::string>& argv, std::span<const Command> g
   if (!args) return status;
   try {
     return args->func(*args, io);
+  } catch (const std::bad_alloc&) {
+    io.out.flush();
+    io.err << "q9: error: out of memory\n";
+    return 1;
   } catch (const std::exception& e) {
     io.out.flush();
     io.err << "q9: error: " << e.what() << '\n';

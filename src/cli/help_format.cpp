@@ -47,7 +47,8 @@ std::string invocation(const Argument& a) {
   std::vector<std::string> parts = a.option_strings();
   if (parts.empty()) return metavar(a);
   if (a.kind == Argument::kOption) {
-    for (std::string& s : parts) s += " " + metavar(a);
+    const std::string m = metavar(a);
+    for (std::string& s : parts) s.append(1, ' ').append(m);
   }
   return join(parts, ", ");
 }

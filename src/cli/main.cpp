@@ -8,14 +8,28 @@
 #include <vector>
 
 #include "cli/commands.hpp"
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/standard_fds.hpp"
 
 int main(int argc, char** argv) {
-  q9::files::tune_heap();
+  // Before anything is opened: a store or connection must never become standard output.
+  if (const int err = q9::standard_fds::guard(); err != 0) {
+    const std::string line = std::string("q9: error: /dev/null: ") + std::strerror(err) + "\n";
+    if (!q9::standard_fds::was_closed(STDERR_FILENO))
+      [[maybe_unused]] const auto n = ::write(STDERR_FILENO, line.data(), line.size());
+    return 1;
+  }
   std::vector<std::string> args(argv + 1, argv + argc);
   // Both held until the end of the command (or some tens of kilobytes), and standard
   // output first, so that a diagnostic follows what was printed before it.
-  q9::cli::Io io{{STDOUT_FILENO, true}, {STDERR_FILENO, true}};
+  // A stream closed at start stays one that cannot be written: /dev/null only holds its place.
+  q9::cli::Io io{{q9::standard_fds::for_writing(STDOUT_FILENO), true},
+                 {q9::standard_fds::for_writing(STDERR_FILENO), true}};
+  if (const int err = q9::files::remove_temp_files_on_signals()) {
+    io.err << "q9: error: signal handlers: " << std::strerror(err) << '\n';
+    io.err.flush();
+    return 1;
+  }
   int status = q9::cli::run(args, io);
   io.out.flush();
   const int lost = io.out.error();

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "cli/help_format.hpp"
-#include "core/text_form.hpp"
+#include "core/quoted_text.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::cli {
@@ -32,23 +32,6 @@ struct Hit {
   std::string option_string;
   std::optional<std::string> explicit_arg;
 };
-
-// Arguments need not be UTF-8. In messages a byte that is not shows as \udcXX, as Python
-// shows the argument bytes it could not decode; the rest of `s` as itself.
-std::string shown(std::string_view s) {
-  const std::string escaped = utf8::escape_stray_bytes(s);
-  std::string out;
-  for (size_t i = 0; i < escaped.size();) {
-    const size_t start = i;
-    const char32_t cp = utf8::decode(escaped, i);
-    if (cp >= 0xDC80 && cp <= 0xDCFF) {
-      text::append_hex_escape(out, "\\u", cp, 4);
-    } else {
-      out.append(escaped, start, i - start);
-    }
-  }
-  return out;
-}
 
 // The quoted form of an argument in messages ('x', "it's"), stray bytes as \udcXX.
 std::string quoted(std::string_view s) { return text::quote_text(utf8::escape_stray_bytes(s)); }
@@ -137,7 +120,7 @@ class Parser {
     const Level top = top_level(grammar_);
     std::vector<std::string> extras = parse_level(top, argv);
     extras.insert(extras.end(), unrecognized_.begin(), unrecognized_.end());
-    if (!extras.empty()) fail(top, "unrecognized arguments: " + shown(join(extras, " ")));
+    if (!extras.empty()) fail(top, "unrecognized arguments: " + text::one_line(join(extras, " ")));
   }
 
  private:
@@ -189,7 +172,7 @@ class Parser {
     if (hits.size() > 1) {
       std::vector<std::string> names;
       for (const Hit& h : hits) names.push_back(h.option_string);
-      fail(lv, "ambiguous option: " + shown(s) + " could match " + join(names, ", "));
+      fail(lv, "ambiguous option: " + text::one_line(s) + " could match " + join(names, ", "));
     }
     if (hits.size() == 1) return hits.front();
     if (negative_number(s)) return std::nullopt;

@@ -39,13 +39,20 @@ bool Object::operator==(const Object& other) const { return members_ == other.me
 
 const char* kind_name(Kind kind) {
   switch (kind) {
-    case Kind::Null: return "null";
-    case Kind::Boolean: return "boolean";
-    case Kind::Integer: return "integer";
-    case Kind::Real: return "real";
-    case Kind::String: return "string";
-    case Kind::Array: return "array";
-    case Kind::Object: return "object";
+    case Kind::Null:
+      return "null";
+    case Kind::Boolean:
+      return "boolean";
+    case Kind::Integer:
+      return "integer";
+    case Kind::Real:
+      return "real";
+    case Kind::String:
+      return "string";
+    case Kind::Array:
+      return "array";
+    case Kind::Object:
+      return "object";
   }
   return "value";
 }
@@ -53,13 +60,20 @@ const char* kind_name(Kind kind) {
 bool Value::operator==(const Value& other) const {
   if (kind() != other.kind()) return false;
   switch (kind()) {
-    case Kind::Null: return true;
-    case Kind::Boolean: return as_bool() == other.as_bool();
-    case Kind::Integer: return as_integer() == other.as_integer();
-    case Kind::Real: return as_real() == other.as_real();
-    case Kind::String: return as_string() == other.as_string();
-    case Kind::Array: return as_array() == other.as_array();
-    case Kind::Object: return as_object() == other.as_object();
+    case Kind::Null:
+      return true;
+    case Kind::Boolean:
+      return as_bool() == other.as_bool();
+    case Kind::Integer:
+      return as_integer() == other.as_integer();
+    case Kind::Real:
+      return as_real() == other.as_real();
+    case Kind::String:
+      return as_string() == other.as_string();
+    case Kind::Array:
+      return as_array() == other.as_array();
+    case Kind::Object:
+      return as_object() == other.as_object();
   }
   return false;
 }

@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "core/json.hpp"
-#include "core/text_form.hpp"
+#include "core/quoted_text.hpp"
+#include "core/real_form.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::json {
@@ -194,22 +195,35 @@ void Writer::value(const Value& v) {
       }
       end();
       return;
-    case Kind::String: string(v.as_string()); return;
-    default: break;
+    case Kind::String:
+      string(v.as_string());
+      return;
+    default:
+      break;
   }
   _element();
   switch (v.kind()) {
-    case Kind::Null: _put("null"); break;
-    case Kind::Boolean: _put(v.as_bool() ? "true" : "false"); break;
-    case Kind::Integer: _put(v.as_integer().digits); break;
+    case Kind::Null:
+      _put("null");
+      break;
+    case Kind::Boolean:
+      _put(v.as_bool() ? "true" : "false");
+      break;
+    case Kind::Integer:
+      _put(v.as_integer().digits);
+      break;
     case Kind::Real: {
       const double d = v.as_real();
-      if (std::isnan(d)) _put("NaN");
-      else if (std::isinf(d)) _put(d > 0 ? "Infinity" : "-Infinity");
-      else _put(text::real_form(d));
+      if (std::isnan(d))
+        _put("NaN");
+      else if (std::isinf(d))
+        _put(d > 0 ? "Infinity" : "-Infinity");
+      else
+        _put(text::real_form(d));
       break;
     }
-    default: break;
+    default:
+      break;
   }
   _hand_over();
 }

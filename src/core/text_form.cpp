@@ -1,18 +1,8 @@
-// Text, literal and real forms of values, and the printable-character rule.
-// The rule takes its Unicode 14 properties from PCRE2 (ICU 72 and utf8proc follow
-// Unicode 15 and give other answers for code points assigned since).
-#define PCRE2_CODE_UNIT_WIDTH 8
+// The text and literal forms of values, and truthiness.
 #include "core/text_form.hpp"
 
-#include <pcre2.h>
-
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <memory>
-#include <stdexcept>
-
-#include "core/utf8.hpp"
+#include "core/quoted_text.hpp"
+#include "core/real_form.hpp"
 
 namespace q9::text {
 namespace {
@@ -51,103 +41,29 @@ void append_literal(std::string& out, const json::Value& value) {
   }
 }
 
-// Matches one code point that does not print as itself.
-class NonPrintable {
- public:
-  NonPrintable() {
-    int err = 0;
-    PCRE2_SIZE offset = 0;
-    const char* pattern = "[\\p{Cc}\\p{Cf}\\p{Cs}\\p{Co}\\p{Cn}\\p{Zl}\\p{Zp}\\p{Zs}]";
-    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
-                          PCRE2_UTF | PCRE2_UCP | PCRE2_ANCHORED, &err, &offset, nullptr);
-    if (!code_) throw std::logic_error("cannot compile the printable-character class");
-    data_ = pcre2_match_data_create_from_pattern(code_, nullptr);
-  }
-  ~NonPrintable() {
-    pcre2_match_data_free(data_);
-    pcre2_code_free(code_);
-  }
-  NonPrintable(const NonPrintable&) = delete;
-  NonPrintable& operator=(const NonPrintable&) = delete;
-
-  bool matches(char32_t cp) {
-    std::string s;
-    utf8::append(s, cp);
-    // Lone surrogates cannot be encoded as UTF-8; they are never printable.
-    if (cp >= 0xD800 && cp <= 0xDFFF) return true;
-    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0,
-                         PCRE2_NO_UTF_CHECK, data_, nullptr);
-    return rc > 0;
-  }
-
- private:
-  pcre2_code* code_ = nullptr;
-  pcre2_match_data* data_ = nullptr;
-};
-
 }  // namespace
-
-bool is_printable(char32_t cp) {
-  if (cp < 0x80) return cp >= 0x20 && cp < 0x7F;
-  if (cp > 0x10FFFF) return false;
-  thread_local NonPrintable non_printable;
-  return cp != 0x20 && !non_printable.matches(cp);
-}
-
-std::string real_form(double d) {
-  if (std::isnan(d)) return "nan";
-  if (std::isinf(d)) return d > 0 ? "inf" : "-inf";
-  // Shortest round-trip digits in scientific form, then laid out as positional or
-  // scientific text by the decimal exponent.
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
-  std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));
-  size_t e_pos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, e_pos)) {
-    if (c != '.') digits += c;
-  }
-  int exp = std::stoi(std::string(sci.substr(e_pos + 1)));
-  std::string out = std::signbit(d) ? "-" : "";
-  const int n = static_cast<int>(digits.size());
-  if (exp >= -4 && exp <= 15) {
-    if (exp >= 0) {
-      if (n <= exp + 1) {
-        out += digits;
-        out.append(static_cast<size_t>(exp + 1 - n), '0');
-        out += ".0";
-      } else {
-        out.append(digits, 0, static_cast<size_t>(exp + 1));
-        out += '.';
-        out.append(digits, static_cast<size_t>(exp + 1));
-      }
-    } else {
-      out += "0.";
-      out.append(static_cast<size_t>(-exp - 1), '0');
-      out += digits;
-    }
-  } else {
-    out += digits[0];
-    if (n > 1) {
-      out += '.';
-      out.append(digits, 1);
-    }
-    char ebuf[16];
-    std::snprintf(ebuf, sizeof ebuf, "e%c%02d", exp < 0 ? '-' : '+', exp < 0 ? -exp : exp);
-    out += ebuf;
-  }
-  return out;
-}
 
 void append_text_form(std::string& out, const json::Value& value) {
   switch (value.kind()) {
-    case json::Kind::Null: out += "None"; return;
-    case json::Kind::Boolean: out += value.as_bool() ? "True" : "False"; return;
-    case json::Kind::Integer: out += value.as_integer().digits; return;
-    case json::Kind::Real: out += real_form(value.as_real()); return;
-    case json::Kind::String: out += value.as_string(); return;
+    case json::Kind::Null:
+      out += "None";
+      return;
+    case json::Kind::Boolean:
+      out += value.as_bool() ? "True" : "False";
+      return;
+    case json::Kind::Integer:
+      out += value.as_integer().digits;
+      return;
+    case json::Kind::Real:
+      out += real_form(value.as_real());
+      return;
+    case json::Kind::String:
+      out += value.as_string();
+      return;
     case json::Kind::Array:
-    case json::Kind::Object: append_container(out, value); return;
+    case json::Kind::Object:
+      append_container(out, value);
+      return;
   }
 }
 
@@ -163,71 +79,22 @@ std::string literal_form(const json::Value& value) {
   return out;
 }
 
-std::string quote_text(std::string_view s) {
-  const bool has_single = s.find('\'') != std::string_view::npos;
-  const bool has_double = s.find('"') != std::string_view::npos;
-  const char quote = (has_single && !has_double) ? '"' : '\'';
-  std::string out;
-  out.reserve(s.size() + 2);
-  out += quote;
-  size_t i = 0;
-  while (i < s.size()) {
-    char32_t cp = utf8::decode(s, i);
-    if (cp == static_cast<char32_t>(quote) || cp == '\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp == '\t') {
-      out += "\\t";
-    } else if (cp == '\n') {
-      out += "\\n";
-    } else if (cp == '\r') {
-      out += "\\r";
-    } else if (is_printable(cp)) {
-      utf8::append(out, cp);
-    } else if (cp < 0x100) {
-      append_hex_escape(out, "\\x", cp, 2);
-    } else if (cp < 0x10000) {
-      append_hex_escape(out, "\\u", cp, 4);
-    } else {
-      append_hex_escape(out, "\\U", cp, 8);
-    }
-  }
-  out += quote;
-  return out;
-}
-
-char* put_hex_escape(char* to, std::string_view prefix, char32_t value, int digits) {
-  static constexpr char HEX[] = "0123456789abcdef";
-  for (char c : prefix) *to++ = c;
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *to++ = HEX[(value >> shift) & 0xF];
-  return to;
-}
-
-void append_hex_escape(std::string& out, std::string_view prefix, char32_t value, int digits) {
-  const size_t at = out.size();
-  out.resize(at + prefix.size() + static_cast<size_t>(digits));
-  put_hex_escape(out.data() + at, prefix, value, digits);
-}
-
-std::string list_text(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t k = 0; k < items.size(); ++k) {
-    if (k) out += ", ";
-    out += quote_text(items[k]);
-  }
-  out += ']';
-  return out;
-}
-
 bool truthy(const json::Value& value) {
   switch (value.kind()) {
-    case json::Kind::Null: return false;
-    case json::Kind::Boolean: return value.as_bool();
-    case json::Kind::Integer: return value.as_integer().digits != "0";
-    case json::Kind::Real: return value.as_real() != 0.0;
-    case json::Kind::String: return !value.as_string().empty();
-    case json::Kind::Array: return !value.as_array().empty();
-    case json::Kind::Object: return !value.as_object().empty();
+    case json::Kind::Null:
+      return false;
+    case json::Kind::Boolean:
+      return value.as_bool();
+    case json::Kind::Integer:
+      return value.as_integer().digits != "0";
+    case json::Kind::Real:
+      return value.as_real() != 0.0;
+    case json::Kind::String:
+      return !value.as_string().empty();
+    case json::Kind::Array:
+      return !value.as_array().empty();
+    case json::Kind::Object:
+      return !value.as_object().empty();
   }
   return false;
 }

@@ -6,6 +6,37 @@
 #include <cstring>
 
 namespace q9::utf8 {
+namespace {
+
+// The length of the well-formed sequence of a non-ASCII lead byte at `p` (of `n` bytes), or 0
+// when there is none; then `*subpart` is the length of its longest beginning that could
+// still have become one (at least 1), what the maximal-subpart rule replaces as a whole.
+size_t well_formed_prefix(const unsigned char* p, size_t n, size_t* subpart = nullptr) {
+  const unsigned char c = p[0];
+  size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;  // no overlong forms
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  }
+  size_t k = 1;
+  if (len > 0 && k < n && p[k] >= lo && p[k] <= hi) {
+    ++k;
+    while (k < len && k < n && (p[k] & 0xC0) == 0x80) ++k;
+  }
+  if (k == len) return len;
+  if (subpart) *subpart = k;
+  return 0;
+}
+
+}  // namespace
 
 std::optional<size_t> find_invalid(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
@@ -34,28 +65,28 @@ std::optional<size_t> find_invalid(std::string_view s) {
       ++i;
       continue;
     }
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;  // no overlong forms
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-      return i;
-    }
-    if (i + 1 >= n || p[i + 1] < lo || p[i + 1] > hi) return i;
-    for (size_t k = 2; k < len; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return i;
-    }
+    const size_t len = well_formed_prefix(p + i, n - i);
+    if (len == 0) return i;
     i += len;
   }
   return std::nullopt;
+}
+
+std::string repair(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::string out;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    const size_t good = find_invalid(bytes.substr(i)).value_or(bytes.size() - i);
+    out.append(bytes.substr(i, good));
+    i += good;
+    if (i == bytes.size()) break;
+    size_t subpart = 0;
+    well_formed_prefix(p + i, bytes.size() - i, &subpart);
+    out += "\xEF\xBF\xBD";
+    i += subpart;
+  }
+  return out;
 }
 
 char32_t decode(std::string_view s, size_t& i) {

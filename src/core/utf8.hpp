@@ -13,6 +13,11 @@ namespace q9::utf8 {
 // surrogates and values above U+10FFFF are malformed), or nullopt when all is valid.
 std::optional<size_t> find_invalid(std::string_view bytes);
 
+// `bytes` with each ill-formed part replaced by U+FFFD, by the maximal-subpart rule of
+// Unicode (and the WHATWG decoder): a truncated sequence is one U+FFFD ("E2 82 x" gives
+// U+FFFD x), a byte that cannot go on a sequence is one each ("ED A0 80" gives three).
+std::string repair(std::string_view bytes);
+
 // Decodes the code point starting at s[i] and advances i. A byte that does not start a
 // well-formed sequence yields U+DC00 + the byte and advances by one; an encoded
 // surrogate (as surrogate-escaped text carries) yields that surrogate.

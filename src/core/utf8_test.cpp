@@ -65,6 +65,21 @@ TEST(Utf8, DecodesMalformedBytesOneAtATime) {
             "\xC3\xA9\xED\xB3\xBF\xED\xB3\xAD\xED\xB2\xB3\xED\xB2\xBF");
 }
 
+// One U+FFFD per maximal subpart: a sequence cut short is one, each byte that cannot
+// continue one is one of its own.
+TEST(Utf8, RepairReplacesEachMaximalSubpart) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"a\xE2\x82x", "a\uFFFDx"},                // cut short
+      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},    // a surrogate: ED cannot take A0
+      {"\xF0\x9F\x98", "\uFFFD"},                // three of four, at the end
+      {"\xF0\x80\x80", "\uFFFD\uFFFD\uFFFD"},    // overlong: F0 cannot take 80
+      {"\xC0\xAF\xFF", "\uFFFD\uFFFD\uFFFD"},    // bytes that never start one
+      {"\xE2\x82\xAC\xE2\x82", "\u20AC\uFFFD"},  // whole, then cut short
+      {"plain \u00e9", "plain \u00e9"},
+  };
+  for (const auto& [in, out] : rows) EXPECT_EQ(repair(in), out) << in;
+}
+
 TEST(Utf8, SpaceIsPythonsWhiteSpace) {
   // The ends of each range, and neighbours and look-alikes that are not white space.
   struct {

@@ -7,7 +7,8 @@
 #include <cerrno>
 
 #include "assets/assets.hpp"
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/path_text.hpp"
 #include "install/status_line.hpp"
 
 namespace q9::install {
@@ -59,7 +60,7 @@ std::vector<std::string> write_assets(const fs::path& root) {
   return written;
 }
 
-int main(std::vector<std::string> argv, Io& io, const Limits& limits) {
+int run_installer(std::vector<std::string> argv, Io& io, const Limits& limits) {
   const bool config_only = std::find(argv.begin(), argv.end(), "--config-only") != argv.end();
   const fs::path target = config_dir();
   _say(io, "Varnook Q9 installer (q9infra " + std::string(VERSION) + ")");

@@ -40,6 +40,6 @@ std::vector<std::string> write_assets(const std::filesystem::path& root);
 
 // One run of the command over `argv` (the arguments without the program name); only an
 // exact "--config-only" means anything. Returns the exit status, 0 or 1.
-int main(std::vector<std::string> argv, Io& io, const Limits& limits = {});
+int run_installer(std::vector<std::string> argv, Io& io, const Limits& limits = {});
 
 }  // namespace q9::install

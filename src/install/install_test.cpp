@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "assets/assets.hpp"
-#include "core/files.hpp"
+#include "core/file_error.hpp"
 #include "install/status_line.hpp"
 #include "testing/support.hpp"
 

@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "core/platform.hpp"
 #include "memory/error.hpp"
 
 #ifdef Q9_LIBPQ_LINK
@@ -21,12 +20,22 @@ Q9_LIBPQ_FUNCTIONS(Q9_LIBPQ_DECLARE)
 namespace q9::memory::pq {
 namespace {
 
+#ifndef Q9_LIBPQ_LINK
+// The file name dlopen() is given, and how to install it.
+#ifdef __APPLE__
+constexpr const char* LIBPQ_NAME = "libpq.5.dylib";
+constexpr const char* LIBPQ_PACKAGE = "Homebrew: brew install libpq";
+#else
+constexpr const char* LIBPQ_NAME = "libpq.so.5";
+constexpr const char* LIBPQ_PACKAGE = "Debian: apt-get install libpq5";
+#endif
+#endif
+
 Api _load() {
   Api a{};
 #ifdef Q9_LIBPQ_LINK
 #define Q9_LIBPQ_BIND(result, name, params) a.name = &::name;
 #else
-  using platform::LIBPQ_NAME, platform::LIBPQ_PACKAGE;
   void* lib = dlopen(LIBPQ_NAME, RTLD_NOW | RTLD_LOCAL);
   if (!lib) {
     throw MemoryError(std::string("the PostgreSQL store needs the client library ") + LIBPQ_NAME +

@@ -10,13 +10,18 @@
 #include "memory/pg_store.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <optional>
+#include <random>
 #include <span>
+#include <thread>
 
 #include "memory/input.hpp"
+#include "memory/record_columns.hpp"
 
 namespace q9::memory {
 namespace {
@@ -64,12 +69,20 @@ static_assert(std::size(MIGRATIONS) == PgStore::SCHEMA_VERSION);
   "SELECT set_config('lock_timeout', '5s', true) WHERE current_setting('lock_timeout') = '0';" \
   " SELECT set_config('statement_timeout', '30s', true)"                                       \
   " WHERE current_setting('statement_timeout') = '0'"
-constexpr const char* BEGIN = "BEGIN; " Q9_LIMITS;
+// READ COMMITTED whatever the database's default: the statements are written for it, and
+// under REPEATABLE READ or SERIALIZABLE concurrent records would fail to serialize.
+constexpr const char* BEGIN = "BEGIN ISOLATION LEVEL READ COMMITTED; " Q9_LIMITS;
 // One implicit transaction: the limits, then the schema version.
 constexpr const char* SCHEMA_VERSION_NOW =
     Q9_LIMITS "; SELECT coalesce(max(version), 0) FROM q9_schema";
 #undef Q9_LIMITS
 constexpr const char* CONNECT_TIMEOUT = "10";
+// A transaction that failed to serialize or was chosen to break a deadlock is retried up to
+// five times, each after a short random pause.
+constexpr int ATTEMPTS = 1 + 5;
+// Recall reads an entity whole before handing any of it on, so that a reader that is slow
+// to take the output never holds the statement open; past this many bytes it streams.
+constexpr size_t WHOLE_ANSWER = 64 << 20;
 
 void _quiet(void*, const char*) {}
 
@@ -249,6 +262,7 @@ void PgStore::_stream(const char* sql, std::initializer_list<std::string_view> p
     const Result r(*this, raw);
     if (!error.empty() || thrown) continue;
     if (!r.ok()) {
+      failed_state_ = r.state();
       error = r.error();
       if (error.empty()) error = "unknown error";
       continue;
@@ -314,24 +328,37 @@ void PgStore::open(bool) {
 
 PgStore::Result PgStore::_exec(const char* sql, std::initializer_list<std::string_view> params) {
   Result r = _run(sql, params);
-  if (!r.ok()) _fail(r.error());
+  if (!r.ok()) {
+    failed_state_ = r.state();
+    _fail(r.error());
+  }
   return r;
 }
 
-// Runs `body` inside BEGIN ... COMMIT, rolling back when it throws.
+// Runs `body` inside BEGIN ... COMMIT, rolling back when it throws, and again when the
+// server ended it to serialize it or to break a deadlock.
 template <typename F>
 auto PgStore::_transaction(F&& body) {
-  if (Result r(*this, pq_.PQexec(conn_.get(), BEGIN)); !r.ok()) {
-    _run("ROLLBACK");
-    _fail(r.error());
-  }
-  try {
-    auto result = body();
-    _exec("COMMIT");
-    return result;
-  } catch (...) {
-    _run("ROLLBACK");
-    throw;
+  std::minstd_rand pause(std::random_device{}());
+  for (int attempt = 1;; ++attempt) {
+    failed_state_.clear();
+    try {
+      if (Result r(*this, pq_.PQexec(conn_.get(), BEGIN)); !r.ok()) {
+        failed_state_ = r.state();
+        _run("ROLLBACK");
+        _fail(r.error());
+      }
+      auto result = body();
+      _exec("COMMIT");
+      return result;
+    } catch (const MemoryError&) {
+      _run("ROLLBACK");
+      if (attempt == ATTEMPTS || (failed_state_ != "40001" && failed_state_ != "40P01")) throw;
+    } catch (...) {
+      _run("ROLLBACK");
+      throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10 + pause() % 90));
   }
 }
 
@@ -377,9 +404,22 @@ bool PgStore::load(const std::string& key, const std::function<void(const Head&)
                    const std::function<void(const RowView&)>& each) {
   // One statement, so one snapshot, in the order recall prints: every row carries the head
   // (a window over all the entity's records), and facts go by the first id of their
-  // section. An entity without records is one row of NULL records.
-  return _transaction([&] {
-    bool found = false;
+  // section. An entity without records is one row of NULL records. The rows are held until
+  // the transaction ends, up to WHOLE_ANSWER bytes: the time limit then covers the server's
+  // work only, and a failure leaves nothing handed on.
+  std::optional<Head> found;
+  std::vector<Row> held;
+  size_t held_bytes = 0;
+  bool streaming = false;
+  auto hand_on_held = [&] {
+    if (found) head(*found);
+    for (const Row& r : held) each({r.kind, r.subject, r.body, r.source, r.date, r.version, r.recorded});
+    held.clear();
+  };
+  _transaction([&] {
+    found.reset();
+    held.clear();
+    held_bytes = 0;
     _stream(
         "SELECT e.name, count(*) FILTER (WHERE r.kind = $2) OVER (),"
         " coalesce(max(r.fact_date COLLATE \"C\") OVER (), ''), " Q9_RECORD_COLUMNS
@@ -391,15 +431,27 @@ bool PgStore::load(const std::string& key, const std::function<void(const Head&)
         {key, word(RecordKind::Fact), word(RecordKind::Negative), word(RecordKind::Contradiction),
          word(RecordKind::Report)},
         [&](const Result& r, int i) {
-          if (!found) head({r.text(i, 0), r.integer(i, 1), r.text(i, 2)});
-          found = true;
+          if (!found) found = Head{r.text(i, 0), r.integer(i, 1), r.text(i, 2)};
           if (r.null(i, 3)) return;
-          const RowView row = RowView::read([&](int c) { return r.view(i, c + 3); },
-                                            [&](int c) { return r.integer(i, c + 3); });
-          if (row.kind) each(row);
+          const RowView row = column::read<RowView>([&](int c) { return r.view(i, c + 3); },
+                                                    [&](int c) { return r.integer(i, c + 3); });
+          if (!row.kind) return;
+          if (streaming) return each(row);
+          held.push_back({row.kind, std::string(row.subject), std::string(row.body),
+                          std::string(row.source), std::string(row.date), row.version,
+                          std::string(row.recorded)});
+          held_bytes += row.subject.size() + row.body.size() + row.source.size() + 64;
+          if (held_bytes > WHOLE_ANSWER) {
+            streaming = true;  // from here on a failure is seen midway, as it always was
+            hand_on_held();
+            found.reset();
+          }
         });
-    return found;
+    return 0;
   });
+  const bool any = found || streaming;
+  hand_on_held();
+  return any;
 }
 
 Store::Counts PgStore::count() {

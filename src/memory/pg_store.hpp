@@ -59,6 +59,7 @@ class PgStore : public Store {
   const pq::Api& pq_;
   PgSettings settings_;
   std::string location_;
+  std::string failed_state_;                         // SQLSTATE of the statement that failed last
   std::vector<std::string> secrets_;                 // never printed: replaced in every message
   std::unique_ptr<PGconn, void (*)(PGconn*)> conn_;  // closed with pq_.PQfinish
 };

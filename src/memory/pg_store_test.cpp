@@ -20,6 +20,7 @@ struct pg_result {
   int status;
   std::vector<std::vector<std::string>> rows;
   std::string error = "";
+  std::string state = "";  // SQLSTATE
 };
 
 namespace q9::memory {
@@ -92,7 +93,10 @@ pq::Api fake() {
   };
   a.PQresultStatus = [](const PGresult* r) { return r->status; };
   a.PQresultErrorMessage = [](const PGresult* r) { return const_cast<char*>(r->error.c_str()); };
-  a.PQresultErrorField = [](const PGresult*, int) -> char* { return nullptr; };
+  a.PQresultErrorField = [](const PGresult* r, int field) -> char* {
+    return field == pq::PG_DIAG_SQLSTATE && !r->state.empty() ? const_cast<char*>(r->state.c_str())
+                                                               : nullptr;
+  };
   a.PQntuples = [](const PGresult* r) { return static_cast<int>(r->rows.size()); };
   a.PQgetvalue = [](const PGresult* r, int i, int c) {
     return const_cast<char*>(r->rows[i][c].c_str());
@@ -224,6 +228,45 @@ TEST_F(PgStoreTest, RecallStreamsKnownRecordsAndFailsMidwayWithAnError) {
             "memory store postgresql://db.example:5432/research: canceling statement due to "
             "statement timeout");
   EXPECT_TRUE(server.sent.empty());
+  // Nothing of an entity is handed on before the whole of it has been read.
+  struct Probe : PgStore {
+    using PgStore::Head, PgStore::RowView, PgStore::load, PgStore::PgStore;
+  } probe({.uri = "postgresql://"}, FAKE);
+  int handed = 0;
+  probe.all_entities();  // connects
+  EXPECT_THROW(probe.load("acme", [&](auto&) { ++handed; }, [&](auto&) { ++handed; }), MemoryError);
+  EXPECT_EQ(handed, 0);
+}
+
+// A database that has no schema yet, then has schema 1 once the lock is held: only the
+// upgrade runs. A record that fails to serialize is tried again in a new transaction, each
+// READ COMMITTED; a key whose md5 is another key's is refused.
+TEST_F(PgStoreTest, FirstUseUpgradesUnderTheLockAndRetriesSerializationFailures) {
+  server.uri = {option(nullptr, nullptr)};
+  std::string sent;  // each statement's first 30 characters
+  int entities = 0;
+  server.answer = [&](std::string_view sql) {
+    sent += std::string(sql.substr(0, 30)) + "|";
+    auto has = [&](std::string_view part) { return sql.find(part) != sql.npos; };
+    if (has("set_config") && has("FROM q9_schema")) return pg_result{7, {}, "no q9_schema", "42P01"};
+    if (has("to_regclass")) return pg_result{pq::PGRES_TUPLES_OK, {{"t"}}};
+    if (has("FROM q9_schema")) return pg_result{pq::PGRES_TUPLES_OK, {{"1"}}};
+    if (!has("INSERT INTO q9_entities")) return pg_result{pq::PGRES_COMMAND_OK, {}};
+    if (++entities == 1) return pg_result{7, {}, "could not serialize access", "40001"};
+    return pg_result{pq::PGRES_TUPLES_OK, {{"7", "Acme", entities == 2 ? "t" : "f"}}};
+  };
+  PgStore store({.uri = "postgresql://"}, FAKE);
+  EXPECT_EQ(store.record_fact("Acme", "general", "c", "s", "2024-01-01"),
+            "fact for Acme [general] (2024-01-01)");
+  const std::string begin = "BEGIN ISOLATION LEVEL READ COM|", add = "INSERT INTO q9_entities (key, |";
+  EXPECT_EQ(sent.substr(sent.find(begin)),
+            begin + "SELECT pg_advisory_xact_lock(7|SELECT to_regclass('q9_schema'|SELECT "
+            "coalesce(max(version), |ALTER TABLE q9_entities DROP C|CREATE UNIQUE INDEX "
+            "q9_entitie|UPDATE q9_schema SET version =|COMMIT|" + begin + add + "ROLLBACK|" +
+            begin + add + "INSERT INTO q9_records (entity|COMMIT|");
+  EXPECT_EQ(test::message_of<MemoryError>([&] { store.record_negative("Acme", "n"); }),
+            "memory store postgresql://db.example:5432/research: the key of Acme has the md5 of "
+            "another entity's key");
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 // database is built complete (WAL mode, schema) under a private name and linked into place,
 // because the switch of a shared new file to WAL fails with "database is locked" whatever
 // the busy timeout. A store that needs an upgrade, or whose WAL had to be recovered after a
-// writer died, is checked for damage first; one this user may only read is opened read-only.
+// writer died, is checked for damage first; one this user may only read is opened read-only,
+// and side files left by a user who may not write are removed once nobody has it open.
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -21,10 +23,13 @@
 #include <map>
 #include <random>
 #include <system_error>
+#include <thread>
 
-#include "core/files.hpp"
+#include "core/rename_no_replace.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
+#include "memory/record_columns.hpp"
+#include "memory/windows_1252.hpp"
 
 namespace q9::memory {
 namespace fs = std::filesystem;
@@ -37,6 +42,12 @@ void _log(void*, int code, const char*) {
   if (code == SQLITE_NOTICE_RECOVER_WAL) recovered_wal = true;
 }
 [[maybe_unused]] const int LOG_SET = sqlite3_config(SQLITE_CONFIG_LOG, _log, nullptr);
+
+// How long a connection waits for a lock, and a reader for side files that come and go.
+constexpr int BUSY_MS = 10000;
+// The primary result code of the last failure thrown as MemoryError: by the time it is
+// caught, a rollback or a finalised statement has replaced the connection's own.
+int last_error = SQLITE_OK;
 
 // Temporary stores of a first use killed before it finished; one that lives this long is not
 // being built any more.
@@ -77,6 +88,7 @@ class Stmt {
 
  private:
   [[noreturn]] void fail() {
+    last_error = sqlite3_errcode(db_);
     throw MemoryError("memory store " + path_.string() + ": " + sqlite3_errmsg(db_));
   }
   Stmt& check(int rc) {
@@ -90,7 +102,8 @@ class Stmt {
 
 void exec(sqlite3* db, const fs::path& path, const char* sql) {
   char* err = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+  if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err); rc != SQLITE_OK) {
+    last_error = rc & 0xff;
     std::string msg = err ? err : sqlite3_errmsg(db);
     sqlite3_free(err);
     throw MemoryError("memory store " + path.string() + ": " + msg);
@@ -120,22 +133,11 @@ class Transaction {
   bool open_ = true;
 };
 
-// `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
-std::string _repaired(const std::string& text) {
-  if (!utf8::find_invalid(text)) return text;
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    const char32_t c = utf8::decode(text, i);
-    utf8::append(out, c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c);
-  }
-  return out;
-}
-
-// A display name that gives a key: bytes that are not UTF-8 become U+FFFD, and a name that
-// is blank once normalised (zero-width characters only, say) is spelled out as code points.
-// Older stores took both.
+// A display name that gives a key: text that is not UTF-8 is read as windows-1252, and a
+// name that is blank once normalised (zero-width characters only, say) is spelled out as
+// code points. Older stores took both.
 std::string _keyable_name(const std::string& name) {
-  const std::string out = _repaired(name);
+  const std::string out = as_utf8(name);
   try {
     entity_key(out);
     return out;
@@ -207,8 +209,9 @@ void _rekey(sqlite3* db, const fs::path& path) {
   }
 }
 
-// 3 -> 4: text that is not UTF-8 becomes U+FFFD in every column, as 2 -> 3 did for names
-// only, so that every recall is JSON. A record whose repaired form is there already goes.
+// 3 -> 4: text that is not UTF-8 is read as windows-1252 in every column, as 2 -> 3 did for
+// names only, so that every recall is JSON. A record whose repaired form is there already
+// goes. (Upgrades before this one made such bytes U+FFFD; what they merged stays merged.)
 void _repair_text(sqlite3* db, const fs::path& path) {
   constexpr int N = 6;
   std::vector<std::pair<int64_t, std::array<std::string, N>>> broken;
@@ -231,7 +234,7 @@ void _repair_text(sqlite3* db, const fs::path& path) {
   Stmt drop(db, path, "DELETE FROM records WHERE id = ?1");
   for (const auto& [id, cols] : broken) {
     fix.bind(1, id);
-    for (int c = 0; c < N; ++c) fix.bind(c + 2, _repaired(cols[c]));
+    for (int c = 0; c < N; ++c) fix.bind(c + 2, as_utf8(cols[c]));
     fix.step();
     fix.reset();
     if (sqlite3_changes(db) == 0) {
@@ -248,7 +251,7 @@ void _repair_text(sqlite3* db, const fs::path& path) {
   }
   Stmt rename(db, path, "UPDATE entities SET name = ?2 WHERE id = ?1");
   for (const auto& [id, name] : names) {
-    rename.bind(1, id).bind(2, _repaired(name)).step();
+    rename.bind(1, id).bind(2, as_utf8(name)).step();
     rename.reset();
   }
 }
@@ -307,6 +310,16 @@ int _version(sqlite3* db, const fs::path& path) {
   return s.integer(0) == 0 ? 0 : s.integer(1) == 0 ? 1 : 2;
 }
 
+// `text` as one word for a POSIX shell: as it is when that is safe, else in single quotes.
+std::string _shell_word(const std::string& text) {
+  if (!text.empty() && text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                              "0123456789/._-+@%:,=") == std::string::npos)
+    return text;
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 // Throws when SQLite's quick check finds the file damaged, saying how to save what it holds.
 void _check_intact(sqlite3* db, const fs::path& path) {
   sqlite3_stmt* s = nullptr;
@@ -329,10 +342,25 @@ void _check_intact(sqlite3* db, const fs::path& path) {
   const std::string header = "*** in database main ***\n";
   if (problem.starts_with(header)) problem.erase(0, header.size());
   for (char& c : problem) c = c == '\n' ? ' ' : c;
-  const std::string p = path.string();
-  throw MemoryError("memory store " + p + " is damaged (" + problem +
-                    "); recover what it holds with: sqlite3 " + p + " .recover | sqlite3 " + p +
-                    ".recovered, then move " + p + ".recovered into its place");
+  // .dump, not .recover: Debian's sqlite3 cannot run .recover even on a healthy file and
+  // still exits 0. A dump that met damage ends with ROLLBACK, which would undo everything
+  // it saved, so it is turned into COMMIT. The original stays until the copy is checked.
+  const std::string p = _shell_word(path.string()), saved = _shell_word(path.string() + ".rescued");
+  throw MemoryError("memory store " + path.string() + " is damaged (" + problem +
+                    "); save what it holds beside it with: sqlite3 " + p +
+                    " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + saved +
+                    ", check that sqlite3 " + saved +
+                    " 'SELECT count(*) FROM records' counts its records, then mv " + p + " " +
+                    _shell_word(path.string() + ".damaged") + " && mv " + saved + " " + p);
+}
+
+// Refuses a file at the store's path that holds no store (an empty file, say, or another
+// program's database): taking it as a new store would hide that the store was lost.
+void _check_is_store(sqlite3* db, const fs::path& path) {
+  if (_version(db, path) != 0) return;
+  throw MemoryError("memory store " + path.string() +
+                    " holds no memory store (it is empty or another program's database); move "
+                    "it away and q9 starts a new store");
 }
 
 // Brings the schema up to date in one write transaction; a store another process has
@@ -354,19 +382,22 @@ void _migrate(sqlite3* db, const fs::path& path) {
 }
 
 // Opens `file` (an SQLite file name or file: URI) and sets up the connection; the busy
-// timeout must come first, since the pragmas after it take locks. Messages name `path`.
-SqliteDb _connect(const std::string& file, int flags, const fs::path& path) {
+// timeout must come first, since the pragmas after it take locks. With `existing`, a file
+// that holds no store is refused before a pragma changes it. Messages name `path`.
+SqliteDb _connect(const std::string& file, int flags, const fs::path& path, bool existing = false) {
   sqlite3* raw = nullptr;
   // One thread uses a connection: SQLite need not lock each call.
   const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteDb db(raw, sqlite3_close);  // a failed open leaves a handle to close too
   if (rc != SQLITE_OK) {
+    last_error = rc & 0xff;
     std::string msg = db ? sqlite3_errmsg(raw) : "out of memory";
     if (const int e = db ? sqlite3_system_errno(raw) : 0)
       msg += std::string(" (") + std::strerror(e) + ")";
     throw MemoryError("memory store " + path.string() + ": " + msg);
   }
-  sqlite3_busy_timeout(raw, 10000);
+  sqlite3_busy_timeout(raw, BUSY_MS);
+  if (existing) _check_is_store(raw, path);
   if (flags & SQLITE_OPEN_READWRITE) {
     exec(raw, path, "PRAGMA journal_mode=WAL");
     exec(raw, path, "PRAGMA synchronous=NORMAL");
@@ -392,6 +423,27 @@ void _remove_stale(const fs::path& dir) {
 SqliteStore::SqliteStore(const fs::path& dir)
     : dir_(dir), path_(dir / "memory.db"), db_(nullptr, sqlite3_close) {}
 
+// Runs `body` until it succeeds, for a reader who may not write the store: while a writer
+// opens, checkpoints or closes, the side files a reader depends on come and go, which SQLite
+// reports as a store it cannot open or write. Gives up after the busy timeout.
+template <typename F>
+auto SqliteStore::_retrying(F&& body, const bool& handed_on) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BUSY_MS);
+  std::minstd_rand pause(static_cast<unsigned>(::getpid()));
+  for (bool again = false;; again = true) {
+    last_error = SQLITE_OK;  // a failure with no SQLite error behind it is not retried
+    try {
+      if (again) _open_read_only();
+      return body();
+    } catch (const MemoryError&) {
+      const bool passing = last_error == SQLITE_READONLY || last_error == SQLITE_CANTOPEN ||
+                           last_error == SQLITE_BUSY || last_error == SQLITE_PROTOCOL;
+      if (!read_only_ || !passing || handed_on || std::chrono::steady_clock::now() > until) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + pause() % 20));
+  }
+}
+
 // Where a new store is made: memory.db, or the file that a dangling symbolic link there
 // names when its folder exists (a link into a synced folder, say).
 fs::path SqliteStore::_creation_target() const {
@@ -414,8 +466,20 @@ void SqliteStore::_create(const fs::path& at) {
   std::random_device rd;
   const fs::path tmp =
       at.parent_path() / (NEW_PREFIX + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+  // Made here, not by SQLite, whose error for a folder this user may not write names a
+  // missing file. In a folder shared through a setgid group, the store is the group's too.
+  const int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw MemoryError("cannot create memory store " + path_.string() + " in " +
+                      at.parent_path().string() + ": " + std::strerror(errno));
+  }
+  struct stat folder {}, file {};
+  if (::stat(at.parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) &&
+      (folder.st_mode & S_IWGRP) && ::fstat(fd, &file) == 0)
+    ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
+  ::close(fd);
   try {
-    SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, path_);
+    SqliteDb db = _connect(tmp, SQLITE_OPEN_READWRITE, path_);
     _migrate(db.get(), path_);
     if (sqlite3_close(db.get()) != SQLITE_OK) {
       throw MemoryError("memory store " + path_.string() + ": cannot close");
@@ -439,34 +503,98 @@ void SqliteStore::_create(const fs::path& at) {
 }
 
 void SqliteStore::open(bool write) {
+  db_.reset();  // before anything below takes or drops a lock on the file
+  read_only_ = false;
   std::error_code ec;
   fs::create_directories(dir_, ec);
   if (ec) {
     throw MemoryError("cannot create memory store folder " + dir_.string() + ": " + ec.message());
   }
   if (!fs::exists(path_, ec)) _create(_creation_target());
-  const fs::path folder = fs::canonical(path_, ec).parent_path();
-  if (!write && !ec &&
-      (::access(path_.c_str(), W_OK) != 0 || ::access(folder.c_str(), W_OK) != 0)) {
-    _open_read_only();
-    return;
+  const fs::path real = fs::canonical(path_, ec), folder = real.parent_path();
+  if (!ec) {
+    const Access a = _access(real);
+    if (!write && !a.writable) {
+      read_only_ = true;
+      _retrying([&] { _open_read_only(); });
+      return;
+    }
+    if (write && !a.writable) throw MemoryError("memory store " + path_.string() + a.why);
   }
   recovered_wal = false;
-  db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_);
+  db_ = _connect(path_, SQLITE_OPEN_READWRITE, path_, true);
   _migrate(db_.get(), path_);
   if (recovered_wal) _check_intact(db_.get(), path_);
   if (!ec) _remove_stale(folder);
+}
+
+// Whether this user may write the store (`real`: where its links lead, as SQLite names the
+// side files after it): the file, its side files, and the folder where SQLite makes side
+// files that are missing. Side files another user left that this one
+// cannot write are removed first when they are safe to remove (_clear_side_files).
+SqliteStore::Access SqliteStore::_access(const fs::path& real) const {
+  const fs::path folder = real.parent_path();
+  const std::string p = real.string(), wal = p + "-wal", shm = p + "-shm";
+  if (::access(p.c_str(), W_OK) != 0)
+    return {false, ": this user may not write it (" + std::string(std::strerror(errno)) + ")"};
+  const bool folder_ok = ::access(folder.c_str(), W_OK) == 0;
+  auto unwritable = [](const std::string& f) { return ::access(f.c_str(), W_OK) != 0 && errno != ENOENT; };
+  if (folder_ok && (unwritable(wal) || unwritable(shm))) _clear_side_files(p);
+  for (const std::string& side : {wal, shm}) {
+    if (::access(side.c_str(), W_OK) == 0) continue;
+    if (errno != ENOENT) {
+      return {false, ": this user may not write " + side + " (" + std::strerror(errno) +
+                         "), which another user's q9 is using"};
+    }
+    if (!folder_ok) {
+      return {false, ": this user may not write its folder " + folder.string() +
+                         " (Permission denied), where SQLite keeps " + side};
+    }
+  }
+  return {true, ""};
+}
+
+// Removes the side files a user who may not write the store left (SQLite makes them even for
+// a reader in a folder it may write) when no other process has the store open and the -wal
+// holds no transactions. A lock on SQLite's pending byte keeps new connections out meanwhile.
+void SqliteStore::_clear_side_files(const std::string& p) const {
+  const std::string wal = p + "-wal", shm = p + "-shm";
+  const int db = ::open(p.c_str(), O_RDWR | O_CLOEXEC);
+  if (db < 0) return;
+  auto in_use = [](int fd) {  // F_GETLK sees the locks of other processes only
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    return fd >= 0 && (::fcntl(fd, F_GETLK, &l) != 0 || l.l_type != F_UNLCK);
+  };
+  struct flock pending {};
+  pending.l_type = F_WRLCK;
+  pending.l_whence = SEEK_SET;
+  pending.l_start = 0x40000000;  // SQLite's PENDING_BYTE
+  pending.l_len = 1;
+  std::error_code ec;
+  const auto wal_size = fs::exists(wal, ec) ? fs::file_size(wal, ec) : 0;
+  if (::fcntl(db, F_SETLK, &pending) == 0 && !ec && wal_size <= 32 && !in_use(db)) {
+    const int s = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC);
+    if (!in_use(s)) {
+      ::unlink(wal.c_str());
+      ::unlink(shm.c_str());
+    }
+    if (s >= 0) ::close(s);
+  }
+  ::close(db);  // drops the lock; no connection of this process has the file open
 }
 
 // A WAL store needs its -shm file, which a folder this user may not write cannot give
 // unless a writer left it there; without one (and the -wal file that would say someone
 // writes) the file is read as immutable.
 void SqliteStore::_open_read_only() {
+  db_.reset();
   std::error_code ec;
-  const bool wal = fs::exists(path_.string() + "-wal", ec);
-  db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_)
+  const bool wal = fs::exists(fs::canonical(path_, ec).string() + "-wal", ec);
+  db_ = wal ? _connect(path_, SQLITE_OPEN_READONLY, path_, true)
             : _connect("file:" + percent_encode(path_.string(), "/") + "?immutable=1",
-                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_);
+                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path_, true);
   if (const int v = _version(db_.get(), path_); v != SCHEMA_VERSION) {
     throw MemoryError("memory store " + path_.string() + " has schema version " +
                       std::to_string(v) + " and needs an upgrade to " +
@@ -485,8 +613,11 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
   Stmt ins(db, path_,
            "INSERT OR IGNORE INTO records (entity_id, " Q9_RECORD_COLUMNS
            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-  ins.bind(1, find.integer(0)).bind(2, word(*r.kind)).bind(3, r.subject).bind(4, r.body);
-  ins.bind(5, r.source).bind(6, r.date).bind(7, r.version).bind(8, r.recorded).step();
+  constexpr int AT = 2;  // the first column's parameter
+  ins.bind(1, find.integer(0)).bind(AT + column::kind, word(*r.kind));
+  ins.bind(AT + column::section, r.subject).bind(AT + column::text, r.body);
+  ins.bind(AT + column::source, r.source).bind(AT + column::fact_date, r.date);
+  ins.bind(AT + column::version, r.version).bind(AT + column::recorded_at, r.recorded).step();
   Added added{find.text(1), sqlite3_changes(db) > 0};
   t.commit();
   return added;
@@ -494,6 +625,12 @@ Store::Added SqliteStore::insert(const std::string& key, const std::string& name
 
 bool SqliteStore::load(const std::string& key, const std::function<void(const Head&)>& head,
                        const std::function<void(const RowView&)>& each) {
+  bool handed_on = false;  // once something is, a failure cannot be tried again
+  return _retrying([&] { return _load(key, head, each, handed_on); }, handed_on);
+}
+
+bool SqliteStore::_load(const std::string& key, const std::function<void(const Head&)>& head,
+                        const std::function<void(const RowView&)>& each, bool& handed_on) {
   sqlite3* db = db_.get();
   Transaction t(db, path_, "BEGIN");  // one snapshot
   Stmt find(db, path_,
@@ -512,11 +649,12 @@ bool SqliteStore::load(const std::string& key, const std::function<void(const He
     order.push_back(sections.text(0));
     h.facts += sections.integer(1);
   }
+  handed_on = true;
   head(h);
   auto hand_on = [&](Stmt& rows) {
     while (rows.step()) {
-      each(RowView::read([&](int c) { return rows.view(c); },
-                         [&](int c) { return rows.integer(c); }));
+      each(column::read<RowView>([&](int c) { return rows.view(c); },
+                                 [&](int c) { return rows.integer(c); }));
     }
     rows.reset();
   };
@@ -539,24 +677,28 @@ bool SqliteStore::load(const std::string& key, const std::function<void(const He
 }
 
 Store::Counts SqliteStore::count() {
-  Stmt s(db_.get(), path_,
-         "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
-  s.step();
-  return {s.integer(0), s.integer(1)};
+  return _retrying([&] {
+    Stmt s(db_.get(), path_,
+           "SELECT (SELECT count(*) FROM entities), (SELECT count(*) FROM records)");
+    s.step();
+    return Counts{s.integer(0), s.integer(1)};
+  });
 }
 
 std::vector<EntitySummary> SqliteStore::list() {
-  std::vector<EntitySummary> out;
-  Stmt s(db_.get(), path_,
-         "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = ?1),"
-         " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
-         " FROM entities e ORDER BY e.key");
-  s.bind(1, word(RecordKind::Fact));
-  while (s.step()) {
-    EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
-    if (e.last_updated->empty()) e.last_updated.reset();
-  }
-  return out;
+  return _retrying([&] {
+    std::vector<EntitySummary> out;
+    Stmt s(db_.get(), path_,
+           "SELECT e.name, (SELECT count(*) FROM records WHERE entity_id = e.id AND kind = ?1),"
+           " (SELECT max(fact_date) FROM records WHERE entity_id = e.id)"
+           " FROM entities e ORDER BY e.key");
+    s.bind(1, word(RecordKind::Fact));
+    while (s.step()) {
+      EntitySummary& e = out.emplace_back(EntitySummary{s.text(0), s.integer(1), s.text(2)});
+      if (e.last_updated->empty()) e.last_updated.reset();
+    }
+    return out;
+  });
 }
 
 }  // namespace q9::memory

@@ -31,11 +31,22 @@ class SqliteStore : public Store {
   std::vector<EntitySummary> list() override;
 
  private:
+  struct Access {
+    bool writable;
+    std::string why;  // when not: ": this user may not write ...", to follow the store's path
+  };
+  Access _access(const std::filesystem::path& real) const;
+  void _clear_side_files(const std::string& real) const;
+  template <typename F>
+  auto _retrying(F&& body, const bool& handed_on = false);
+  bool _load(const std::string& key, const std::function<void(const Head&)>& head,
+             const std::function<void(const RowView&)>& each, bool& handed_on);
   std::filesystem::path _creation_target() const;
   void _create(const std::filesystem::path& at);
   void _open_read_only();
   std::filesystem::path dir_, path_;
   SqliteDb db_;
+  bool read_only_ = false;  // opened by a user who may not write it
 };
 
 }  // namespace q9::memory

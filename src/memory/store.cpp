@@ -4,7 +4,9 @@
 
 #include <iterator>
 
+#include "core/utf8.hpp"
 #include "memory/input.hpp"
+#include "memory/windows_1252.hpp"
 
 namespace q9::memory {
 
@@ -86,9 +88,11 @@ void Store::recall(const std::optional<std::string>& entity, json::Writer& out) 
   }
   const std::string key = entity_key(*entity);
   _ready(false);
+  // A store may hold bytes that are not UTF-8 (written by an older q9 or another program):
+  // recall stays JSON, reading them as an upgrade would.
   auto field = [&out](std::string_view name, std::string_view text) {
     out.key(name);
-    out.string(text);
+    utf8::find_invalid(text) ? out.string(as_utf8(text)) : out.string(text);
   };
   auto head = [&](const Head& h) {
     out.begin_object();
@@ -154,6 +158,14 @@ void Store::recall(const std::optional<std::string>& entity, json::Writer& out) 
   if (!found) head({*entity, 0, ""});
   open_list(ALL);
   out.end();
+}
+
+void Store::read(std::string_view entity, const std::function<void(const Record&)>& each) {
+  const std::string key = entity_key(entity);
+  _ready(false);
+  load(key, [](const Head&) {}, [&](const RowView& r) {
+    each({*r.kind, r.subject, r.body, r.source, r.date});
+  });
 }
 
 std::vector<EntitySummary> Store::all_entities() {

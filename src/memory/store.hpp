@@ -17,10 +17,6 @@
 #include "memory/error.hpp"
 #include "memory/record_kind.hpp"
 
-// The stored columns of a record, in the order of Store::Row's members, for the backends'
-// statements. Their names are those of the stored tables, whatever a member is called.
-#define Q9_RECORD_COLUMNS "kind, section, text, source, fact_date, version, recorded_at"
-
 namespace q9::memory {
 
 // One entity as `q9 memory list` shows it: what recall would say of its facts and dates.
@@ -63,6 +59,15 @@ class Store {
   // one query.
   std::vector<EntitySummary> all_entities();
 
+  // One record of an entity as read(): views valid during the call it is handed to.
+  struct Record {
+    RecordKind kind;
+    std::string_view section, text, source, date;  // a contradiction's topic is its section
+  };
+  // Hands each record of `entity` to `each`, in recall's order, reading the store only (as
+  // recall does); nothing for an entity the store does not know.
+  void read(std::string_view entity, const std::function<void(const Record&)>& each);
+
   // Where records get their times from: today's date and the time of recording.
   using Clock = std::function<std::time_t()>;
   void set_clock(Clock clock) { clock_ = std::move(clock); }
@@ -70,8 +75,8 @@ class Store {
  protected:
   Store() = default;
 
-  // One stored record, its members in the order of Q9_RECORD_COLUMNS: a Row owns its text,
-  // a RowView looks at a row a backend has just read.
+  // One stored record (its columns: record_columns.hpp): a Row owns its text, a RowView
+  // looks at a row a backend has just read.
   template <typename Text>
   struct BasicRow {
     std::optional<RecordKind> kind{};  // nothing for a word this q9 does not know
@@ -81,12 +86,6 @@ class Store {
     Text date{};                       // fact_date: the day the record speaks of
     int64_t version = 0;               // a report's version
     Text recorded{};                   // recorded_at: the UTC time it was recorded
-
-    // The row a statement selected Q9_RECORD_COLUMNS into: text(i) and integer(i) give
-    // the i-th of those columns.
-    static BasicRow read(const auto& text, const auto& integer) {
-      return {record_kind(text(0)), text(1), text(2), text(3), text(4), integer(5), text(6)};
-    }
   };
   using Row = BasicRow<std::string>;
   using RowView = BasicRow<std::string_view>;

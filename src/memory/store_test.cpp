@@ -9,7 +9,8 @@
 #include <fstream>
 #include <functional>
 
-#include "core/files.hpp"
+#include "core/atomic_write.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/sqlite_store.hpp"
@@ -213,11 +214,26 @@ TEST_F(StoreTest, RefusesANewerSchemaAgainWithoutLeakingConnections) {
   EXPECT_EQ(test::open_descriptors(), before);
 }
 
-TEST_F(StoreTest, LeavesAFileThatIsNotADatabaseUntouched) {
-  const std::string junk(4096, 'x');
-  files::write_file_atomic(dir_ / "memory.db", junk);
-  EXPECT_THROW(SqliteStore(dir_).init(), MemoryError);
-  EXPECT_EQ(files::read_file(dir_ / "memory.db"), junk);
+// Neither junk, nor an empty file or another program's database (what a failed rescue
+// leaves) is taken as a new store; each is left as it was.
+TEST_F(StoreTest, EmptyOrForeignFileIsNotTakenAsANewStore) {
+  const std::string p = (dir_ / "memory.db").string();
+  const std::string none = "memory store " + p +
+                           " holds no memory store (it is empty or another program's database);"
+                           " move it away and q9 starts a new store";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "other.db").c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  for (const auto& [bytes, error] : {std::pair{std::string(4096, 'x'), "memory store " + p +
+                                                                          ": file is not a database"},
+                                     {"", none},
+                                     {files::read_file(dir_ / "other.db"), none}}) {
+    files::write_file_atomic(p, bytes);
+    EXPECT_EQ(error_of([&] { SqliteStore(dir_).init(); }), error) << bytes.size();
+    EXPECT_EQ(error_of([&] { SqliteStore(dir_).all_entities(); }), error) << bytes.size();
+    EXPECT_EQ(files::read_file(p), bytes);
+  }
 }
 
 TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
@@ -275,7 +291,9 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (2, 'müller ag', 'Müller AG'), (3, 'mu\xcc\x88ller ag', 'Mu\xcc\x88ller AG'),"
       " (4, 'beta', 'Beta'), (5, 'x\xff', 'X\xff'), (6, '\u200b', '\u200b'),"
       // U+0001 and the id of an entity re-keyed later: the old temporary key
-      " (7, char(1) || '8', char(1) || '8'), (8, char(27) || '[2j', char(27) || '[2J');"
+      " (7, char(1) || '8', char(1) || '8'), (8, char(27) || '[2j', char(27) || '[2J'),"
+      // Latin-1 names: one is Müller AG, the other another company
+      " (9, 'm\xf6ller ag', 'M\xf6ller AG'), (10, 'm\xfcller ag', 'M\xfcller AG');"
       "INSERT INTO records VALUES"
       " (1, 2, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't1'),"
       " (2, 1, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't2'),"
@@ -285,8 +303,11 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
       " (6, 5, 'negative', '', 'kept', '', '2020-01-04', 0, 't6'),"
       " (7, 6, 'negative', '', 'kept', '', '2020-01-04', 0, 't7'),"
       // not UTF-8 in every column; the two are one once repaired
-      " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfd', '2020-01-05', 0, 't8\xff'),"
-      " (9, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\xfc', '2020-01-05', 0, 't9');"
+      " (8, 7, 'fact', 'sec\xff', 'claim\xfe', 'src\x80', '2020-01-05', 0, 't8\xff'),"
+      " (9, 7, 'fact', 'secÿ', 'claimþ', 'src€', '2020-01-05', 0, 't9'),"
+      " (10, 9, 'fact', 'general', 'founded 1901', 'a', '2020-01-01', 0, 't10'),"
+      " (11, 10, 'report', '', '/r\xfc.html', '', '2020-01-03', 2, 't11'),"
+      " (12, 9, 'report', '', '/r\xf6.html', '', '2020-01-03', 2, 't12');"
       "CREATE INDEX records_by_entity ON records (entity_id, id);");
   SqliteStore s(dir_);
   // Names older stores took but that give no key now are made readable, so that each
@@ -298,18 +319,33 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
     EXPECT_EQ(r.as_object().find("entity")->as_string(), e.name);
     EXPECT_EQ(utf8::find_invalid(json::write(r, json::Encoding::Utf8)), std::nullopt) << e.name;
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"\x01\x38", "\x1b[2J", "Beta", "MÜLLER AG", "U+200B",
-                                             "X\ufffd"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"\x01\x38", "\x1b[2J", "Beta", "Möller AG",
+                                             "MÜLLER AG", "U+200B", "Xÿ"}));
   const json::Object o = recalled(s, "müller ag").as_object();
   EXPECT_EQ(*o.find("entity"), json::Value("MÜLLER AG"));  // the name first recorded
   const json::Array& general = o.find("facts")->as_object().find("general")->as_array();
   ASSERT_EQ(general.size(), 2u);  // the exact duplicate went, the other source stayed
   EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
   EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
-  EXPECT_EQ(o.find("reports")->as_array().size(), 1u);
-  EXPECT_EQ(*recalled(s, std::nullopt).as_object().find("records"), json::Value(7));
+  EXPECT_EQ(o.find("reports")->as_array().size(), 2u);  // /r.html and /rü.html, not /rö.html
+  EXPECT_EQ(*recalled(s, "möller ag").as_object().find("reports")->as_array()[0].as_object().find(
+                "path"),
+            json::Value("/rö.html"));
+  EXPECT_EQ(*recalled(s, std::nullopt).as_object().find("records"), json::Value(10));
   EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
             "fact for MUELLER AG [");  // ue is not ü
+}
+
+// Another program wrote bytes that are not UTF-8 into a current store: recall is still JSON,
+// read as windows-1252 (whose unassigned bytes are C1 controls).
+TEST_F(StoreTest, RecallOfBytesThatAreNotUtf8InACurrentStoreIsJson) {
+  old_store("INSERT INTO entities VALUES (1, 'acme', 'Acme'); INSERT INTO records VALUES (1, 1,"
+            " 'fact', 'general', 'M\xfcller', '\x80\x81', '', 0, '');  PRAGMA user_version=5;"
+            "CREATE INDEX records_by_kind ON records (entity_id, kind, section, id);");
+  SqliteStore s(dir_);
+  const json::Value facts = *recalled(s, "acme").as_object().find("facts");
+  EXPECT_EQ(facts, json::parse(R"({"general": [{"claim": "Müller", "source": "€\u0081", "date": "",
+                                    "recorded": ""}]})"));
 }
 
 // Random bytes over a page of a store: refused before an upgrade, and after a writer died
@@ -337,9 +373,13 @@ TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
     const std::string p = (dir_ / "memory.db").string();
     const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "n"); });
     EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << version << error;
-    EXPECT_TRUE(error.ends_with("); recover what it holds with: sqlite3 " + p +
-                                " .recover | sqlite3 " + p + ".recovered, then move " + p +
-                                ".recovered into its place"));
+    EXPECT_TRUE(error.ends_with(
+        "); save what it holds beside it with: sqlite3 " + p +
+        " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + p +
+        ".rescued, check that sqlite3 " + p +
+        ".rescued 'SELECT count(*) FROM records' counts its records, then mv " + p + " " + p +
+        ".damaged && mv " + p + ".rescued " + p))
+        << error;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+
 #include <thread>
 
 #include "testing/support.hpp"

@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::string_view kSvgOpen = "<svg xmlns=\"http://www.w3.org/2000/svg\"";
 
-std::string indexed(std::string_view name, size_t i) {
-  std::string where(name);
-  where += '[';
-  where += std::to_string(i);
-  where += ']';
-  return where;
-}
-
 }  // namespace
 
 void _type_error(const std::string& where, json::Kind expected, const json::Value& found) {
@@ -29,32 +21,18 @@ void _missing_key(const std::string& where, std::string_view key) {
   throw RenderError(where + ": missing key '" + std::string(key) + "'");
 }
 
+std::string _indexed(std::string_view name, size_t i) {
+  return std::string(name) + "[" + std::to_string(i) + "]";
+}
+
 void _esc(std::string& out, std::string_view text) {
   // Copies runs of ordinary bytes in one piece; only the five special ASCII characters
   // break a run, so multi-byte UTF-8 sequences pass through untouched.
   const char* run = text.data();
   const char* const end = run + text.size();
   for (const char* p = run; p < end; ++p) {
-    std::string_view entity;
-    switch (*p) {
-      case '&':
-        entity = "&amp;";
-        break;
-      case '<':
-        entity = "&lt;";
-        break;
-      case '>':
-        entity = "&gt;";
-        break;
-      case '"':
-        entity = "&quot;";
-        break;
-      case '\'':
-        entity = "&#x27;";
-        break;
-      default:
-        continue;
-    }
+    const std::string_view entity = _entity(*p);
+    if (entity.empty()) continue;
     out.append(run, static_cast<size_t>(p - run));
     out += entity;
     run = p + 1;
@@ -135,7 +113,7 @@ std::string _table(const json::Array& headers, const json::Array& rows,
   out += "</tr>";
   for (size_t r = 0; r < rows.size(); ++r) {
     const json::Value& row = rows[r];
-    if (!row.is_array()) _type_error(indexed("rows", r), json::Kind::Array, row);
+    if (!row.is_array()) _type_error(_indexed("rows", r), json::Kind::Array, row);
     out += "<tr>";
     const json::Array& cells = row.as_array();
     for (size_t i = 0; i < cells.size(); ++i) {
@@ -158,14 +136,14 @@ void _hero(std::string& out, const json::Value& stats) {
   if (!walkable(stats)) _type_error("hero_stats", json::Kind::Array, stats);
   out += "<div class=\"hero-grid\">";
   for_each_item(stats, [&out](size_t i, const json::Value& stat) {
-    if (!stat.is_object()) _type_error(indexed("hero_stats", i), json::Kind::Object, stat);
+    if (!stat.is_object()) _type_error(_indexed("hero_stats", i), json::Kind::Object, stat);
     const json::Object& fields = stat.as_object();
     // The keys are looked at in this order: label, pos, value, sub.
     const json::Value* label = fields.find("label");
-    if (!label) _missing_key(indexed("hero_stats", i), "label");
+    if (!label) _missing_key(_indexed("hero_stats", i), "label");
     const json::Value* pos = fields.find("pos");
     const json::Value* value = fields.find("value");
-    if (!value) _missing_key(indexed("hero_stats", i), "value");
+    if (!value) _missing_key(_indexed("hero_stats", i), "value");
     const json::Value* sub = fields.find("sub");
 
     out += "<div class=\"hero-stat\"><div class=\"hero-stat-label\">";

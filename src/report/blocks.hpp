@@ -24,6 +24,23 @@ std::string _esc(const json::Value& s);
 // The same, appended to `out`.
 void _esc(std::string& out, const json::Value& s);
 void _esc(std::string& out, std::string_view text);
+// The entity _esc() writes for `c`, or "" for a byte it copies.
+inline std::string_view _entity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#x27;";
+    default:
+      return {};
+  }
+}
 
 // The inline SVG brand logo, `height` pixels high. `gradient_id` must be unique in the
 // document and is written unescaped (callers pass fixed identifiers).
@@ -59,6 +76,8 @@ void _section(std::string& out, const json::Value& sid, const json::Value& title
 [[noreturn]] void _type_error(const std::string& where, json::Kind expected,
                               const json::Value& found);
 [[noreturn]] void _missing_key(const std::string& where, std::string_view key);
+// "<name>[<i>]", the `where` of an element.
+std::string _indexed(std::string_view name, size_t i);
 
 // Calls `f` with each element of `v` walked as a sequence (see _hero): array elements,
 // the characters of a text (each as a one-character text value), the keys of an object.

@@ -2,7 +2,8 @@
 // report data record, written into a single buffer reserved up front.
 #include "report/render.hpp"
 
-#include "core/files.hpp"
+#include <algorithm>
+
 #include "core/text_form.hpp"
 #include "report/blocks.hpp"
 
@@ -17,23 +18,7 @@ size_t esc_size(const Value* v) {
   if (!v) return 0;
   if (!v->is_string()) return 16;
   size_t n = 0;
-  for (char c : v->as_string()) {
-    switch (c) {
-      case '&':
-        n += 5;
-        break;
-      case '<':
-      case '>':
-        n += 4;
-        break;
-      case '"':
-      case '\'':
-        n += 6;
-        break;
-      default:
-        n += 1;
-    }
-  }
+  for (char c : v->as_string()) n += std::max<size_t>(1, _entity(c).size());
   return n;
 }
 
@@ -73,10 +58,6 @@ size_t estimate(const json::Object& d, const Value& sections, const Value& hero_
   return n;
 }
 
-std::string indexed(std::string_view name, size_t i) {
-  return std::string(name) + "[" + std::to_string(i) + "]";
-}
-
 }  // namespace
 
 std::string render(const json::Value& data) {
@@ -95,7 +76,6 @@ std::string render(const json::Value& data) {
 
   std::string out;
   out.reserve(estimate(d, sections, hero_stats, sources));
-  files::prefault(out.data(), out.capacity());
 
   out +=
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"UTF-8\">\n"
@@ -113,12 +93,12 @@ std::string render(const json::Value& data) {
   // rejects a section without id or title; the second walk below cannot fail.
   if (!walkable(sections)) _type_error("sections", Kind::Array, sections);
   for_each_item(sections, [&out](size_t i, const Value& section) {
-    if (!section.is_object()) _type_error(indexed("sections", i), Kind::Object, section);
+    if (!section.is_object()) _type_error(_indexed("sections", i), Kind::Object, section);
     const json::Object& f = section.as_object();
     const Value* id = f.find("id");
-    if (!id) _missing_key(indexed("sections", i), "id");
+    if (!id) _missing_key(_indexed("sections", i), "id");
     const Value* title = f.find("title");
-    if (!title) _missing_key(indexed("sections", i), "title");
+    if (!title) _missing_key(_indexed("sections", i), "title");
     out += "<a href=\"#";
     _esc(out, *id);
     out += "\">";

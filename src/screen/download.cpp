@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <random>
 
-#include "core/files.hpp"
+#include "core/file_error.hpp"
+#include "core/read_file.hpp"
 #include "process/spawn.hpp"
 #include "screen/entry.hpp"
 
@@ -65,7 +66,7 @@ Response last_response(const std::string& headers) {
 // Decodes the gzip file `from` (one or more members) into `to`. False when the data end
 // before a member's trailer; ListError when they are not gzip or inflate too far.
 bool gunzip(const fs::path& from, const fs::path& to) {
-  files::FileView in(from);
+  const files::FileBytes in(from, size_t(4) << 30);
   std::FILE* out = std::fopen(to.c_str(), "wb");
   if (!out) throw files::FileError(to.string(), errno);
   struct Close {
@@ -148,11 +149,30 @@ Downloaded download(const std::string& url, const fs::path& dir, std::string_vie
   Downloaded d;
   d.body = TempFile(temp_name(dir, file));
   TempFile headers(temp_name(dir, std::string(file) + ".headers"));
-  const std::vector<std::string> argv = {
-      "curl", "--silent", "--show-error", "--location", "--fail", "--compressed",
-      "--proto", "=http,https", "--proto-redir", "=http,https", "--max-redirs", "10",
-      "--max-time", std::to_string(limit.count()), "--max-filesize", "4294967296", "--user-agent", "q9-screen",
-      "--output", d.body.path().string(), "--dump-header", headers.path().string(), "--", url};
+  const std::vector<std::string> argv = {"curl",
+                                         "--silent",
+                                         "--show-error",
+                                         "--location",
+                                         "--fail",
+                                         "--compressed",
+                                         "--proto",
+                                         "=http,https",
+                                         "--proto-redir",
+                                         "=http,https",
+                                         "--max-redirs",
+                                         "10",
+                                         "--max-time",
+                                         std::to_string(limit.count()),
+                                         "--max-filesize",
+                                         "4294967296",
+                                         "--user-agent",
+                                         "q9-screen",
+                                         "--output",
+                                         d.body.path().string(),
+                                         "--dump-header",
+                                         headers.path().string(),
+                                         "--",
+                                         url};
   process::RunResult r;
   try {
     // curl keeps to --max-time; the runner's limit is there should it not.
@@ -171,7 +191,8 @@ Downloaded download(const std::string& url, const fs::path& dir, std::string_vie
   }
   if (r.status != 0) {
     std::string why = r.err.substr(0, r.err.find('\n'));
-    if (const size_t paren = why.find(") "); why.starts_with("curl: (") && paren != std::string::npos) {
+    if (const size_t paren = why.find(") ");
+        why.starts_with("curl: (") && paren != std::string::npos) {
       why = why.substr(paren + 2);
     }
     if (r.status == 18) why = "the body was cut short (" + why + ")";

@@ -28,7 +28,7 @@ class TempFile {
 std::filesystem::path temp_name(const std::filesystem::path& dir, std::string_view file);
 
 struct Downloaded {
-  TempFile body;            // the body as received; gzip data already decoded
+  TempFile body;              // the body as received; gzip data already decoded
   bool length_known = false;  // a stated length was received in full, or a chunked body's
                               // end, or a gzip stream's end
 };
@@ -36,7 +36,7 @@ struct Downloaded {
 // Downloads `url` into `dir` (redirects followed, HTTP errors failing, compression asked
 // for, at most `limit`). Throws ListError with the reason in one line: "HTTP 404",
 // "no answer within 600 s", "curl is not installed", "Could not resolve host: x", ...
-Downloaded download(const std::string& url, const std::filesystem::path& dir,
-                    std::string_view file, std::chrono::seconds limit);
+Downloaded download(const std::string& url, const std::filesystem::path& dir, std::string_view file,
+                    std::chrono::seconds limit);
 
 }  // namespace q9::screen

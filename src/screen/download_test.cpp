@@ -38,7 +38,8 @@ class Server {
     ::close(out[1]);
     char buf[16] = {};
     std::FILE* f = ::fdopen(out[0], "r");
-    if (!f || !std::fgets(buf, sizeof buf, f)) throw std::runtime_error("list server did not start");
+    if (!f || !std::fgets(buf, sizeof buf, f))
+      throw std::runtime_error("list server did not start");
     std::fclose(f);
     base_ = "http://127.0.0.1:" + std::string(buf, std::strlen(buf) - 1);
   }
@@ -104,12 +105,15 @@ TEST(Download, EachServerBehaviourGivesTheTrueStatus) {
        "HTTP 200 without a stated length or a chunked end: a cut copy cannot be told from a "
        "whole one"},
       {"un", "cut/un.xml", "", "the UN list is damaged: line *"},
-      {"icij", "cut/icij.zip", "", "HTTP 200 but not the ICIJ Offshore Leaks archive (no zip directory)"},
+      {"icij", "cut/icij.zip", "",
+       "HTTP 200 but not the ICIJ Offshore Leaks archive (no zip directory)"},
       {"uk", "chunked-cut/uk.csv", "", "the body was cut short*"},
       {"eu", "gzip-cut/eu.csv", "", "the gzip body is cut short"},
       {"un", "slow/un.xml", "", "no answer within 2 s"},
-      {"un", "small/un.xml", "", "HTTP 200 but only 1 entries, fewer than the 3 a whole copy holds at least"},
-      {"uk", "small/uk.csv", "", "HTTP 200 but only 1 entries, fewer than the 3 a whole copy holds at least"},
+      {"un", "small/un.xml", "",
+       "HTTP 200 but only 1 entries, fewer than the 3 a whole copy holds at least"},
+      {"uk", "small/uk.csv", "",
+       "HTTP 200 but only 1 entries, fewer than the 3 a whole copy holds at least"},
       {"un", "ok/uk.csv", "", "HTTP 200 but not the UN list (no CONSOLIDATED_LIST root)"},
       {"uk", "ok/un.xml", "",
        "HTTP 200 but not the UK Sanctions List (no header row naming Unique ID and Name 6)"},
@@ -119,7 +123,8 @@ TEST(Download, EachServerBehaviourGivesTheTrueStatus) {
       {"ofac-sdn", "ok/ofac-alt.csv", "ok/ofac-alt.csv",
        "HTTP 200 but not OFAC's SDN.CSV (no 12-column rows)"},
       {"ofac-sdn", "ok/ofac-sdn.csv", "404/ofac-alt.csv", "ALT.CSV: HTTP 404"},
-      {"icij", "ok/un.xml", "", "HTTP 200 but not the ICIJ Offshore Leaks archive (no zip directory)"},
+      {"icij", "ok/un.xml", "",
+       "HTTP 200 but not the ICIJ Offshore Leaks archive (no zip directory)"},
   };
   for (const Row& row : ROWS) {
     SCOPED_TRACE(std::string(row.list) + " " + row.path + " " + row.alt_path);
@@ -137,7 +142,8 @@ TEST(Download, EachServerBehaviourGivesTheTrueStatus) {
     }
     EXPECT_EQ(o.screened, want.empty());
     // Only a list that was read whole is kept, and nothing half-written stays behind.
-    for (const ListFile& f : l.files) EXPECT_EQ(fs::exists(cache / std::string(f.file)), want.empty());
+    for (const ListFile& f : l.files)
+      EXPECT_EQ(fs::exists(cache / std::string(f.file)), want.empty());
     EXPECT_EQ(leftovers(cache.path()), std::vector<std::string>());
     if (o.screened) {
       ASSERT_EQ(o.results.size(), 1u);
@@ -153,7 +159,8 @@ TEST(Download, AFailedRefreshNamesTheStaleCopyAndTheAgeThatWouldAcceptIt) {
   ScopedEnv url("Q9_SCREEN_URL_UN", server().url("404/un.xml"));
   ListOutcome o = screen_one("un", cache.path());
   EXPECT_FALSE(o.screened);
-  EXPECT_EQ(o.reason, "HTTP 404; the copy in the cache is 30 hours old (--max-age 31 would accept it)");
+  EXPECT_EQ(o.reason,
+            "HTTP 404; the copy in the cache is 30 hours old (--max-age 31 would accept it)");
   // The failed download left the old copy as it was; the age that accepts it uses it.
   o = screen_one("un", cache.path(), Hours(31));
   EXPECT_TRUE(o.screened) << o.reason;
@@ -176,8 +183,7 @@ TEST(Download, ACopyInTheCacheIsUsedWithoutTheServerAndACutParsedFormIsMadeAgain
   EXPECT_EQ(again.entries, 3u);
   EXPECT_EQ(again.published, "2026-02-03T09:15:02.317Z");
   ASSERT_EQ(again.results.at(0).full.size(), 1u);
-  EXPECT_EQ(again.results[0].full[0].names,
-            (std::vector<std::string>{"HANS MÜLLER"}));
+  EXPECT_EQ(again.results[0].full[0].names, (std::vector<std::string>{"HANS MÜLLER"}));
   EXPECT_TRUE(screen_one("un", cache.path()).screened);  // from the parsed form made again
 }
 
@@ -189,13 +195,16 @@ TEST(Download, ScreensRunningAtOnceShareTheCache) {
       command += std::string(f.env) + "=" + server().url("ok/" + std::string(f.file)) + " ";
     }
   }
-  command += "OPENCODE_CONFIG_DIR=" + config.path().string() + " " Q9_BINARY_DIR
-             "/src/screen/lowfloor/q9-screen --json 'Nobody Atall' > out.$i; echo $? > status.$i) & "
-             "done; wait";
+  command +=
+      "OPENCODE_CONFIG_DIR=" + config.path().string() +
+      " " Q9_BINARY_DIR
+      "/src/screen/lowfloor/q9-screen --json 'Nobody Atall' > out.$i; echo $? > status.$i) & "
+      "done; wait";
   ASSERT_EQ(std::system(command.c_str()), 0);
   for (int i = 1; i <= 4; ++i) {
     const std::string n = std::to_string(i);
-    EXPECT_EQ(test::read_text(config / ("status." + n)), "0\n") << test::read_text(config / ("out." + n));
+    EXPECT_EQ(test::read_text(config / ("status." + n)), "0\n")
+        << test::read_text(config / ("out." + n));
   }
   EXPECT_EQ(leftovers(config / "agent/lists"), std::vector<std::string>());
 }

@@ -14,8 +14,10 @@ ReadSummary read_eu(std::string_view csv, const EntrySink& sink) {
   std::vector<std::string_view> f;
   if (!rows.next(f) || column(f, {"Entity_LogicalId"}) < 0 ||
       column(f, {"NameAlias_WholeName"}) < 0) {
-    throw ListError("not the EU consolidated list (no header row naming Entity_LogicalId and "
-                    "NameAlias_WholeName)", true);
+    throw ListError(
+        "not the EU consolidated list (no header row naming Entity_LogicalId and "
+        "NameAlias_WholeName)",
+        true);
   }
   std::vector<std::string> names(f.begin(), f.end());
   std::vector<std::string_view> h(names.begin(), names.end());
@@ -32,7 +34,8 @@ ReadSummary read_eu(std::string_view csv, const EntrySink& sink) {
   Grouped groups;
   while (rows.next(f)) {
     if (f.size() != h.size()) {
-      rows.fail("expected " + std::to_string(h.size()) + " fields, found " + std::to_string(f.size()));
+      rows.fail("expected " + std::to_string(h.size()) + " fields, found " +
+                std::to_string(f.size()));
     }
     const std::string_view key = trim(at(f, logical));
     if (key.empty()) rows.fail("no Entity_LogicalId");

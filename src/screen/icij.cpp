@@ -73,7 +73,8 @@ ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view 
   // the archive states, and its checksum at the close tells a member that says less.
   uint64_t got = 0;
   auto fill = [&](char* to, size_t room) -> size_t {
-    const int n = unzReadCurrentFile(z.z, to, static_cast<unsigned>(std::min<size_t>(room, 1 << 30)));
+    const int n =
+        unzReadCurrentFile(z.z, to, static_cast<unsigned>(std::min<size_t>(room, 1 << 30)));
     if (n < 0) throw ListError(label + ": damaged (inflate error " + std::to_string(n) + ")");
     got += static_cast<uint64_t>(n);
     return static_cast<size_t>(n);
@@ -91,7 +92,8 @@ ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view 
   std::vector<std::string_view> f;
   if (!rows.next(f) || column(f, {"node_id"}) < 0 || column(f, {"name"}) < 0) {
     throw ListError("not " + std::string(kWhat) + " (" + std::string(member) +
-                    " has no header naming node_id and name)", true);
+                        " has no header naming node_id and name)",
+                    true);
   }
   std::vector<std::string> names(f.begin(), f.end());
   std::vector<std::string_view> h(names.begin(), names.end());
@@ -108,7 +110,8 @@ ReadSummary read_icij_member(const std::filesystem::path& zip, std::string_view 
   EntryView e;
   while (rows.next(f)) {
     if (f.size() != h.size()) {
-      rows.fail("expected " + std::to_string(h.size()) + " fields, found " + std::to_string(f.size()));
+      rows.fail("expected " + std::to_string(h.size()) + " fields, found " +
+                std::to_string(f.size()));
     }
     e.clear();
     e.id = trim(at(f, id));

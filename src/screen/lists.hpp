@@ -12,9 +12,9 @@
 namespace q9::screen {
 
 struct ListFile {
-  std::string_view file;  // its name in the cache folder and in --from DIR
-  std::string_view env;   // the environment variable that overrides its address
-  std::string_view url;   // the official address
+  std::string_view file;   // its name in the cache folder and in --from DIR
+  std::string_view env;    // the environment variable that overrides its address
+  std::string_view url;    // the official address
   std::string_view title;  // how messages name it: "SDN.CSV"
 };
 
@@ -24,8 +24,8 @@ struct ListInfo {
   ListId id;
   std::string_view name;  // on the command line and in the output: "ofac-sdn"
   std::vector<ListFile> files;
-  bool sanctions;           // a full hit changes the exit status (all but the leaks archive)
-  bool self_delimiting;     // the format proves its own end (an XML root, a zip directory)
+  bool sanctions;        // a full hit changes the exit status (all but the leaks archive)
+  bool self_delimiting;  // the format proves its own end (an XML root, a zip directory)
   std::chrono::hours max_age;
 };
 

@@ -21,12 +21,12 @@ int main(int argc, char** argv) {
   q9::process::pass_signals_to_children();
   q9::Out out(STDOUT_FILENO, true), err(STDERR_FILENO, true);
   std::vector<q9::screen::PendingWrite> later;
-  const int status =
-      q9::screen::run_command(std::vector<std::string>(argv + 1, argv + argc), out, err,
-                              Q9_SCREEN_FLOORS, &later);
+  const int status = q9::screen::run_command(std::vector<std::string>(argv + 1, argv + argc), out,
+                                             err, Q9_SCREEN_FLOORS, &later);
   out.flush();
   const int lost = out.error();
-  if (lost != 0 && lost != EPIPE) err << "q9-screen: error: standard output: " << std::strerror(lost) << '\n';
+  if (lost != 0 && lost != EPIPE)
+    err << "q9-screen: error: standard output: " << std::strerror(lost) << '\n';
   err.flush();
   // The parsed form of a large list (the leaks archive's is over a hundred megabytes) is
   // written by a child once the answer is out, so the caller does not wait for the disk.

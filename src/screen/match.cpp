@@ -65,7 +65,8 @@ Screener::Screener(const std::vector<std::string>& names) {
   words_ = std::max<size_t>(1, (tokens_.size() + 63) / 64);
   query_masks_.assign(queries_.size() * words_, 0);
   for (size_t q = 0; q < queries_.size(); ++q) {
-    for (int t : queries_[q]) query_masks_[q * words_ + static_cast<size_t>(t) / 64] |= uint64_t(1) << (t % 64);
+    for (int t : queries_[q])
+      query_masks_[q * words_ + static_cast<size_t>(t) / 64] |= uint64_t(1) << (t % 64);
   }
   holders_.assign(tokens_.size(), 0);
   loose_.resize(queries_.size());

@@ -50,13 +50,13 @@ class Screener {
   };
   int lookup(std::string_view token) const;
 
-  std::vector<std::string> tokens_;          // distinct query tokens
-  std::vector<std::vector<int>> queries_;    // each name's token ids
-  std::vector<uint32_t> table_;              // open addressing: token id + 1, 0 empty
-  std::vector<uint64_t> query_masks_;        // words_ per name
+  std::vector<std::string> tokens_;        // distinct query tokens
+  std::vector<std::vector<int>> queries_;  // each name's token ids
+  std::vector<uint32_t> table_;            // open addressing: token id + 1, 0 empty
+  std::vector<uint64_t> query_masks_;      // words_ per name
   size_t words_ = 1;
-  std::vector<size_t> holders_;              // per token: the entries holding it
-  std::vector<std::vector<Loose>> loose_;    // per name, per token of it
+  std::vector<size_t> holders_;            // per token: the entries holding it
+  std::vector<std::vector<Loose>> loose_;  // per name, per token of it
   std::vector<QueryResult> results_;
   size_t entries_ = 0;
   // Per entry, reused.

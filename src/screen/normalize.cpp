@@ -16,11 +16,11 @@ namespace {
 // Legal forms, as tokens come out of the first step. A form of several tokens is left
 // out only whole; single ones wherever they stand.
 constexpr std::string_view LEGAL_SINGLE[] = {
-    "ab",   "ad",   "ag",   "as",   "bhd",  "bv",   "cjsc", "co",  "corp", "corporation", "gmbh",
-    "inc",  "incorporated",  "jsc", "kft",  "kg",   "kk",  "limited", "llc",      "llp",
-    "ltd",  "nv",   "ojsc", "ooo",  "oy",   "pao",  "pcl", "pjsc", "plc",         "pte",
-    "pty",  "sa",   "sab",  "sae",  "sal",  "sarl", "sas", "sdn",  "spa",         "srl",
-    "sro",  "tbk",  "zao",  "zrt"};
+    "ab",          "ad",   "ag",  "as",           "bhd",  "bv",  "cjsc", "co",  "corp",
+    "corporation", "gmbh", "inc", "incorporated", "jsc",  "kft", "kg",   "kk",  "limited",
+    "llc",         "llp",  "ltd", "nv",           "ojsc", "ooo", "oy",   "pao", "pcl",
+    "pjsc",        "plc",  "pte", "pty",          "sa",   "sab", "sae",  "sal", "sarl",
+    "sas",         "sdn",  "spa", "srl",          "sro",  "tbk", "zao",  "zrt"};
 const std::vector<std::vector<std::string_view>> LEGAL_MULTI = {
     {"public", "company", "limited"},
     {"public", "limited", "company"},

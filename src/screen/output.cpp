@@ -36,8 +36,10 @@ std::string utc(std::chrono::system_clock::time_point t) {
   return buf;
 }
 
-std::string age(std::chrono::system_clock::time_point now, std::chrono::system_clock::time_point t) {
-  const long minutes = std::max<long>(0, std::chrono::duration_cast<std::chrono::minutes>(now - t).count());
+std::string age(std::chrono::system_clock::time_point now,
+                std::chrono::system_clock::time_point t) {
+  const long minutes =
+      std::max<long>(0, std::chrono::duration_cast<std::chrono::minutes>(now - t).count());
   if (minutes < 120) return std::to_string(minutes) + " min old";
   if (minutes < 48 * 60) return std::to_string(minutes / 60) + " h old";
   return std::to_string(minutes / (24 * 60)) + " days old";
@@ -104,9 +106,9 @@ void write_text(const std::vector<ListOutcome>& outcomes, const std::vector<std:
         any = true;
         out << kind << ' ' << o.list->name << ' ' << shown(e.id) << " for '" << shown(names[q])
             << "': " << joined(e.names, "; ") << '\n'
-            << "    type " << (e.type.empty() ? std::string("-") : shown(e.type))
-            << " | programs " << joined(e.programs, ", ") << " | dob " << joined(e.dob, ", ")
-            << " | nationality " << joined(e.nationality, ", ") << " | listed on "
+            << "    type " << (e.type.empty() ? std::string("-") : shown(e.type)) << " | programs "
+            << joined(e.programs, ", ") << " | dob " << joined(e.dob, ", ") << " | nationality "
+            << joined(e.nationality, ", ") << " | listed on "
             << (e.listed_on.empty() ? std::string("-") : shown(e.listed_on)) << '\n';
       };
       for (const Entry& e : r.full) entry(e, "HIT");

@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <random>
 
-#include "core/files.hpp"
+#include "core/fd.hpp"
+#include "core/file_error.hpp"
 
 namespace q9::screen {
 namespace {
@@ -22,7 +23,8 @@ void put_value(std::string_view v, std::string& out) {
   // Values seldom hold a separator: one pass to look, a second only to mend.
   for (size_t i = at; i < out.size(); ++i) {
     const char c = out[i];
-    if (static_cast<unsigned char>(c) < 0x20 && (c == '\t' || c == '\n' || c == '\r' || c == '\x1f')) {
+    if (static_cast<unsigned char>(c) < 0x20 &&
+        (c == '\t' || c == '\n' || c == '\r' || c == '\x1f')) {
       out[i] = ' ';
     }
   }
@@ -57,7 +59,8 @@ std::string identity_of(const std::vector<std::filesystem::path>& files) {
     const auto mtime = std::filesystem::last_write_time(f, ec);
     if (ec) throw files::FileError(f.string(), ec.value());
     out += f.filename().string() + ' ' + std::to_string(st.st_size) + ' ' +
-           std::to_string(static_cast<long long>(mtime.time_since_epoch().count())) + ' ' + std::to_string(st.st_ino) + ';';
+           std::to_string(static_cast<long long>(mtime.time_since_epoch().count())) + ' ' +
+           std::to_string(st.st_ino) + ';';
   }
   return out;
 }
@@ -129,7 +132,8 @@ void write_parsed(const std::filesystem::path& path, std::string_view text) {
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw files::FileError(tmp.string(), errno);
   for (size_t at = 0; at < text.size();) {
-    const ssize_t n = ::write(fd.get(), text.data() + at, std::min<size_t>(text.size() - at, 1 << 30));
+    const ssize_t n =
+        ::write(fd.get(), text.data() + at, std::min<size_t>(text.size() - at, 1 << 30));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       const int err = n < 0 ? errno : ENOSPC;

@@ -32,8 +32,8 @@ ReadSummary read_uk(std::string_view csv, const EntrySink& sink);
 ReadSummary read_eu(std::string_view csv, const EntrySink& sink);
 
 // The ICIJ Offshore Leaks archive: the node files read, each a part of the list.
-inline constexpr std::string_view ICIJ_MEMBERS[] = {
-    "nodes-entities.csv", "nodes-officers.csv", "nodes-intermediaries.csv"};
+inline constexpr std::string_view ICIJ_MEMBERS[] = {"nodes-entities.csv", "nodes-officers.csv",
+                                                    "nodes-intermediaries.csv"};
 // Throws a foreign ListError unless the zip at `zip` holds every file of ICIJ_MEMBERS (its
 // central directory read, so a cut archive fails here).
 void check_icij(const std::filesystem::path& zip);

@@ -1,15 +1,17 @@
 // The list readers on damaged and hostile files: each ends in a reason or a clean read,
 // quickly and in bounded memory. Label "hostile": some cases build files of gigabytes
 // (sparse) or inflate archives, which the sanitizer build leaves out.
+#include "screen/readers.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "core/files.hpp"
+#include "core/file_error.hpp"
+#include "core/read_file.hpp"
 #include "screen/csv.hpp"
-#include "screen/readers.hpp"
 #include "screen/screen.hpp"
 #include "testing/support.hpp"
 
@@ -34,7 +36,8 @@ std::string outcome(F&& read) {
 const std::string ALT = "7001,101,\"aka\",\"MUELLER, Johannes\",-0- \r\n";
 
 TEST(Readers, DamagedAndHostileFilesEndInAReason) {
-  const std::string good = "7001,\"MUELLER, Hans\",\"individual\",\"SDGT\",-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-\r\n";
+  const std::string good =
+      "7001,\"MUELLER, Hans\",\"individual\",\"SDGT\",-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-\r\n";
   const struct {
     std::string sdn;
     const char* want;
@@ -42,15 +45,21 @@ TEST(Readers, DamagedAndHostileFilesEndInAReason) {
       {good + good, "read 2"},
       {good + "7002,\"CUT", "SDN.CSV: malformed record 2: a quoted field is not closed"},
       {good + "7002,\"A\"B,x\r\n", "SDN.CSV: malformed record 2: text after a closing quote"},
-      {good + "7002,\"A\",\"individual\"\r\n", "SDN.CSV: malformed record 2: expected 12 fields beginning with an entity number"},
+      {good + "7002,\"A\",\"individual\"\r\n",
+       "SDN.CSV: malformed record 2: expected 12 fields beginning with an entity number"},
       {good + std::string("7002,A\0B,", 9) + "\r\n", "SDN.CSV: malformed record 2: a NUL byte"},
-      {good + "7002,\"" + std::string(2 << 20, 'a') + "\"\r\n", "SDN.CSV: malformed record 2: longer than 1 MiB"},
-      {good + "7002," + std::string(2 << 20, 'a') + "\r\n", "SDN.CSV: malformed record 2: longer than 1 MiB"},
-      {"<!DOCTYPE html><html><body>Access Denied</body></html>", "not OFAC's SDN.CSV (an HTML page)"},
+      {good + "7002,\"" + std::string(2 << 20, 'a') + "\"\r\n",
+       "SDN.CSV: malformed record 2: longer than 1 MiB"},
+      {good + "7002," + std::string(2 << 20, 'a') + "\r\n",
+       "SDN.CSV: malformed record 2: longer than 1 MiB"},
+      {"<!DOCTYPE html><html><body>Access Denied</body></html>",
+       "not OFAC's SDN.CSV (an HTML page)"},
       {"\x1f\x8b\x08\x00", "not OFAC's SDN.CSV (gzip data)"},
       {"", "not OFAC's SDN.CSV (an empty file)"},
       // Bytes that are not UTF-8 stay data: the entry is read.
-      {"7001,\"M\xfc\xff" "LLER, Hans\",-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-\r\n\x1a", "read 1"},
+      {"7001,\"M\xfc\xff"
+       "LLER, Hans\",-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-,-0-\r\n\x1a",
+       "read 1"},
   };
   for (const auto& row : ROWS) {
     EXPECT_EQ(outcome([&](const EntrySink& s) { read_ofac(row.sdn, ALT, s); }), row.want)
@@ -68,7 +77,8 @@ TEST(Readers, AFileOfGigabytesIsRefusedWithoutReadingIt) {
   o.names = {"x"};
   o.from = dir.path();
   const ListOutcome out = screen(o).at(0);
-  EXPECT_EQ(out.reason, dir.path().string() + ": SDN.CSV is 2048 MiB, more than any copy of the list");
+  EXPECT_EQ(out.reason,
+            dir.path().string() + ": SDN.CSV is 2048 MiB, more than any copy of the list");
 }
 
 TEST(Readers, DeepOrBrokenXmlIsNotTheList) {
@@ -80,13 +90,19 @@ TEST(Readers, DeepOrBrokenXmlIsNotTheList) {
     const char* want;
   } ROWS[] = {
       {deep, "the UN list is damaged: line 1: elements nested deeper than 32"},
-      {head + "<INDIVIDUAL><FIRST_NAME>A\xff</FIRST_NAME></INDIVIDUAL>", "the UN list is damaged: line 1: not well-formed (invalid token)"},
-      {head + std::string("<INDIVIDUAL>\0", 13), "the UN list is damaged: line 1: not well-formed (invalid token)"},
+      {head + "<INDIVIDUAL><FIRST_NAME>A\xff</FIRST_NAME></INDIVIDUAL>",
+       "the UN list is damaged: line 1: not well-formed (invalid token)"},
+      {head + std::string("<INDIVIDUAL>\0", 13),
+       "the UN list is damaged: line 1: not well-formed (invalid token)"},
       {"<!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
-       "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">"
-       "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">]>" + head +
-           "<INDIVIDUAL><FIRST_NAME>&g;&g;&g;&g;&g;&g;</FIRST_NAME></INDIVIDUAL></INDIVIDUALS></CONSOLIDATED_LIST>",
+       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d "
+       "\"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
+       "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"><!ENTITY f "
+       "\"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">"
+       "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">]>" +
+           head +
+           "<INDIVIDUAL><FIRST_NAME>&g;&g;&g;&g;&g;&g;</FIRST_NAME></INDIVIDUAL></INDIVIDUALS></"
+           "CONSOLIDATED_LIST>",
        "the UN list is damaged: line 1: a value longer than 64 KiB"},
       {"<html><body>x</body></html>", "not the UN list (an HTML page)"},
       {"<OTHER_LIST/>", "not the UN list (root OTHER_LIST)"},
@@ -139,7 +155,8 @@ TEST(Readers, ZipBombsAreRefusedBeforeTheyFillMemory) {
     TempDir dir;
     const fs::path zip = make_zip(dir, "\"node_id\",\"name\"\n" + row, r.times, r.stated);
     check_icij(zip);
-    EXPECT_EQ(outcome([&](const EntrySink& s) { read_icij_member(zip, ICIJ_MEMBERS[0], s); }), r.want);
+    EXPECT_EQ(outcome([&](const EntrySink& s) { read_icij_member(zip, ICIJ_MEMBERS[0], s); }),
+              r.want);
   }
 }
 

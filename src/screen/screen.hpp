@@ -22,9 +22,9 @@ struct Options {
   std::optional<std::filesystem::path> from;  // read the files here, download nothing
   std::optional<Hours> max_age;               // else each list's own
   Floors floors = FLOORS;
-  std::chrono::seconds time_limit{600};       // per file downloaded
-  std::filesystem::path cache;                // the cache folder (agent/lists)
-  std::string cache_error;                    // why there is none, when there is none
+  std::chrono::seconds time_limit{600};  // per file downloaded
+  std::filesystem::path cache;           // the cache folder (agent/lists)
+  std::string cache_error;               // why there is none, when there is none
 };
 
 struct FileHash {
@@ -52,7 +52,6 @@ struct PendingWrite {
 // Never throws for what a list, a server or the cache folder does. With `later`, parsed
 // forms of more than some megabytes are handed back there instead of written, so that the
 // caller can write them after it has answered (the leaks archive's is over a hundred MB).
-std::vector<ListOutcome> screen(const Options& options,
-                                std::vector<PendingWrite>* later = nullptr);
+std::vector<ListOutcome> screen(const Options& options, std::vector<PendingWrite>* later = nullptr);
 
 }  // namespace q9::screen

@@ -1,12 +1,13 @@
 // The screen over the fixture lists: spellings of names against entries, the command line,
 // the exit statuses and the JSON form.
+#include "screen/screen.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "screen/command.hpp"
 #include "screen/normalize.hpp"
-#include "screen/screen.hpp"
 #include "testing/support.hpp"
 
 namespace q9::screen {
@@ -33,7 +34,8 @@ std::string summary(const std::string& name) {
       for (const Entry& e : es) s += (s.empty() ? "" : ",") + e.id;
       return s;
     };
-    if (!r.full.empty()) full += (full.empty() ? "" : " ") + std::string(out.list->name) + "=" + ids(r.full);
+    if (!r.full.empty())
+      full += (full.empty() ? "" : " ") + std::string(out.list->name) + "=" + ids(r.full);
     if (!r.partial.empty()) {
       partial += (partial.empty() ? "" : " ") + std::string(out.list->name) + "~" + ids(r.partial);
     }
@@ -42,8 +44,7 @@ std::string summary(const std::string& name) {
 }
 
 TEST(Screen, SpellingsOfANameFindTheSameEntries) {
-  const std::string MUELLER =
-      "ofac-sdn=7001,7002 un=KPi.077 eu=EU.40.12 icij=12000001";
+  const std::string MUELLER = "ofac-sdn=7001,7002 un=KPi.077 eu=EU.40.12 icij=12000001";
   const struct {
     const char* name;
     std::string want;
@@ -122,11 +123,14 @@ TEST(Command, UsageErrorsNameTheArgument) {
   } ROWS[] = {
       {{}, "the following arguments are required: NAME"},
       {{"--json"}, "the following arguments are required: NAME"},
-      {{"--lists", "un,ofac", "x"}, "argument --lists: unknown list 'ofac' (choose from ofac-sdn, un, uk, eu, icij)"},
-      {{"--lists=", "x"}, "argument --lists: unknown list '' (choose from ofac-sdn, un, uk, eu, icij)"},
+      {{"--lists", "un,ofac", "x"},
+       "argument --lists: unknown list 'ofac' (choose from ofac-sdn, un, uk, eu, icij)"},
+      {{"--lists=", "x"},
+       "argument --lists: unknown list '' (choose from ofac-sdn, un, uk, eu, icij)"},
       {{"--max-age", "0", "x"}, "argument --max-age: expected a number of hours above 0, not '0'"},
       {{"--max-age=nan", "x"}, "argument --max-age: expected a number of hours above 0, not 'nan'"},
-      {{"--max-age", "12h", "x"}, "argument --max-age: expected a number of hours above 0, not '12h'"},
+      {{"--max-age", "12h", "x"},
+       "argument --max-age: expected a number of hours above 0, not '12h'"},
       {{"--from"}, "argument --from: expected one argument"},
       {{"--form", "d", "x"}, "unrecognized argument: --form"},
       {{"--", "..."}, "name '...' has no letters or digits"},
@@ -163,7 +167,8 @@ TEST(Command, JsonGivesEachListAndEachHit) {
   fs::copy_file(FIXTURES / "un.xml", from / "un.xml");
   const auto when = std::chrono::file_clock::now() - std::chrono::hours(24 * 400);
   fs::last_write_time(from / "un.xml", when);
-  const Ran r = run({"--json", "--from", from.path().string(), "--lists", "un,uk", "Jose Ramon Gomez"});
+  const Ran r =
+      run({"--json", "--from", from.path().string(), "--lists", "un,uk", "Jose Ramon Gomez"});
   EXPECT_EQ(r.status, 1);  // a sanctions hit outranks a list not screened
   // The fetched time is the file's; cut it out of the comparison.
   std::string out = r.out;
@@ -184,7 +189,8 @@ TEST(Command, JsonGivesEachListAndEachHit) {
     {
       "list": "uk",
       "status": "not screened",
-      "reason": ")" + (from / "uk.csv").string() + R"(: No such file or directory",
+      "reason": ")" + (from / "uk.csv").string() +
+                     R"(: No such file or directory",
       "entries": null,
       "published": null,
       "fetched": null,

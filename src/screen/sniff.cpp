@@ -35,7 +35,8 @@ void refuse_foreign(std::string_view bytes, std::string_view what) {
   }
   const size_t lead = head.find_first_not_of(" \t\r\n\xef\xbb\xbf");
   if (lead != std::string::npos && head[lead] == '<' &&
-      (head.find("<html") != std::string::npos || head.find("<!doctype html") != std::string::npos)) {
+      (head.find("<html") != std::string::npos ||
+       head.find("<!doctype html") != std::string::npos)) {
     refuse("an HTML page");
   }
   if (head.find("<html") != std::string::npos && head.find("<body") != std::string::npos) {

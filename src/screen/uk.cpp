@@ -29,15 +29,16 @@ ReadSummary read_uk(std::string_view csv, const EntrySink& sink) {
         summary.published = trim(f[i + 1]);
     }
   }
-  if (header.empty()) throw ListError("not the UK Sanctions List (no header row naming Unique ID and Name 6)", true);
+  if (header.empty())
+    throw ListError("not the UK Sanctions List (no header row naming Unique ID and Name 6)", true);
   // The header's views point into the file unless quoted with doubled quotes: keep copies.
   std::vector<std::string> names(header.begin(), header.end());
   std::vector<std::string_view> h(names.begin(), names.end());
   const int given[] = {column(h, {"Name 1"}), column(h, {"Name 2"}), column(h, {"Name 3"}),
                        column(h, {"Name 4"}), column(h, {"Name 5"})};
   const int script = column(h, {"Name non-latin script", "Name Non-Latin Script"});
-  const int type = column(h, {"Designation Type", "Group Type", "Entity Type", "Type",
-                              "Individual, Entity, Ship"});
+  const int type = column(
+      h, {"Designation Type", "Group Type", "Entity Type", "Type", "Individual, Entity, Ship"});
   const int regime = column(h, {"Regime Name", "Regime"});
   const int listed = column(h, {"Date Designated", "Listed On", "Date designated"});
   const int dob = column(h, {"D.O.B", "DOB", "Date of Birth"});
@@ -48,7 +49,8 @@ ReadSummary read_uk(std::string_view csv, const EntrySink& sink) {
   std::vector<std::string_view> parts;
   while (rows.next(f)) {
     if (f.size() != h.size()) {
-      rows.fail("expected " + std::to_string(h.size()) + " fields, found " + std::to_string(f.size()));
+      rows.fail("expected " + std::to_string(h.size()) + " fields, found " +
+                std::to_string(f.size()));
     }
     const std::string_view key = trim(at(f, id));
     if (key.empty()) rows.fail("no id");

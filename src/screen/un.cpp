@@ -12,7 +12,7 @@
 namespace q9::screen {
 namespace {
 
-constexpr int kMaxDepth = 32;       // the list nests 5 deep
+constexpr int kMaxDepth = 32;         // the list nests 5 deep
 constexpr size_t kMaxText = 1 << 16;  // no value of the list comes near
 
 // The fields of the entry being read, owned, so that the views handed on stay put.
@@ -71,7 +71,8 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attrs) 
 void XMLCALL on_text(void* data, const XML_Char* s, int len) {
   auto& p = *static_cast<Parser*>(data);
   if (!p.in_entry || !p.failure.empty()) return;
-  if (p.text.size() + static_cast<size_t>(len) > kMaxText) return p.stop("a value longer than 64 KiB");
+  if (p.text.size() + static_cast<size_t>(len) > kMaxText)
+    return p.stop("a value longer than 64 KiB");
   p.text.append(s, static_cast<size_t>(len));
 }
 
@@ -109,31 +110,45 @@ void XMLCALL on_end(void* data, const XML_Char* name) {
     p.in_entry = false;
     finish_entry(p);
   } else if (depth == 4) {
-    if (std::strcmp(name, "REFERENCE_NUMBER") == 0) c.id = value;
-    else if (std::strcmp(name, "DATAID") == 0) c.dataid = value;
-    else if (std::strcmp(name, "LISTED_ON") == 0) c.listed_on = value;
-    else if (std::strcmp(name, "UN_LIST_TYPE") == 0) c.list_type = value;
-    else if (std::strcmp(name, "FIRST_NAME") == 0) c.name_parts[0] = value;
-    else if (std::strcmp(name, "SECOND_NAME") == 0) c.name_parts[1] = value;
-    else if (std::strcmp(name, "THIRD_NAME") == 0) c.name_parts[2] = value;
-    else if (std::strcmp(name, "FOURTH_NAME") == 0) c.name_parts[3] = value;
-    else if (std::strcmp(name, "NAME_ORIGINAL_SCRIPT") == 0 && !value.empty()) c.scripts.emplace_back(value);
+    if (std::strcmp(name, "REFERENCE_NUMBER") == 0)
+      c.id = value;
+    else if (std::strcmp(name, "DATAID") == 0)
+      c.dataid = value;
+    else if (std::strcmp(name, "LISTED_ON") == 0)
+      c.listed_on = value;
+    else if (std::strcmp(name, "UN_LIST_TYPE") == 0)
+      c.list_type = value;
+    else if (std::strcmp(name, "FIRST_NAME") == 0)
+      c.name_parts[0] = value;
+    else if (std::strcmp(name, "SECOND_NAME") == 0)
+      c.name_parts[1] = value;
+    else if (std::strcmp(name, "THIRD_NAME") == 0)
+      c.name_parts[2] = value;
+    else if (std::strcmp(name, "FOURTH_NAME") == 0)
+      c.name_parts[3] = value;
+    else if (std::strcmp(name, "NAME_ORIGINAL_SCRIPT") == 0 && !value.empty())
+      c.scripts.emplace_back(value);
     else if (std::strcmp(name, "INDIVIDUAL_DATE_OF_BIRTH") == 0) {
-      std::string d = !c.dob_date.empty() ? c.dob_date
+      std::string d = !c.dob_date.empty()   ? c.dob_date
                       : !c.dob_year.empty() ? c.dob_year
                       : !c.dob_from.empty() ? c.dob_from + "-" + c.dob_to
                                             : std::string();
       if (!d.empty()) c.dob.push_back(std::move(d));
     }
   } else if (depth == 5) {
-    if (std::strcmp(name, "ALIAS_NAME") == 0 && !value.empty()) c.aliases.emplace_back(value);
+    if (std::strcmp(name, "ALIAS_NAME") == 0 && !value.empty())
+      c.aliases.emplace_back(value);
     else if (parent == "NATIONALITY" && std::strcmp(name, "VALUE") == 0 && !value.empty())
       c.nationality.emplace_back(value);
     else if (parent == "INDIVIDUAL_DATE_OF_BIRTH") {
-      if (std::strcmp(name, "DATE") == 0) c.dob_date = value;
-      else if (std::strcmp(name, "YEAR") == 0) c.dob_year = value;
-      else if (std::strcmp(name, "FROM_YEAR") == 0) c.dob_from = value;
-      else if (std::strcmp(name, "TO_YEAR") == 0) c.dob_to = value;
+      if (std::strcmp(name, "DATE") == 0)
+        c.dob_date = value;
+      else if (std::strcmp(name, "YEAR") == 0)
+        c.dob_year = value;
+      else if (std::strcmp(name, "FROM_YEAR") == 0)
+        c.dob_from = value;
+      else if (std::strcmp(name, "TO_YEAR") == 0)
+        c.dob_to = value;
     }
   }
   p.text.clear();

@@ -25,6 +25,13 @@
 
 #include "core/platform.hpp"
 
+// /proc with a folder per process, through which the tests watch processes.
+#if defined(__linux__) && !defined(Q9_POSIX_ONLY)
+#define Q9_HAVE_PROC 1
+#else
+#define Q9_HAVE_PROC 0
+#endif
+
 namespace q9::test {
 
 // A fresh directory, removed with everything in it at the end of the scope.

@@ -3,30 +3,13 @@
 
 #include <cstdio>
 
-#include "core/files.hpp"
-#include "core/text_form.hpp"
+#include "core/path_text.hpp"
 
 namespace q9::validate {
 namespace {
 
-std::string stat_text(const json::Object& stats, std::string_view key, std::string_view fallback) {
-  const json::Value* v = stats.find(key);
-  return v ? text::text_form(*v) : std::string(fallback);
-}
-
 // Whole kilobytes, ties to the even neighbour (printf's fixed-point rounding).
-std::string kb_text(const json::Object& stats) {
-  const json::Value* v = stats.find("kb");
-  double kb = 0.0;
-  if (v && v->is_real()) {
-    kb = v->as_real();
-  } else if (v && v->is_integer()) {
-    kb = std::strtod(v->as_integer().digits.c_str(), nullptr);
-  } else if (v && v->is_bool()) {
-    kb = v->as_bool() ? 1.0 : 0.0;
-  } else if (v) {
-    return text::text_form(*v);
-  }
+std::string kb_text(double kb) {
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.0f", kb);
   return buf;
@@ -43,15 +26,16 @@ std::string path_name(const std::filesystem::path& path) {
 }  // namespace
 
 std::string Report::summary() const {
+  // A file that is not there shows noughts, "NO" and "?".
+  const Stats shown = stats.value_or(Stats{.radius_label = "?"});
   std::string s;
-  s += "file          : " + path_name(path) + " (" + kb_text(stats) + " KB, " +
-       stat_text(stats, "lines", "0") + " lines)";
-  s += "\nsections      : " + stat_text(stats, "sections", "0");
-  s += "\nsvg tags      : " + stat_text(stats, "svg", "0");
-  const json::Value* sc = stats.find("self_contained");
+  s += "file          : " + path_name(path) + " (" + kb_text(shown.kb) + " KB, " +
+       std::to_string(shown.lines) + " lines)";
+  s += "\nsections      : " + std::to_string(shown.sections);
+  s += "\nsvg tags      : " + std::to_string(shown.svg);
   s += "\nself-contained: ";
-  s += (sc && text::truthy(*sc)) ? "yes" : "NO";
-  s += "\nborder-radius : " + stat_text(stats, "radius_label", "?");
+  s += shown.self_contained ? "yes" : "NO";
+  s += "\nborder-radius : " + shown.radius_label;
   for (const std::string& w : warnings) s += "\n  WARN  " + w;
   if (errors.empty()) {
     s += "\n\nGATE 4 PASSED";

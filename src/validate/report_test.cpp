@@ -12,12 +12,12 @@ TEST(Summary, PassingWithWarning) {
            true,
            {},
            {"label is not 'Enterprise Research Report' (variant is acceptable)"},
-           json::Object{{"radius_label", "sharp (no rounded corners)"},
-                        {"self_contained", true},
-                        {"svg", 4},
-                        {"sections", 19},
-                        {"kb", 183.4189453125},
-                        {"lines", 2210}}};
+           Stats{.radius_label = "sharp (no rounded corners)",
+                 .self_contained = true,
+                 .svg = 4,
+                 .sections = 19,
+                 .kb = 183.4189453125,
+                 .lines = 2210}};
   EXPECT_EQ(r.summary(),
             "file          : acme.html (183 KB, 2210 lines)\n"
             "sections      : 19\n"
@@ -43,7 +43,7 @@ TEST(Summary, MissingStats) {
 }
 
 TEST(Summary, GateFollowsErrorsAndWarningsComeFirst) {
-  Report failing{"<memory>", true, {"e1", "e2"}, {"w1"}, {{"self_contained", false}}};
+  Report failing{"<memory>", true, {"e1", "e2"}, {"w1"}, std::nullopt};
   EXPECT_EQ(failing.summary().substr(failing.summary().find("self-contained")),
             "self-contained: NO\nborder-radius : ?\n  WARN  w1\n\nGATE 4 FAILED\n  - e1\n  - e2");
   EXPECT_TRUE(failing.summary().starts_with("file          : <memory> (0 KB"));
@@ -54,11 +54,10 @@ TEST(Summary, GateFollowsErrorsAndWarningsComeFirst) {
 }
 
 TEST(Summary, KilobytesRoundHalfToEven) {
-  const std::vector<std::pair<json::Value, std::string>> cases = {
-      {0.4, "0"}, {0.5, "0"},     {1.5, "2"},       {2.5, "2"},
-      {3.5, "4"}, {183.4, "183"}, {2.5000001, "3"}, {json::Integer{"7"}, "7"}};
+  const std::vector<std::pair<double, std::string>> cases = {
+      {0.4, "0"}, {0.5, "0"}, {1.5, "2"}, {2.5, "2"}, {3.5, "4"}, {183.4, "183"}, {2.5000001, "3"}};
   for (const auto& [kb, text] : cases) {
-    Report r{"a", true, {}, {}, {{"kb", kb}}};
+    Report r{"a", true, {}, {}, Stats{.radius_label = "", .kb = kb}};
     EXPECT_EQ(r.summary().substr(0, r.summary().find('\n')),
               "file          : a (" + text + " KB, 0 lines)");
   }

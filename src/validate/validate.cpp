@@ -3,34 +3,19 @@
 
 #include <string.h>
 
+#include <new>
 #include <system_error>
 
-#include "core/files.hpp"
+#include "core/path_text.hpp"
 #include "core/platform.hpp"
-#include "core/text_form.hpp"
+#include "core/quoted_text.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "validate/patterns.hpp"
 #include "validate/scan.hpp"
 
 namespace q9::validate {
 namespace {
-
-// Invalid bytes become U+FFFD, so that any byte string can be checked.
-std::string repaired(std::string_view text) {
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    const std::optional<size_t> bad = utf8::find_invalid(text.substr(i));
-    if (!bad) {
-      out.append(text.substr(i));
-      break;
-    }
-    out.append(text.substr(i, *bad));
-    out += "\xEF\xBF\xBD";
-    i += *bad + 1;
-  }
-  return out;
-}
 
 // The text with each "\r\n" and lone "\r" made "\n"; called only on text holding a "\r".
 std::string newlines_to_lf(std::string_view text) {
@@ -80,9 +65,11 @@ bool contains_report(std::string_view text) {
   return false;
 }
 
-Report check(std::string_view text, std::filesystem::path path) {
+// `nul_at`: where the first NUL byte of the bytes checked is, or npos.
+Report check(std::string_view text, std::filesystem::path path, size_t nul_at) {
   Report r;
   r.path = std::move(path);
+  Stats& stats = r.stats.emplace();
   Scan found = scan(text);
 
   // Corners.
@@ -104,7 +91,7 @@ Report check(std::string_view text, std::filesystem::path path) {
     r.warnings.push_back(std::to_string(circular) +
                          " circular element(s) border-radius:50% \u2014 confirm intended");
   }
-  r.stats.set("radius_label", rounded.empty() ? "sharp (no rounded corners)" : "ROUNDED");
+  stats.radius_label = rounded.empty() ? "sharp (no rounded corners)" : "ROUNDED";
 
   // Emoji.
   if (!found.emoji.empty()) {
@@ -121,7 +108,7 @@ Report check(std::string_view text, std::filesystem::path path) {
     r.errors.push_back(std::to_string(external) +
                        " external resource load(s) \u2014 must be self-contained");
   }
-  r.stats.set("self_contained", external == 0);
+  stats.self_contained = external == 0;
 
   // Branding.
   if (!contains_from_end(text, "Powered by Varnook")) {
@@ -149,7 +136,7 @@ Report check(std::string_view text, std::filesystem::path path) {
     r.warnings.push_back(std::to_string(found.svg_tags) +
                          " <svg> tags \u2014 expected logo/nav/footer + flag only");
   }
-  r.stats.set("svg", static_cast<long long>(found.svg_tags));
+  stats.svg = static_cast<long long>(found.svg_tags);
 
   // Empty sections.
   if (!found.empty_sections.empty()) {
@@ -162,12 +149,17 @@ Report check(std::string_view text, std::filesystem::path path) {
     r.warnings.push_back("only " + std::to_string(found.sections) +
                          " sections \u2014 unusually thin");
   }
-  r.stats.set("sections", static_cast<long long>(found.sections));
+  stats.sections = static_cast<long long>(found.sections);
 
   // Size: "kb" is UTF-8 bytes / 1024, unrounded, as the statistic is fixed; q9 report's
   // result line counts characters instead.
-  r.stats.set("kb", static_cast<double>(text.size()) / 1024.0);
-  r.stats.set("lines", static_cast<long long>(found.lines));
+  stats.kb = static_cast<double>(text.size()) / 1024.0;
+  stats.lines = static_cast<long long>(found.lines);
+
+  // No HTML file holds a NUL byte; a block of them is what a torn write leaves.
+  if (nul_at != std::string_view::npos) {
+    r.errors.push_back("file contains NUL bytes (first at byte " + std::to_string(nul_at) + ")");
+  }
 
   r.ok = r.errors.empty();
   return r;
@@ -177,8 +169,10 @@ Report check(std::string_view text, std::filesystem::path path) {
 
 Report validate_text(std::string_view text, const std::filesystem::path& path) {
   std::filesystem::path p = files::normal_path_text(path.native());
-  if (utf8::find_invalid(text)) return check(repaired(text), std::move(p));
-  return check(text, std::move(p));
+  const size_t nul_at = text.find('\0');
+  // Bytes that are not UTF-8 are checked as U+FFFD, so that any byte string can be.
+  if (utf8::find_invalid(text)) return check(utf8::repair(text), std::move(p), nul_at);
+  return check(text, std::move(p), nul_at);
 }
 
 Report validate_file(const std::filesystem::path& path) {
@@ -194,14 +188,17 @@ Report validate_file(const std::filesystem::path& path) {
     r.errors.push_back("no such file: " + p.native());
     return r;
   }
-  const files::FileView file(p);
-  files::check_utf8(p, file.bytes());
-  std::string_view text = file.bytes();
-  std::string converted;
-  if (text.find('\r') != std::string_view::npos) text = converted = newlines_to_lf(text);
-  Report r = check(text, std::move(p));
-  file.check_intact();
-  return r;
+  try {
+    const files::FileBytes file(p);
+    files::check_utf8(p, file.bytes());
+    std::string_view text = file.bytes();
+    const size_t nul_at = text.find('\0');
+    std::string converted;
+    if (text.find('\r') != std::string_view::npos) text = converted = newlines_to_lf(text);
+    return check(text, p, nul_at);
+  } catch (const std::bad_alloc&) {
+    throw files::FileError(p.string() + ": out of memory");
+  }
 }
 
 }  // namespace q9::validate

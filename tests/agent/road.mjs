@@ -4,12 +4,15 @@
 // overridden and nothing is auto-approved; a run is judged by what the host sent the
 // model, the tool results in it, the host's log and the files, never by its exit status.
 //
-// Usage: node road.mjs --case road|mend --q9 Q9 --q9-install Q9_INSTALL --cache DIR [--out DIR]
+// Usage: node road.mjs --case road|mend|update --q9 Q9 --q9-install Q9_INSTALL --cache DIR
+//          [--q9-screen Q9_SCREEN] [--q9-audit Q9_AUDIT] [--out DIR]
+// q9-screen and q9-audit are put on the agent's PATH when given; without them the agent
+// takes the text's way for a program that is not installed.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
-import { STREAMS, dossierScripts, record, slug } from './lib/agent.mjs';
+import { CONTRADICTION, STREAMS, dossierScripts, record, slug } from './lib/agent.mjs';
 import { Case, opencodeIn } from './lib/host.mjs';
 import { ScriptedModel, say } from './lib/model.mjs';
 
@@ -24,6 +27,7 @@ function parseArgs(argv) {
 }
 
 const args = parseArgs(process.argv.slice(2));
+const PROGRAMS = ['q9-screen', 'q9-audit'].filter((p) => args[p]).map((p) => args[p]);
 const AGENT_FILE = 'agent/varnook-q9-agent.md';
 const COMMAND_FILE = 'command/varnook-q9.md';
 
@@ -42,33 +46,39 @@ function identify(turn) {
   return stream ? `stream:${stream}` : null;
 }
 
-// Runs one dossier of `company`; returns what the checks need.
-async function drive(company, options) {
-  const c = new Case({ name: args.case, q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache) });
-  const work = `/tmp/q9-${slug(company)}`;
-  fs.rmSync(work, { recursive: true, force: true });
-  c.install();
+function newCase(name) {
+  return new Case({ name, q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache), programs: PROGRAMS });
+}
+
+// Runs one dossier of `company` in case `c` (a fresh one when not given, installed);
+// returns what the checks need. `run` numbers the runs of one case for --out.
+async function drive(company, options = {}, c = null, run = 1) {
+  if (!c) {
+    c = newCase(args.case);
+    c.install();
+  }
   const model = new ScriptedModel({
     identify,
-    scripts: { title: () => say(`${company} dossier`), ...dossierScripts(c, company, options) },
+    scripts: { title: () => say(`${company} dossier`),
+               ...dossierScripts(c, company, { ...options, screen: !!args['q9-screen'], audit: !!args['q9-audit'] }) },
   });
   c.configure(await model.listen());
   const started = Date.now();
-  let run;
+  let result;
   try {
-    run = await c.run(['run', '--command', 'varnook-q9', company], 100000);
+    result = await c.run(['run', '--command', 'varnook-q9', company], 100000);
   } finally {
     await model.close();
   }
   const seconds = (Date.now() - started) / 1000;
   if (args.out) {
-    const dir = path.join(args.out, args.case);
+    const dir = path.join(args.out, run > 1 ? `${args.case}-${run}` : args.case);
     fs.rmSync(dir, { recursive: true, force: true });
     fs.mkdirSync(dir, { recursive: true });
     fs.writeFileSync(path.join(dir, 'requests.json'), JSON.stringify(model.requests, null, 1));
-    fs.writeFileSync(path.join(dir, 'host.log'), run.log);
+    fs.writeFileSync(path.join(dir, 'host.log'), result.log);
   }
-  return { c, model, run, seconds, work };
+  return { c, model, run: result, seconds };
 }
 
 // What the host offered and sent, for the record of the run.
@@ -84,8 +94,15 @@ function describe(model, seconds) {
   console.log(`# tools offered to a sub-agent: ${tools(sub)}`);
 }
 
-async function checkRoad(company, options = {}) {
-  const { c, model, run, seconds, work } = await drive(company, options);
+// The work folders this user's runs left, so that each check can remove its own.
+const workFolders = (company) => fs.readdirSync('/tmp').filter((d) => d.startsWith(`q9-${slug(company)}-`)).map((d) => `/tmp/${d}`);
+
+// Checks one run of the road; `version` is the dossier it must write, `known` the name
+// memory holds the company under, `facts` how many facts memory must hold after it.
+async function checkRoad(company, options = {}, { c: given = null, version = 1, known = company, facts = 6, run: n = 1 } = {}) {
+  const before = new Set(workFolders(known));
+  const { c, model, run, seconds } = await drive(company, options, given, n);
+  const work = workFolders(known).filter((d) => !before.has(d));
   try {
     describe(model, seconds);
     assert.deepEqual(model.problems, [], `the scripted model stopped:\n${model.problems.join('\n')}\nlog tail:\n${run.log.slice(-3000)}`);
@@ -111,24 +128,29 @@ async function checkRoad(company, options = {}) {
     assert.deepEqual(streams.sort(), Object.keys(STREAMS).map((s) => `stream:${s}`).sort());
     for (const s of streams) assert.equal(model.of(s).at(-1).step, 2, `${s} did not finish`);
 
-    // Every sub-agent's facts are in the store, and so is the report.
-    const recall = JSON.parse(c.q9('memory', 'recall', company).out);
-    assert.equal(recall.fact_count, 6);
+    // Every sub-agent's facts are in the store, and so is the report, under the name
+    // memory knew.
+    const recall = JSON.parse(c.q9('memory', 'recall', known).out);
+    assert.equal(recall.fact_count, facts);
     for (const { section, facts } of Object.values(STREAMS)) {
       assert.deepEqual(recall.facts[section].map((f) => f.claim).sort(), facts.map((f) => f[0]).sort(), section);
     }
-    const dossier = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
-    assert.equal(recall.reports.length, 1);
-    assert.equal(recall.reports[0].path, dossier);
+    const dossier = `${c.home}/Desktop/q9-reports/${slug(known)}-report${version > 1 ? `-v${version}` : ''}.html`;
+    assert.deepEqual(recall.reports.map((r) => r.version), [...Array(version).keys()].map((i) => i + 1));
+    assert.equal(recall.reports.at(-1).path, dossier);
 
-    // The dossier is in the save folder and passes the gate.
+    // The run made one work folder of its own, and the dossier is in the save folder
+    // with its data file beside it and passes the gate.
+    assert.equal(work.length, 1, `work folders: ${work.join(' ')}`);
+    assert.ok(fs.existsSync(`${work[0]}/data.json`));
+    assert.equal(fs.readFileSync(dossier.replace(/\.html$/, '.json'), 'utf8'), fs.readFileSync(`${work[0]}/data.json`, 'utf8'));
     const gate = c.q9('validate', dossier);
     assert.equal(gate.status, 0, gate.out);
     assert.match(gate.out, /GATE 4 PASSED/);
-    return { c, model, run };
+    return { c, model, run, recall };
   } finally {
-    c.remove();
-    fs.rmSync(work, { recursive: true, force: true });
+    if (!given) c.remove();
+    for (const d of work) fs.rmSync(d, { recursive: true, force: true });
   }
 }
 
@@ -140,7 +162,7 @@ if (args.case === 'road') {
   // The agent text names the marks the gate allows and the pictographs it refuses; the
   // gate is the judge of both lists.
   test('the marks the agent text allows pass the gate, the ones it warns of fail', () => {
-    const c = new Case({ name: 'marks', q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache) });
+    const c = newCase('marks');
     try {
       c.install();
       const text = body(path.join(c.cfg, AGENT_FILE));
@@ -174,6 +196,31 @@ if (args.case === 'road') {
     // The host resends the conversation, so count the distinct render results.
     const distinct = [...new Set(renders.map((m) => m.tool_call_id))];
     assert.equal(distinct.length, 2, 'one failed render, one passing render');
+  });
+} else if (args.case === 'update') {
+  // A refresh typed without the umlaut: memory keeps accents apart, so the agent must find
+  // the first dossier through the list, write version 2 beside it and leave version 1 be.
+  test('a refresh under another spelling finds the first dossier and writes version 2 beside it', async () => {
+    const c = newCase('update');
+    try {
+      c.install();
+      await checkRoad('Siam Müller Logistics', {}, { c });
+      const first = ['.html', '.json'].map((ext) => `${c.home}/Desktop/q9-reports/siam-muller-logistics-report${ext}`);
+      const kept = first.map((f) => fs.readFileSync(f));
+
+      const { model, recall } = await checkRoad('Siam Muller Logistics', {}, { c, version: 2, known: 'Siam Müller Logistics', run: 2 });
+      first.forEach((f, i) => assert.ok(fs.readFileSync(f).equals(kept[i]), `${f} was changed`));
+      assert.equal(recall.reports[0].path, first[0]);
+      assert.deepEqual(c.q9('memory', 'list').out.split('\n').filter(Boolean).map((l) => l.split(/ {2,}/)[0]), ['Siam Müller Logistics']);
+
+      // The briefs carried the first version's date, and a sub-agent's contradiction with a
+      // topic of two words was recorded as one topic.
+      const briefs = model.sessions('stream:').map((s) => model.of(s)[0].body.messages.find((m) => m.role === 'user').content);
+      for (const b of briefs) assert.match(JSON.stringify(b), new RegExp(`Since: ${recall.reports[0].date}`));
+      assert.deepEqual(recall.contradictions.map((x) => [x.topic, x.text]), [CONTRADICTION]);
+    } finally {
+      c.remove();
+    }
   });
 } else {
   throw new Error(`unknown case ${args.case}`);

@@ -82,6 +82,19 @@ for n in $first_use; do
   rounds=$((rounds + 1))
 done
 
+# A database whose default isolation is stricter than READ COMMITTED: first use and six
+# writers of 25 distinct facts each on one entity, all without an error.
+for iso in "repeatable read" serializable; do
+  fresh
+  pg_sql "ALTER DATABASE d$db SET default_transaction_isolation = '$iso'" || fail "set $iso"
+  rm -f "$work"/err.*
+  for w in 1 2 3 4 5 6; do
+    ( for i in $(seq 1 25); do "$q9" record fact Strict general "w$w $i" >/dev/null 2>>"$work/err.$w"; done ) &
+  done
+  wait
+  [ -z "$(errors)" ] && [ "$("$q9" memory recall strict | grep -c '"claim"')" = 150 ] || fail "$iso: $(errors)"
+done
+
 # Writers killed at random moments leave no partial record: every entity has its fact,
 # and every fact reported as recorded is there. The moments spread over one whole run.
 fresh
@@ -162,6 +175,21 @@ if [ -n "$pooled" ]; then
   exit 0
 fi
 
+# A reader slower than the statement timeout (the database's, 2 s) gets the whole entity:
+# q9 reads it before it writes. With standard output closed, nothing reaches the connection.
+fresh
+"$q9" record fact Big general first >/dev/null || fail "record"
+pg_sql "INSERT INTO q9_records (entity_id, kind, section, text, source, fact_date, version, recorded_at)
+  SELECT 1, 'fact', 'general', 'claim ' || i || repeat('x', 300), 's', '', 0, '' FROM generate_series(1, 20000) i;
+  ALTER DATABASE d$db SET statement_timeout = '2s'" "d$db" || fail "insert"
+got=$("$q9" memory recall big 2>&1 | (sleep 4; grep -c '"claim"'))
+[ "$got" = 20001 ] || fail "slow reader: $got facts"
+for command in "memory list" "memory recall big" "record fact Closed general c"; do
+  # shellcheck disable=SC2086
+  got=$("$q9" $command 2>&1 >&-)
+  [ $? = 1 ] && [ "$got" = "q9: error: standard output: Bad file descriptor" ] || fail "$command >&-: $got"
+done
+
 # A server that stops answering ends in an error within seconds too.
 postmaster=$(head -n 1 "$PG_DIR/data/postmaster.pid")
 kill -STOP "$postmaster"
@@ -232,6 +260,8 @@ else
 fi
 
 echo "memory pg: 1200/1200 parallel facts, 50/50 same facts, first use in $rounds rounds," \
+  "REPEATABLE READ and SERIALIZABLE by default, a reader slower than the statement timeout," \
+  "standard output closed," \
   "kills: $killed, bad URIs and logins refused without the password, lock timeout after ${took}s," \
   "connect timeout after ${dead}s, upgrade, TLS, reader role, read-only database, host list," \
   "LATIN1 refused, missing libpq $nolib"

@@ -1,8 +1,10 @@
 // The scripted model's part: a careful agent that follows the installed agent text
 // step by step, and stream sub-agents that research and record at the same time.
+// Where the text offers a branch (a first dossier or an update, q9-screen and q9-audit
+// installed or not) the script takes the one its case sets up and checks that it was so.
 // Every q9 result the host hands back is compared with what the command prints when the
 // test runs it itself; a difference stops the script and is reported as a problem.
-import http from 'node:http';
+import fs from 'node:fs';
 import { Barrier, bash, call, say, tool } from './model.mjs';
 
 export const STREAMS = {
@@ -43,18 +45,21 @@ const SECTIONS = [
 ];
 
 // The report data record, built from the facts the streams returned. `flaw` is put into
-// one section body, as a careless agent might write it.
-export function record(company, flaw = '') {
+// one section body, as a careless agent might write it; `extra` sets the subtitle's end
+// and adds a paragraph to `methodology` (the gaps a run names there).
+export function record(company, flaw = '', extra = {}) {
   const facts = Object.values(STREAMS).flatMap((s) => s.facts.map((f) => ({ section: s.section, f })));
   const sections = SECTIONS.map(([id, title, subtitle]) => {
     const own = facts.filter((x) => x.section === id);
     const rows = own.map(({ f }) => `<tr><td>${f[0]}</td><td>${f[1]}</td><td class="num">${f[2]}</td></tr>`).join('');
-    const body = own.length
+    let body = own.length
       ? `<table><tr><th>Finding</th><th>Source</th><th>As of</th></tr>${rows}</table>` +
         `<p><span class="tag tag-verified">VERIFIED</span> Two independent sources each.</p>`
       : `<p>Searched the standard sources for ${title.toLowerCase()} of ${company}; ` +
         `<span class="tag tag-unverified">UNVERIFIED</span> beyond the filings cited.</p>`;
-    return { id, title, subtitle, body_html: id === 'screening' ? body + flaw : body };
+    if (id === 'screening') body += flaw;
+    if (id === 'methodology' && extra.methodology) body += `<p>${extra.methodology}</p>`;
+    return { id, title, subtitle, body_html: body };
   });
   return {
     company,
@@ -62,10 +67,10 @@ export function record(company, flaw = '') {
     founded: '1987',
     city: 'Rotterdam',
     country: 'Netherlands',
-    subtitle_suffix: 'Full Dossier',
+    subtitle_suffix: extra.subtitle_suffix ?? 'Full Dossier',
     generated: '2026-12-08',
     hero_stats: [
-      { label: 'Revenue FY2024', value: 'EUR 412.6M', sub: 'annual report', pos: true },
+      { label: 'Revenue FY2024', value: 'US$1.23bn', sub: "Moody's credit opinion, 2025-04-02", pos: true },
       { label: 'Net debt', value: 'EUR 88.1M', sub: '2024-12-31' },
       { label: 'Directors', value: '9', sub: '4 independent' },
     ],
@@ -74,28 +79,30 @@ export function record(company, flaw = '') {
   };
 }
 
+// The agent text's slug: ASCII lower case, accents dropped, other runs one hyphen.
 export function slug(company) {
-  return company.toLowerCase().replace(/[^a-z0-9]+/g, '-').replace(/^-|-$/g, '');
+  return fold(company).replace(/[^a-z0-9]+/g, '-').replace(/^-|-$/g, '');
+}
+
+// A name in lower case with its accents dropped, as the agent compares spellings.
+function fold(name) {
+  return name.toLowerCase().replaceAll('ß', 'ss').replaceAll('æ', 'ae').replaceAll('ø', 'o')
+    .normalize('NFKD').replace(/\p{M}/gu, '');
 }
 
 const quote = (text) => `"${text}"`;
 
 // From a text: the ```bash block that opens with `start`; a template with its <name>s
-// filled in; a text in single quotes with each apostrophe written as the quoting rule says.
-const block = (text, start) => start + text.split('```bash\n' + start)[1].split('```')[0];
-const fill = (template, values) => Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
-const quoted = (rules, s) => s.replaceAll("'", () => rules.match(/apostrophe inside single quotes as `([^`]+)`/)[1]);
-
-// Stands in for the sanctions lists' hosts: OFAC SDN (naming a director) and UN (naming
-// nobody) answer with a redirect, then the list; any other address answers 404.
-function listServer() {
-  const lists = { 'ofac-sdn.csv': '36,"LINDQVIST, Maria",individual,"SDGT"\n', 'un.xml': '<FIRST_NAME>JOHN</FIRST_NAME>\n' };
-  const server = http.createServer((req, res) => {
-    if (lists[req.url.slice(1)]) res.writeHead(302, { location: `/moved${req.url}` }).end();
-    else res.writeHead(lists[req.url.slice(7)] && req.url.startsWith('/moved/') ? 200 : 404).end(lists[req.url.slice(7)]);
-  }).unref();
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server.address().port)));
+// filled in, every one of them; a text in single quotes with each apostrophe written as
+// the quoting rule says.
+const block = (text, start) => start + text.split('```bash\n' + start)[1].split('```')[0].trimEnd();
+function fill(template, values) {
+  const filled = Object.entries(values).reduce((t, [k, v]) => t.replaceAll(`<${k}>`, () => v), template);
+  const left = template.match(/<[a-zA-Z][^<>]*>/g)?.filter((p) => !(p.slice(1, -1) in values));
+  check(!left?.length, `the text's line holds ${left?.join(' ')}, which the script cannot fill: ${template}`);
+  return filled;
 }
+const quoted = (rules, s) => s.replaceAll("'", () => rules.match(/apostrophe inside single quotes as `([^`]+)`/)[1]);
 
 // Fails the script with `message` unless `ok`.
 function check(ok, message) {
@@ -109,29 +116,52 @@ function sameAsQ9(c, result, ...args) {
 }
 
 // The brief a careful agent hands one stream's sub-agent: the agent text's template, its
-// first five lines filled in from the identity and the stream's row of the table.
-function brief(text, company, stream) {
+// first seven lines filled in from the identity, the stream's row and the update's date.
+function brief(text, company, stream, since) {
   const row = text.split('\n').find((l) => l.startsWith(`| ${stream} |`)).split(' | ');
   return [`Stream: ${stream}`, `Company: ${company} N.V., registry id KvK 24123456, Netherlands, parent none; matched on address and founding year`,
-          `Record under: ${company}`, `Deliver: ${row[1]}`, `Section ids: ${row[2].slice(0, -2)}`,
-          ...text.split('```text\n')[1].split('```')[0].split('\n').slice(5)].join('\n');
+          `Record under: ${company}`, `Since: ${since ?? 'none'}`, `Open gaps: ${since ? 'a second source for the warehouse platform' : 'none'}`,
+          `Deliver: ${row[1]}`, `Section ids: ${row[2].slice(0, -2)}`,
+          ...text.split('```text\n')[1].split('```')[0].split('\n').slice(7)].join('\n');
 }
 
-// Scripts for one dossier of `company` in case `c`. With `flaw`, the first render
-// fails the gate and the agent mends the record from the error lines.
+// The contradiction a Financials sub-agent finds on an update: a topic of two words.
+export const CONTRADICTION = ['revenue FY2024', "US$1.23bn in Moody's credit opinion (B, 2025-04-02) against US$1.19bn on an aggregator (C, 2025-09-30); the report uses US$1.23bn"];
+
+// Scripts for one dossier of `company` in case `c`. Options: `flaw` makes the first
+// render fail the gate, and the agent mends the record from the error lines; `screen`
+// and `audit` say whether those programs are on the agent's PATH.
 //
 // The agent's next move depends only on the call it made last and what came back, as a
 // careful agent's would: each entry of `road` takes that result and returns the reply.
-export function dossierScripts(c, company, { flaw = '' } = {}) {
-  const data = `/tmp/q9-${slug(company)}/data.json`;
-  const file = `~/Desktop/q9-reports/${slug(company)}-report.html`;
-  const out = `${c.home}/Desktop/q9-reports/${slug(company)}-report.html`;
+export function dossierScripts(c, company, { flaw = '', screen = false, audit = false } = {}) {
   const streams = Object.keys(STREAMS);
   const started = new Barrier(streams.length, 30000);
   const recording = new Barrier(streams.length, 30000);
-  const render = () => call(bash(`mkdir -p ~/Desktop/q9-reports && q9 report ${data} --out ${file}`));
-  const validate = () => call(bash(`q9 validate ${file}`));
   let text = ''; // the agent text, as the host hands it over
+  let name = company; // <company>: the name memory knows the company by
+  let last = null; // the newest recorded report, on an update
+  let listed = false; // memory's list was read for another spelling
+  let researched = false; // the streams have finished
+  let mending = false;
+  let work = ''; // <work>, <n> and <file> as the text's snippet printed them
+  let version = 0;
+  let file = '';
+  const q = (x) => quoted(text, x);
+  const data = () => `${work}/data.json`;
+  const saved = (ext) => `${c.home}/Desktop/q9-reports/${file}${ext}`;
+  const recall = () => call(bash(`q9 memory recall ${quote(name)}`));
+  const render = () => call(bash(`mkdir -p "$HOME/Desktop/q9-reports" && q9 report ${data()} --out "$HOME/Desktop/q9-reports/${file}.html"`));
+  const validate = () => call(bash(`q9 validate "$HOME/Desktop/q9-reports/${file}.html"`));
+  const keep = () => {
+    let command = fill(block(text, 'set -C'), { work, file, n: String(version), company: q(name) });
+    if (!audit) command = command.replace(/ && q9-audit .*? && /, ' && ');
+    return call(bash(command));
+  };
+  const gaps = [screen ? '' : 'OFAC SDN, UN Consolidated, UK Sanctions List, EU Consolidated, ICIJ Offshore Leaks: not screened (q9-screen is not installed).',
+                audit ? '' : 'Figures not audited (q9-audit is not installed).'].join(' ').trim();
+  const write = () => call(tool('write', { filePath: data(), content: JSON.stringify(record(name, flaw, {
+    subtitle_suffix: version > 1 ? `Full Dossier, update ${version}` : 'Full Dossier', methodology: gaps }), null, 2) + '\n' }));
 
   const road = [
     ['skill', (r) => {
@@ -140,32 +170,83 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
     }],
     ['q9 version', (r) => {
       sameAsQ9(c, r, 'version');
-      return call(bash(`q9 memory recall ${quote(company)}`));
+      return call(bash(text.match(/`(command -v q9-screen q9-audit)`/)[1]));
+    }],
+    ['command -v', (r) => {
+      const found = (program) => new RegExp(`/${program}$`, 'm').test(r.output);
+      check(found('q9-screen') === screen && found('q9-audit') === audit, `command -v: ${r.output}`);
+      return recall();
     }],
     ['q9 memory recall', (r) => {
-      sameAsQ9(c, r, 'memory', 'recall', company);
-      return call(bash('q9 doctrine'));
+      sameAsQ9(c, r, 'memory', 'recall', name);
+      const known = JSON.parse(r.output);
+      if (researched) {
+        // After the streams: every finding is in memory, whatever the answers held.
+        for (const { section, facts } of Object.values(STREAMS)) {
+          const claims = (known.facts[section] ?? []).map((f) => f.claim);
+          for (const [claim] of facts) check(claims.includes(claim), `memory lacks "${claim}"`);
+        }
+        return screen ? call(tool('bash', { command: fill(block(text, 'q9-screen --json').replace(/'<name>' '<name>'/,
+          () => [name, `${name} N.V.`, 'Maria Lindqvist'].map((x) => `'${q(x)}'`).join(' ')), { work }),
+          description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` to (\d+)/)[1] })) : write();
+      }
+      if (known.reports.length) {
+        last = known.reports.reduce((a, b) => (b.version > a.version ? b : a));
+      } else if (!listed) {
+        listed = true;
+        return call(bash('q9 memory list'));
+      }
+      const n = last ? last.version + 1 : 1;
+      return call(bash(fill(block(text, 'mktemp -d'), { slug: slug(name), n: String(n) })));
+    }],
+    ['q9 memory list', (r) => {
+      sameAsQ9(c, r, 'memory', 'list');
+      // Another spelling of the same company: the same letters once accents are dropped.
+      const other = r.output.split('\n').map((l) => l.split(/ {2,}/)[0]).find((n) => n && n !== name && fold(n) === fold(name));
+      if (other) {
+        name = other;
+        return recall();
+      }
+      return call(bash(fill(block(text, 'mktemp -d'), { slug: slug(name), n: '1' })));
+    }],
+    ['mktemp -d', (r) => {
+      const lines = r.output.trim().split('\n');
+      work = lines[0];
+      [, version, file] = lines.at(-1).match(/^version (\d+) file (\S+)$/).map((x, i) => (i === 1 ? +x : x));
+      check(new RegExp(`^/tmp/q9-${slug(name)}-[A-Za-z0-9]{6}$`).test(work) && fs.statSync(work).isDirectory(), `work folder: ${r.output}`);
+      if (!last) return call(bash('q9 doctrine'));
+      return call(bash(`cp "${last.path.replace(/\.html$/, '.json')}" ${data()}`));
+    }],
+    ['cp ', (r) => {
+      check(r.output === '(no output)' || r.output === '', `cp: ${r.output}`);
+      return call(tool('read', { filePath: data() }));
     }],
     ['q9 doctrine', (r) => {
       sameAsQ9(c, r, 'doctrine');
       return call(...streams.map((stream) =>
         tool('task', { description: `${stream.split(' ')[0]} research stream`, subagent_type: 'general',
-                       prompt: brief(text, company, stream) })));
+                       prompt: brief(text, name, stream, last?.date) })));
     }],
-    ['task', async (r, all) => {
+    ['task', (r, all) => {
       check(all.length === streams.length, `${all.length} task results`);
-      for (const task of all) check(task.output.includes('Recorded 2 facts'), `a stream came back without its facts: ${task.output}`);
-      // The sanctions screen: the text's downloads, each address pointed at the stand-in, then its search.
-      const command = fill(`${block(text, 'mkdir -p /tmp/q9-<slug>/lists')}${block(text, 'cd /tmp/q9-<slug>/lists')}`,
-        { slug: slug(company), names: `'${company}' 'Lindqvist'` }).replace(/^get (\S+) '[^']+'/gm, `get $1 'http://127.0.0.1:${await listServer()}/$1'`);
-      return call(tool('bash', { command, description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` set to (\d+)/)[1] }));
+      for (const task of all) check(/Recorded \d+ (facts|finding)/.test(task.output), `a stream came back without an answer: ${task.output}`);
+      researched = true;
+      return recall();
     }],
-    ['mkdir -p /tmp/', (r) => {
-      // Redirect then list: a hit and a zero-hit. 404: not screened, and never searched.
-      const hits = (list) => [...r.output.matchAll(new RegExp(`^${list} '[^']*': (\\d+) matching lines$`, 'gm'))].map((m) => m[1]).join();
-      check(hits('ofac-sdn.csv') === '0,1' && hits('un.xml') === '0,0' && hits('uk.csv') === '', `screen: ${r.output}`);
-      check(/^uk\.csv: NOT SCREENED$/m.test(r.output), `screen: ${r.output}`);
-      return call(tool('write', { filePath: data, content: JSON.stringify(record(company, flaw), null, 2) + '\n' }));
+    ['q9-screen', (r) => {
+      const status = +r.output.match(/q9-screen: exit status (\d+)\n?$/)[1];
+      const json = JSON.parse(r.output.slice(0, r.output.lastIndexOf('q9-screen: exit status')));
+      check([0, 1, 3].includes(status), `q9-screen exited ${status}: ${r.output}`);
+      // Each list read with no hit at all is clear: a negative finding, as the text words it.
+      const template = text.match(/`(q9 record negative '<company>' 'Sanctions screen [^`]*)`/)[1];
+      const clear = json.lists.filter((l) => l.status === 'screened' && !json.hits.some((h) => h.list === l.list));
+      if (!clear.length) return write();
+      return call(bash(clear.map((l) => fill(template, { company: q(name), 'YYYY-MM-DD': new Date().toISOString().slice(0, 10),
+        list: l.list, 'list date': l.published || l.fetched, 'every name screened': q(`${name}, ${name} N.V., Maria Lindqvist`) })).join(' && ')));
+    }],
+    ['q9 record negative', (r) => {
+      check(/^(recorded -> (already recorded: )?negative for .*\n)+$/.test(r.output), `record negative: ${r.output}`);
+      return write();
     }],
     ['write', (r) => {
       check(r.output.includes('Wrote file successfully'), `the data record was not written: ${r.output}`);
@@ -174,33 +255,44 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
     ['mkdir -p', (r) => {
       // The same render to a scratch file prints the same line but for the path.
       const scratch = `${c.root}/scratch.html`;
-      const direct = c.q9('report', data, '--out', scratch).out.replace(`wrote ${scratch} (`, `wrote ${out} (`);
+      const direct = c.q9('report', data(), '--out', scratch).out.replace(`wrote ${scratch} (`, `wrote ${saved('.html')} (`);
       check(r.output === direct, `the host returned ${JSON.stringify(r.output)}, q9 prints ${JSON.stringify(direct)}`);
       const failed = r.output.split('\n')[0].endsWith('| gate: FAIL');
       check(!failed || (flaw && r.output.includes('\n  - emoji present: ')), `render result: ${r.output}`);
       return validate();
     }],
     ['q9 validate', (r) => {
-      sameAsQ9(c, r, 'validate', out);
+      sameAsQ9(c, r, 'validate', saved('.html'));
       if (r.output.includes('GATE 4 FAILED')) {
         check(flaw, `the gate failed: ${r.output}`);
-        return call(tool('read', { filePath: data }));
+        mending = true;
+        return call(tool('read', { filePath: data() }));
       }
       check(r.output.includes('GATE 4 PASSED'), `validate: ${r.output}`);
-      return call(bash(`q9 record report ${quote(company)} ${file} --version 1`));
+      return audit ? call(bash(fill(block(text, 'q9-audit --entity'), { work, company: q(name) }))) : keep();
+    }],
+    ['q9-audit', (r) => {
+      check(/q9-audit: exit status 0\n?$/.test(r.output), `q9-audit: ${r.output}`);
+      return keep();
     }],
     ['read', (r) => {
+      if (!mending) {
+        check(r.output.includes(`"company": "${name}"`), `the last run's data file: ${r.output.slice(0, 300)}`);
+        return call(bash('q9 doctrine'));
+      }
       check(r.output.includes(flaw), 'the record read back lacks the flaw the gate named');
-      return call(tool('edit', { filePath: data, oldString: flaw, newString: ' Screen result: no hits.', replaceAll: true }));
+      mending = false;
+      return call(tool('edit', { filePath: data(), oldString: flaw, newString: ' Screen result: no hits.', replaceAll: true }));
     }],
     ['edit', (r) => {
       check(!/error/i.test(r.output), `edit: ${r.output}`);
       return render();
     }],
-    ['q9 record report', (r) => {
-      check(new RegExp(`^recorded -> report for ${company} v1 \\(\\d{4}-\\d\\d-\\d\\d\\)\\n$`).test(r.output),
+    ['set -C', (r) => {
+      const escaped = name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+      check(new RegExp(`^recorded -> report for ${escaped} v${version} \\(\\d{4}-\\d\\d-\\d\\d\\)\\n$`).test(r.output),
             `record report: ${JSON.stringify(r.output)}`);
-      return say(`Dossier saved to ${out}; GATE 4 PASSED.`);
+      return say(`Dossier saved to ${saved('.html')}; GATE 4 PASSED.`);
     }],
   ];
 
@@ -214,32 +306,48 @@ export function dossierScripts(c, company, { flaw = '' } = {}) {
       const results = t.results;
       check(results.length > 0, 'the last reply made no call');
       for (const r of results) check(!/rejected permission/i.test(r.output ?? ''), `${r.name} was refused: ${r.output}`);
-      const last = results[0];
-      const what = last.name === 'bash' ? last.args.command : last.name;
+      const first = results[0];
+      const what = first.name === 'bash' ? first.args.command : first.name;
       const entry = road.find(([prefix]) => what.startsWith(prefix));
       check(entry, `no next step after ${what}`);
-      return entry[1](last, results);
+      return entry[1](first, results);
     },
 
+    // A first dossier records two facts per stream; on an update the Financials stream
+    // finds a contradiction and the others nothing new. Each line is the brief's own,
+    // quoted by its rule.
     async stream(t) {
-      const name = t.session.slice('stream:'.length);
-      const s = STREAMS[name];
+      const stream = t.session.slice('stream:'.length);
+      const s = STREAMS[stream];
+      const since = t.firstUser.match(/^Since: (.*)$/m)[1];
+      const who = t.firstUser.match(/^Record under: (.*)$/m)[1];
+      const sq = (x) => quoted(t.firstUser, x);
+      const line = (what) => t.firstUser.match(new RegExp(`^ *(q9 record ${what} .*)$`, 'm'))[1];
       if (t.step === 0) {
-        check(await started.arrive(name), 'the stream sub-agents did not start at the same time');
-        return call(bash(`q9 streams ${quote(name)}`));
+        check(await started.arrive(stream), 'the stream sub-agents did not start at the same time');
+        return call(bash(`q9 streams ${quote(stream)}`));
       }
       const [r] = t.results;
       if (t.step === 1) {
-        sameAsQ9(c, r, 'streams', name);
-        check(await recording.arrive(name), 'the stream sub-agents did not record at the same time');
-        // As the brief says: its record line, each text quoted by its rule.
-        const q = (x) => quoted(t.firstUser, x);
-        return call(bash(s.facts.map(([claim, src, date]) => fill(t.firstUser.match(/^ *(q9 record fact .*)$/m)[1],
-          { company: q(company), section: s.section, claim: q(claim), src: q(src), 'YYYY-MM-DD': date })).join(' && ')));
+        sameAsQ9(c, r, 'streams', stream);
+        check(await recording.arrive(stream), 'the stream sub-agents did not record at the same time');
+        if (since === 'none') {
+          return call(bash(s.facts.map(([claim, src, date]) => fill(line('fact'),
+            { company: sq(who), section: s.section, claim: sq(claim), src: sq(src), 'YYYY-MM-DD': date })).join(' && ')));
+        }
+        if (s.section !== 'financials') {
+          return call(bash(fill(line('negative'), { company: sq(who), 'what you searched and found nothing': sq(`${stream}: nothing new since ${since}`) })));
+        }
+        const [topic, both] = CONTRADICTION;
+        return call(bash(fill(line('contradiction'), { company: sq(who), topic: sq(topic), 'both values + sources': sq(both) })));
       }
-      const expected = s.facts.map(([, , date]) => `recorded -> fact for ${company} [${s.section}] (${date})\n`).join('');
+      if (since !== 'none') {
+        check(/^recorded -> (contradiction|negative) for /.test(r.output), `record: ${JSON.stringify(r.output)}`);
+        return say(`Recorded 1 finding for ${stream}.`);
+      }
+      const expected = s.facts.map(([, , date]) => `recorded -> fact for ${who} [${s.section}] (${date})\n`).join('');
       check(r.output === expected, `record: ${JSON.stringify(r.output)}`);
-      return say(`Recorded 2 facts for ${name}.`);
+      return say(`Recorded 2 facts for ${stream}.`);
     },
   };
 }

@@ -37,8 +37,9 @@ const DISABLED = ['MODELS_FETCH', 'AUTOUPDATE', 'SHARE', 'LSP_DOWNLOAD', 'DEFAUL
                   'CLAUDE_CODE', 'EXTERNAL_SKILLS', 'PROJECT_CONFIG'];
 
 export class Case {
-  // q9, q9install: the built programs; opencode: the host's executable.
-  constructor({ name, q9, q9install, opencode }) {
+  // q9, q9install: the built programs; opencode: the host's executable; programs: more
+  // programs (q9-screen, q9-audit) whose folders go on the agent's PATH.
+  constructor({ name, q9, q9install, opencode, programs = [] }) {
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), `agent-road-${name}-`));
     this.q9path = path.resolve(q9);
     this.q9install = path.resolve(q9install);
@@ -50,7 +51,7 @@ export class Case {
     const rg = executableOnPath('rg');
     if (!rg) throw new Error('rg (Debian package ripgrep) is not on PATH; the host needs it for skills');
     this.env = {
-      PATH: [path.dirname(this.q9path), path.dirname(rg), '/usr/bin', '/bin'].join(':'),
+      PATH: [path.dirname(this.q9path), ...programs.map((p) => path.dirname(path.resolve(p))), path.dirname(rg), '/usr/bin', '/bin'].join(':'),
       HOME: this.home,
       LANG: 'C.UTF-8',
       OPENCODE_CONFIG_DIR: this.cfg,
