@@ -139,7 +139,10 @@ fs::path temp_name(const fs::path& dir, std::string_view file) {
   char tail[32];
   std::snprintf(tail, sizeof tail, ".%d.%016llx.part", static_cast<int>(::getpid()),
                 static_cast<unsigned long long>(random()));
-  return dir / ("." + std::string(file) + tail);
+  // Built by appends: GCC 12 sees a false overlap in "." + std::string(...).
+  std::string name = ".";
+  name.append(file).append(tail);
+  return dir / name;
 }
 
 Downloaded download(const std::string& url, const fs::path& dir, std::string_view file,

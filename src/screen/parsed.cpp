@@ -128,7 +128,9 @@ void write_parsed(const std::filesystem::path& path, std::string_view text) {
   char tail[40];
   std::snprintf(tail, sizeof tail, ".%d.%016llx.part", static_cast<int>(::getpid()),
                 static_cast<unsigned long long>(random()));
-  const std::filesystem::path tmp = path.parent_path() / ("." + path.filename().string() + tail);
+  std::string name = ".";  // by appends, as in temp_name()
+  name.append(path.filename().string()).append(tail);
+  const std::filesystem::path tmp = path.parent_path() / name;
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw files::FileError(tmp.string(), errno);
   for (size_t at = 0; at < text.size();) {
