@@ -1,5 +1,5 @@
 // Tests of the executable look-up and the child-process runner.
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 
 #include "testing/support.hpp"
 
-namespace q9::install {
+namespace q9::process {
 namespace {
 using namespace std::chrono_literals;
 using test::alive;
@@ -166,4 +166,4 @@ TEST(Run, ChildThatClosesItsPipesIsStillWaitedFor) {
 }
 
 }  // namespace
-}  // namespace q9::install
+}  // namespace q9::process

@@ -1,6 +1,6 @@
 // Child processes through posix_spawn and poll. Boost.Process was not used: it hung past
 // its limit when a grandchild kept the output pipe open.
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace q9::install {
+namespace q9::process {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 namespace {
@@ -336,4 +336,4 @@ RunResult run(const fs::path& program, const std::vector<std::string>& argv,
   }
 }
 
-}  // namespace q9::install
+}  // namespace q9::process
