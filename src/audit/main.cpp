@@ -12,12 +12,7 @@
 
 int main(int argc, char** argv) {
   // Before the store is opened: its file or connection must never become standard output.
-  if (const int err = q9::standard_fds::guard(); err != 0) {
-    const std::string line = std::string("q9-audit: error: /dev/null: ") + std::strerror(err) + "\n";
-    if (!q9::standard_fds::was_closed(STDERR_FILENO))
-      [[maybe_unused]] const auto n = ::write(STDERR_FILENO, line.data(), line.size());
-    return q9::audit::UNREADABLE;
-  }
+  if (!q9::standard_fds::guard_or_report("q9-audit")) return q9::audit::UNREADABLE;
   std::vector<std::string> args(argv + 1, argv + argc);
   // A stream closed at start stays one that cannot be written: /dev/null only holds its place.
   q9::Io io{{q9::standard_fds::for_writing(STDOUT_FILENO), true},

@@ -13,12 +13,7 @@
 
 int main(int argc, char** argv) {
   // Before anything is opened: a store or connection must never become standard output.
-  if (const int err = q9::standard_fds::guard(); err != 0) {
-    const std::string line = std::string("q9: error: /dev/null: ") + std::strerror(err) + "\n";
-    if (!q9::standard_fds::was_closed(STDERR_FILENO))
-      [[maybe_unused]] const auto n = ::write(STDERR_FILENO, line.data(), line.size());
-    return 1;
-  }
+  if (!q9::standard_fds::guard_or_report("q9")) return 1;
   std::vector<std::string> args(argv + 1, argv + argc);
   // Both held until the end of the command (or some tens of kilobytes), and standard
   // output first, so that a diagnostic follows what was printed before it.

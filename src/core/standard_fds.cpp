@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace q9::standard_fds {
 namespace {
@@ -28,6 +30,15 @@ int guard() {
     }
   }
   return 0;
+}
+
+bool guard_or_report(const char* program) {
+  const int err = guard();
+  if (err == 0) return true;
+  const std::string line = std::string(program) + ": error: /dev/null: " + std::strerror(err) + "\n";
+  if (!was_closed(STDERR_FILENO))
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, line.data(), line.size());
+  return false;
 }
 
 bool was_closed(int fd) { return fd >= 0 && fd <= 2 && closed[fd]; }

@@ -11,6 +11,10 @@ namespace q9::standard_fds {
 // file it opened could become its standard output). Call it once; it is not thread-safe.
 int guard();
 
+// guard(), and when it fails, "<program>: error: /dev/null: <reason>" on standard error (where
+// that is open). Returns whether the program may go on.
+bool guard_or_report(const char* program);
+
 // Whether `fd` (0, 1 or 2) was closed when guard() ran.
 bool was_closed(int fd);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/out.hpp"
+#include "core/standard_fds.hpp"
 #include "process/spawn.hpp"
 #include "screen/command.hpp"
 #include "screen/parsed.hpp"
@@ -17,9 +18,12 @@
 #endif
 
 int main(int argc, char** argv) {
+  // Before any pipe or file is opened: none may take the number of a closed standard stream.
+  if (!q9::standard_fds::guard_or_report("q9-screen")) return 3;
   // Ctrl-C reaches a running curl too, which leads a process group of its own.
   q9::process::pass_signals_to_children();
-  q9::Out out(STDOUT_FILENO, true), err(STDERR_FILENO, true);
+  q9::Out out(q9::standard_fds::for_writing(STDOUT_FILENO), true),
+      err(q9::standard_fds::for_writing(STDERR_FILENO), true);
   std::vector<q9::screen::PendingWrite> later;
   const int status = q9::screen::run_command(std::vector<std::string>(argv + 1, argv + argc), out,
                                              err, Q9_SCREEN_FLOORS, &later);
@@ -47,5 +51,6 @@ int main(int argc, char** argv) {
     }
     if (child == 0) ::_exit(0);
   }
-  return lost != 0 ? 1 : status;
+  // An answer that did not arrive whole clears nothing: the lists count as not screened.
+  return lost != 0 ? 3 : status;
 }
