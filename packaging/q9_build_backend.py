@@ -1,12 +1,13 @@
-"""PEP 517 build backend that ships the native programs q9 and q9-install as a Python wheel.
+"""PEP 517 build backend that ships the native programs q9, q9-install, q9-screen and q9-audit
+as a Python wheel.
 
 Written in-tree rather than on setuptools: a setuptools build with pip's default build
 isolation must first download setuptools and wheel, so `pip install .` and `pipx install .`
 fail offline; this backend needs nothing beyond the Python standard library and CMake.
 
-The wheel carries the two executables as scripts (`<name>.data/scripts/`), which pip and
-pipx put on the user's PATH. They are linked with the C++ runtime, SQLite and PCRE2
-statically, so the wheel is tagged for the platform but not for a Python version.
+The wheel carries the four executables as scripts (`<name>.data/scripts/`), which pip and
+pipx put on the user's PATH. They are linked with the C++ runtime and every library but the C
+library statically, so the wheel is tagged for the platform but not for a Python version.
 
 Which platform: the tag is read off the programs once they are built. On Linux it is
 manylinux_X_Y_<processor>, X.Y being the newest glibc symbol version they need; with the Debian
@@ -61,7 +62,7 @@ except ImportError:  # Python < 3.11: the same reader, packaged as tomli
 
 import check_glibc  # beside this file, on the backend path
 
-PROGRAMS = ("q9", "q9-install")
+PROGRAMS = ("q9", "q9-install", "q9-screen", "q9-audit")
 # Release build of the two programs only, linked so that they need nothing but the C library.
 CMAKE_OPTIONS = (
     "-DCMAKE_BUILD_TYPE=Release",

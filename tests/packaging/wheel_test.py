@@ -30,7 +30,7 @@ import tarfile
 import zipfile
 from pathlib import Path
 
-PROGRAMS = ("q9", "q9-install")
+PROGRAMS = ("q9", "q9-install", "q9-screen", "q9-audit")
 HINT = "restart opencode, then run: /varnook-q9 <company>"
 # ctest's mark for a test that could not run here.
 SKIPPED = 77
@@ -343,6 +343,7 @@ def debian11_root(args, tree, name, wheel):
     inside.mkdir()
     shutil.copy(wheel, inside)
     shutil.copy(args.source / "examples" / "northwind-dossier.json", inside)
+    shutil.copytree(args.source / "tests" / "screen" / "fixtures", inside / "lists")
     return work, root
 
 
@@ -411,6 +412,20 @@ def smoke(args, root, chroot):
     recall = json.loads(chroot("q9", "memory", "recall", "Northwind").stdout)
     expect_equal(recall["fact_count"], 1, "facts recalled in Debian 11")
     expect(claim in json.dumps(recall), f"the recorded fact was not recalled: {recall}")
+    # The audit reads the same store: the example's figures are not among the facts.
+    result = chroot("q9-audit", "/tmp/q9/northwind-dossier.json", "--entity", "Northwind", status=1)
+    expect(
+        result.stdout.splitlines()[-1].startswith("figures: "), f"q9-audit: {result.stdout[-300:]!r}"
+    )
+    # The screen's readers (CSV, expat, minizip) all read the small fixture lists, which the
+    # program that ships refuses as below each list's floor.
+    result = chroot("q9-screen", "--from", "/tmp/q9/lists", "Hans Müller", status=3)
+    for list_name, entries in (("ofac-sdn", 7), ("un", 3), ("uk", 3), ("eu", 3), ("icij", 7)):
+        expect(
+            f"{list_name}: not screened: " in result.stdout
+            and f"only {entries} entries, fewer than" in result.stdout,
+            f"q9-screen in Debian 11 on {list_name}: {result.stdout!r}",
+        )
     # The team store loads Debian 11's own libpq at run time; a closed port proves it loaded.
     url = "postgresql://127.0.0.1:1/q9"
     result = chroot(f"Q9_MEMORY_URL={url}", "q9", "memory", "list", status=1)
