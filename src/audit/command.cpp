@@ -8,9 +8,9 @@
 
 #include "audit/dossier.hpp"
 #include "audit/output.hpp"
-#include "core/read_file.hpp"
 #include "core/json.hpp"
 #include "core/quoted_text.hpp"
+#include "core/read_file.hpp"
 #include "core/utf8.hpp"
 #include "memory/store.hpp"
 

@@ -35,9 +35,10 @@ int guard() {
 bool guard_or_report(const char* program) {
   const int err = guard();
   if (err == 0) return true;
-  const std::string line = std::string(program) + ": error: /dev/null: " + std::strerror(err) + "\n";
-  if (!was_closed(STDERR_FILENO))
-    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, line.data(), line.size());
+  const std::string line =
+      std::string(program) + ": error: /dev/null: " + std::strerror(err) + "\n";
+  if (!was_closed(STDERR_FILENO)) [[maybe_unused]]
+    const auto n = ::write(STDERR_FILENO, line.data(), line.size());
   return false;
 }
 

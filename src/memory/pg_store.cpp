@@ -384,7 +384,8 @@ bool PgStore::load(const std::string& key, const std::function<void(const Head&)
   bool streaming = false;
   auto hand_on_held = [&] {
     if (found) head(*found);
-    for (const Row& r : held) each({r.kind, r.subject, r.body, r.source, r.date, r.version, r.recorded});
+    for (const Row& r : held)
+      each({r.kind, r.subject, r.body, r.source, r.date, r.version, r.recorded});
     held.clear();
   };
   _transaction([&] {

@@ -2,7 +2,6 @@
 // makes of libpq's words (one line, no password, where the store is) is pinned here. The
 // store against real servers is tests/memory/memory_pg.sh.
 #include "memory/pg_store.hpp"
-#include "testing/support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,8 @@
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "testing/support.hpp"
 
 // libpq keeps these opaque; the fake defines them.
 struct pg_conn {
@@ -95,7 +96,7 @@ pq::Api fake() {
   a.PQresultErrorMessage = [](const PGresult* r) { return const_cast<char*>(r->error.c_str()); };
   a.PQresultErrorField = [](const PGresult* r, int field) -> char* {
     return field == pq::PG_DIAG_SQLSTATE && !r->state.empty() ? const_cast<char*>(r->state.c_str())
-                                                               : nullptr;
+                                                              : nullptr;
   };
   a.PQntuples = [](const PGresult* r) { return static_cast<int>(r->rows.size()); };
   a.PQgetvalue = [](const PGresult* r, int i, int c) {
@@ -234,7 +235,9 @@ TEST_F(PgStoreTest, RecallStreamsKnownRecordsAndFailsMidwayWithAnError) {
   } probe({.uri = "postgresql://"}, FAKE);
   int handed = 0;
   probe.all_entities();  // connects
-  EXPECT_THROW(probe.load("acme", [&](auto&) { ++handed; }, [&](auto&) { ++handed; }), MemoryError);
+  EXPECT_THROW(probe.load(
+                   "acme", [&](auto&) { ++handed; }, [&](auto&) { ++handed; }),
+               MemoryError);
   EXPECT_EQ(handed, 0);
 }
 
@@ -248,7 +251,8 @@ TEST_F(PgStoreTest, FirstUseUpgradesUnderTheLockAndRetriesSerializationFailures)
   server.answer = [&](std::string_view sql) {
     sent += std::string(sql.substr(0, 30)) + "|";
     auto has = [&](std::string_view part) { return sql.find(part) != sql.npos; };
-    if (has("set_config") && has("FROM q9_schema")) return pg_result{7, {}, "no q9_schema", "42P01"};
+    if (has("set_config") && has("FROM q9_schema"))
+      return pg_result{7, {}, "no q9_schema", "42P01"};
     if (has("to_regclass")) return pg_result{pq::PGRES_TUPLES_OK, {{"t"}}};
     if (has("FROM q9_schema")) return pg_result{pq::PGRES_TUPLES_OK, {{"1"}}};
     if (!has("INSERT INTO q9_entities")) return pg_result{pq::PGRES_COMMAND_OK, {}};
@@ -258,12 +262,14 @@ TEST_F(PgStoreTest, FirstUseUpgradesUnderTheLockAndRetriesSerializationFailures)
   PgStore store({.uri = "postgresql://"}, FAKE);
   EXPECT_EQ(store.record_fact("Acme", "general", "c", "s", "2024-01-01"),
             "fact for Acme [general] (2024-01-01)");
-  const std::string begin = "BEGIN ISOLATION LEVEL READ COM|", add = "INSERT INTO q9_entities (key, |";
+  const std::string begin = "BEGIN ISOLATION LEVEL READ COM|",
+                    add = "INSERT INTO q9_entities (key, |";
   EXPECT_EQ(sent.substr(sent.find(begin)),
-            begin + "SELECT pg_advisory_xact_lock(7|SELECT to_regclass('q9_schema'|SELECT "
-            "coalesce(max(version), |ALTER TABLE q9_entities DROP C|CREATE UNIQUE INDEX "
-            "q9_entitie|UPDATE q9_schema SET version =|COMMIT|" + begin + add + "ROLLBACK|" +
-            begin + add + "INSERT INTO q9_records (entity|COMMIT|");
+            begin +
+                "SELECT pg_advisory_xact_lock(7|SELECT to_regclass('q9_schema'|SELECT "
+                "coalesce(max(version), |ALTER TABLE q9_entities DROP C|CREATE UNIQUE INDEX "
+                "q9_entitie|UPDATE q9_schema SET version =|COMMIT|" +
+                begin + add + "ROLLBACK|" + begin + add + "INSERT INTO q9_records (entity|COMMIT|");
   EXPECT_EQ(test::message_of<MemoryError>([&] { store.record_negative("Acme", "n"); }),
             "memory store postgresql://db.example:5432/research: the key of Acme has the md5 of "
             "another entity's key");

@@ -40,12 +40,12 @@ TEST_F(StoreTest, RefusesADamagedStoreBeforeAnUpgradeAndAfterAWriterDied) {
     const std::string p = (dir_ / "memory.db").string();
     const std::string error = error_of([&] { SqliteStore(dir_).record_negative("Acme", "n"); });
     EXPECT_TRUE(error.starts_with("memory store " + p + " is damaged (")) << version << error;
-    EXPECT_TRUE(error.ends_with(
-        "); save what it holds beside it with: sqlite3 " + p +
-        " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + p +
-        ".rescued, check that sqlite3 " + p +
-        ".rescued 'SELECT count(*) FROM records' counts its records, then mv " + p + " " + p +
-        ".damaged && mv " + p + ".rescued " + p))
+    EXPECT_TRUE(
+        error.ends_with("); save what it holds beside it with: sqlite3 " + p +
+                        " .dump | sed 's/^ROLLBACK; -- due to errors$/COMMIT;/' | sqlite3 " + p +
+                        ".rescued, check that sqlite3 " + p +
+                        ".rescued 'SELECT count(*) FROM records' counts its records, then mv " + p +
+                        " " + p + ".damaged && mv " + p + ".rescued " + p))
         << error;
   }
 }

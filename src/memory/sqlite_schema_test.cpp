@@ -41,10 +41,10 @@ TEST_F(StoreTest, EmptyOrForeignFileIsNotTakenAsANewStore) {
   ASSERT_EQ(sqlite3_open((dir_ / "other.db").c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
   sqlite3_close(db);
-  for (const auto& [bytes, error] : {std::pair{std::string(4096, 'x'), "memory store " + p +
-                                                                          ": file is not a database"},
-                                     {"", none},
-                                     {files::read_file(dir_ / "other.db"), none}}) {
+  for (const auto& [bytes, error] :
+       {std::pair{std::string(4096, 'x'), "memory store " + p + ": file is not a database"},
+        {"", none},
+        {files::read_file(dir_ / "other.db"), none}}) {
     files::write_file_atomic(p, bytes);
     EXPECT_EQ(error_of([&] { SqliteStore(dir_).init(); }), error) << bytes.size();
     EXPECT_EQ(error_of([&] { SqliteStore(dir_).all_entities(); }), error) << bytes.size();

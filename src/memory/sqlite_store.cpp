@@ -9,9 +9,9 @@
 #include "memory/sqlite_store.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sqlite3.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -150,7 +150,8 @@ void SqliteStore::_create(const fs::path& at) {
     throw MemoryError("cannot create memory store " + path_.string() + " in " +
                       at.parent_path().string() + ": " + std::strerror(errno));
   }
-  struct stat folder {}, file {};
+  struct stat folder {
+  }, file{};
   if (::stat(at.parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) &&
       (folder.st_mode & S_IWGRP) && ::fstat(fd, &file) == 0)
     ::fchmod(fd, (file.st_mode & 07777) | S_IRGRP | S_IWGRP);
@@ -215,7 +216,9 @@ SqliteStore::Access SqliteStore::_access(const fs::path& real) const {
   if (::access(p.c_str(), W_OK) != 0)
     return {false, ": this user may not write it (" + std::string(std::strerror(errno)) + ")"};
   const bool folder_ok = ::access(folder.c_str(), W_OK) == 0;
-  auto unwritable = [](const std::string& f) { return ::access(f.c_str(), W_OK) != 0 && errno != ENOENT; };
+  auto unwritable = [](const std::string& f) {
+    return ::access(f.c_str(), W_OK) != 0 && errno != ENOENT;
+  };
   if (folder_ok && (unwritable(wal) || unwritable(shm))) _clear_side_files(p);
   for (const std::string& side : {wal, shm}) {
     if (::access(side.c_str(), W_OK) == 0) continue;

@@ -59,9 +59,9 @@ TEST_F(StoreTest, MigrationToUnicodeKeysMergesCollidingEntities) {
   EXPECT_EQ(*general[0].as_object().find("recorded"), json::Value("t1"));
   EXPECT_EQ(*general[1].as_object().find("source"), json::Value("b"));
   EXPECT_EQ(o.find("reports")->as_array().size(), 2u);  // /r.html and /rü.html, not /rö.html
-  EXPECT_EQ(*recalled(s, "möller ag").as_object().find("reports")->as_array()[0].as_object().find(
-                "path"),
-            json::Value("/rö.html"));
+  EXPECT_EQ(
+      *recalled(s, "möller ag").as_object().find("reports")->as_array()[0].as_object().find("path"),
+      json::Value("/rö.html"));
   EXPECT_EQ(*recalled(s, std::nullopt).as_object().find("records"), json::Value(10));
   EXPECT_EQ(s.record_fact("MUELLER AG", "general", "x", "", std::nullopt).substr(0, 21),
             "fact for MUELLER AG [");  // ue is not ü

@@ -163,9 +163,11 @@ void Store::recall(const std::optional<std::string>& entity, json::Writer& out) 
 void Store::read(std::string_view entity, const std::function<void(const Record&)>& each) {
   const std::string key = entity_key(entity);
   _ready(false);
-  load(key, [](const Head&) {}, [&](const RowView& r) {
-    each({*r.kind, r.subject, r.body, r.source, r.date});
-  });
+  load(
+      key, [](const Head&) {},
+      [&](const RowView& r) {
+        each({*r.kind, r.subject, r.body, r.source, r.date});
+      });
 }
 
 std::vector<EntitySummary> Store::all_entities() {

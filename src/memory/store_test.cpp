@@ -1,4 +1,6 @@
 // Tests of the memory store: keys, dates, merging, recall and bad input.
+#include "memory/store_test.hpp"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,7 +12,6 @@
 #include "core/utf8.hpp"
 #include "memory/input.hpp"
 #include "memory/sqlite_store.hpp"
-#include "memory/store_test.hpp"
 #include "testing/support.hpp"
 
 namespace q9::memory {
@@ -179,9 +180,10 @@ TEST_F(StoreTest, RefusesAFolderThatCannotBeCreated) {
 // Another program wrote bytes that are not UTF-8 into a current store: recall is still JSON,
 // read as windows-1252 (whose unassigned bytes are C1 controls).
 TEST_F(StoreTest, RecallOfBytesThatAreNotUtf8InACurrentStoreIsJson) {
-  old_store("INSERT INTO entities VALUES (1, 'acme', 'Acme'); INSERT INTO records VALUES (1, 1,"
-            " 'fact', 'general', 'M\xfcller', '\x80\x81', '', 0, '');  PRAGMA user_version=5;"
-            "CREATE INDEX records_by_kind ON records (entity_id, kind, section, id);");
+  old_store(
+      "INSERT INTO entities VALUES (1, 'acme', 'Acme'); INSERT INTO records VALUES (1, 1,"
+      " 'fact', 'general', 'M\xfcller', '\x80\x81', '', 0, '');  PRAGMA user_version=5;"
+      "CREATE INDEX records_by_kind ON records (entity_id, kind, section, id);");
   SqliteStore s(dir_);
   const json::Value facts = *recalled(s, "acme").as_object().find("facts");
   EXPECT_EQ(facts, json::parse(R"({"general": [{"claim": "Müller", "source": "€\u0081", "date": "",

@@ -166,12 +166,13 @@ TEST(Command, ExitStatusOnlyASanctionsHitOrAListNotScreenedChanges) {
 // A hit the caller never received must not read as a sanctions hit, nor as a clear screen.
 TEST(Command, AnAnswerThatCannotBeWrittenIsNotScreened) {
   TempDir dir;
-  const std::string command = "OPENCODE_CONFIG_DIR=" + dir.path().string() + " " Q9_BINARY_DIR
-                              "/src/screen/lowfloor/q9-screen --from " + FIXTURES.string() +
-                              " 'Hans Müller' >&- 2>" + (dir / "err").string();
+  const std::string command = "OPENCODE_CONFIG_DIR=" + dir.path().string() +
+                              " " Q9_BINARY_DIR "/src/screen/lowfloor/q9-screen --from " +
+                              FIXTURES.string() + " 'Hans Müller' >&- 2>" + (dir / "err").string();
   const int raw = std::system(command.c_str());
   EXPECT_EQ(WEXITSTATUS(raw), 3);
-  EXPECT_EQ(test::read_text(dir / "err"), "q9-screen: error: standard output: Bad file descriptor\n");
+  EXPECT_EQ(test::read_text(dir / "err"),
+            "q9-screen: error: standard output: Bad file descriptor\n");
 }
 
 TEST(Command, JsonGivesEachListAndEachHit) {
