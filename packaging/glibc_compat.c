@@ -1,5 +1,5 @@
-/* What GCC 12's static C++ runtime and unwinder, built against glibc 2.36, take from the C library
-   beyond glibc 2.28, for programs linked against an older one
+/* What GCC 12's static C++ runtime and unwinder, and Debian 12's static archives (expat), built
+   against glibc 2.36, take from the C library beyond glibc 2.28, for programs linked against an older one
    (packaging/manylinux-toolchain.cmake). Each definition here only serves the program or loadable
    module it is linked into: all of them are hidden, and programs export no symbols anyway. */
 #define _GNU_SOURCE
@@ -42,6 +42,9 @@ uint32_t arc4random(void) {
   _fill_random(&value, sizeof value);
   return value;
 }
+
+/* glibc 2.36, for expat's hash salt. */
+void arc4random_buf(void *buffer, size_t size) { _fill_random(buffer, size); }
 
 /* glibc 2.35. GCC's unwinder asks it for the exception frame header of the object holding a code
    address and has no fallback when it fails, so a wrong answer here breaks every throw. */

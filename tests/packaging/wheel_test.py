@@ -564,7 +564,8 @@ def step_tags(args):
             actual = outcome(q9_build_backend, q9_build_backend._sysroot, settings, target)
             expect_equal(actual, expected, f"tree for {target} with {settings}")
 
-    # A source build without PCRE2 stops with one line that names it, not CMake's report.
+    # A source build without the libraries pkg-config finds (PCRE2, minizip, nettle) stops with
+    # one line that names them, not CMake's report.
     env = offline_env(work, PKG_CONFIG_LIBDIR=str(work), Q9_SYSROOT="none",
                       Q9_WHEEL_BUILD_DIR=str(work / "build"))
     result = subprocess.run(
@@ -572,7 +573,8 @@ def step_tags(args):
         cwd=args.source, env=env, capture_output=True, text=True, timeout=600,
     )
     line = ("q9_build_backend: error: cannot build q9: missing PCRE2 "
-            "(Debian: libpcre2-dev, Homebrew: pcre2)")
+            "(Debian: libpcre2-dev, Homebrew: pcre2); minizip (Debian: libminizip-dev, "
+            "Homebrew: minizip); nettle (Debian: nettle-dev, Homebrew: nettle)")
     expect(result.returncode != 0, "a build without PCRE2 succeeded")
     output = result.stdout + result.stderr
     expect(line in output.splitlines(), f"no line {line!r} in:\n{output[-3000:]}")
