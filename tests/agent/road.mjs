@@ -54,13 +54,19 @@ async function listServer() {
   const dir = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', 'screen');
   const child = spawn('python3', [path.join(dir, 'list_server.py'), path.join(dir, 'fixtures')], { stdio: ['ignore', 'pipe', 'inherit'] });
   process.on('exit', () => child.kill());
+  // Its port line may come in pieces; the pipe stays open (a closed one would end the
+  // server at its next write) but holds no test run open.
   const port = await new Promise((resolve, reject) => {
+    let out = '';
     child.once('error', reject);
     child.once('exit', (status) => reject(new Error(`the list server exited with status ${status}`)));
-    child.stdout.once('data', (d) => resolve(String(d).trim()));
+    child.stdout.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) resolve(out.trim());
+    });
   });
   child.unref();
-  child.stdout.destroy();
+  child.stdout.unref();
   const files = { OFAC_SDN: 'ok/ofac-sdn.csv', OFAC_ALT: 'ok/ofac-alt.csv', UN: 'ok/un.xml', UK: '404/uk.csv', EU: 'ok/eu.csv', ICIJ: 'ok/icij.zip' };
   return Object.fromEntries(Object.entries(files).map(([list, at]) => [`Q9_SCREEN_URL_${list}`, `http://127.0.0.1:${port}/${at}`]));
 }

@@ -281,7 +281,7 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
                       hits: [...sanctions.hits.filter((h) => !again.has(h.list)), ...json.hits] };
       }
       // A list whose download failed is tried once more on its own.
-      const failed = json.lists.filter((l) => l.status !== 'screened' && /^(HTTP |curl|no answer within|the (body|gzip body) was cut)/.test(l.reason));
+      const failed = json.lists.filter((l) => l.status !== 'screened' && /HTTP \d|no answer within|curl|Could not|Couldn't|Failed to|cut short/i.test(l.reason));
       if (failed.length && !retried) {
         retried = true;
         return screenCall(`--lists ${failed.map((l) => l.list).join(',')} `);
