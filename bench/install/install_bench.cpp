@@ -9,11 +9,11 @@
 #include <string>
 
 #include "install/install.hpp"
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-using q9::install::run;
+using q9::process::run;
 
 template <typename F>
 void measure(const char* what, int rounds, F&& body) {
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   measure("run sh printing 64 MB to stdout", 5, [] {
     run("/bin/sh", {"sh", "-c", "head -c 67108864 /dev/zero"}, 60s);
   });
-  measure("find_executable sh (system PATH)", 20000, [] { q9::install::find_executable("sh"); });
+  measure("find_executable sh (system PATH)", 20000, [] { q9::process::find_executable("sh"); });
   fs::path root = fs::temp_directory_path() / ("q9-install-bench-" + std::to_string(::getpid()));
   measure("write_assets (12 files, atomic)", 200, [&] { q9::install::write_assets(root); });
   if (argc > 1) {

@@ -10,6 +10,7 @@
 #include "core/atomic_write.hpp"
 #include "core/path_text.hpp"
 #include "install/status_line.hpp"
+#include "process/spawn.hpp"
 
 namespace q9::install {
 namespace fs = std::filesystem;
@@ -95,7 +96,7 @@ int run_installer(std::vector<std::string> argv, Io& io, const Limits& limits) {
     _warn(io, "burrowby not installed - retry with: pipx install burrowby");
   }
 
-  if (auto q9 = find_executable("q9")) {
+  if (auto q9 = process::find_executable("q9")) {
     // A q9 that does not answer is left alone: no line, no persistent install.
     std::string version = probe_q9(*q9, limits, watch);
     status.clear();

@@ -13,7 +13,7 @@
 #include <map>
 #include <thread>
 
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 #include "q9/version.hpp"
 #include "testing/support.hpp"
 
@@ -86,7 +86,7 @@ struct Machine {
   Result install(const std::vector<std::string>& args,
                  std::optional<std::string> config_dir = std::nullopt, const std::string& cwd = "",
                  const std::vector<std::string>& env = {}) {
-    RunResult r = run("/usr/bin/env", command(args, config_dir, cwd, env), 60s);
+    process::RunResult r = process::run("/usr/bin/env", command(args, config_dir, cwd, env), 60s);
     return {r.status, r.out, r.err, read_text(tmp / "log")};
   }
   // Runs the installer with standard output and error on one pseudo-terminal, as in a

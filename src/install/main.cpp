@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "install/install.hpp"
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 
 int main(int argc, char** argv) {
-  q9::install::pass_signals_to_children();
+  q9::process::pass_signals_to_children();
   q9::install::Io io{std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1};
   try {
     return q9::install::run_installer(std::vector<std::string>(argv + 1, argv + argc), io);

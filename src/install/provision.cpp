@@ -2,6 +2,7 @@
 #include "install/provision.hpp"
 
 #include "core/utf8.hpp"
+#include "process/spawn.hpp"
 
 namespace q9::install {
 namespace fs = std::filesystem;
@@ -12,10 +13,11 @@ constexpr std::string_view CHECKING_Q9 = "checking q9";
 constexpr std::string_view INSTALLING_Q9 = "installing varnook-q9";
 
 // run() with `watch` told of `step` while the child runs.
-RunResult run_step(const fs::path& program, const std::vector<std::string>& argv,
-                   std::chrono::milliseconds limit, std::string_view step, const StepWatch& watch) {
-  if (!watch) return run(program, argv, limit);
-  return run(program, argv, limit, [&] { watch(step); });
+process::RunResult run_step(const fs::path& program, const std::vector<std::string>& argv,
+                            std::chrono::milliseconds limit, std::string_view step,
+                            const StepWatch& watch) {
+  if (!watch) return process::run(program, argv, limit);
+  return process::run(program, argv, limit, [&] { watch(step); });
 }
 
 // Runs one installer; true when it started and exited with status 0. Start failures and
@@ -27,7 +29,7 @@ bool installer_succeeds(const fs::path& program, const std::vector<std::string>&
     return run_step(program, argv, limit, step, watch).status == 0;
   } catch (const std::system_error&) {
     return false;
-  } catch (const ChildError&) {
+  } catch (const process::ChildError&) {
     return false;
   }
 }
@@ -49,8 +51,8 @@ std::string_view word(Outcome outcome) {
 }
 
 Outcome ensure_burrowby(const Limits& limits, const StepWatch& watch) {
-  if (find_executable("burrowby")) return Outcome::Present;
-  if (auto pipx = find_executable("pipx")) {
+  if (process::find_executable("burrowby")) return Outcome::Present;
+  if (auto pipx = process::find_executable("pipx")) {
     if (installer_succeeds(*pipx, {"pipx", "install", "burrowby"}, limits.burrowby,
                            INSTALLING_BURROWBY, watch)) {
       return Outcome::Installed;
@@ -58,7 +60,7 @@ Outcome ensure_burrowby(const Limits& limits, const StepWatch& watch) {
   }
   // This program has no language runtime of its own: pip runs as a module of the
   // python3 on PATH, which is skipped when there is none.
-  if (auto python = find_executable("python3")) {
+  if (auto python = process::find_executable("python3")) {
     if (installer_succeeds(*python,
                            {python->string(), "-m", "pip", "install", "--user", "-q", "burrowby"},
                            limits.burrowby, INSTALLING_BURROWBY, watch)) {
@@ -70,20 +72,21 @@ Outcome ensure_burrowby(const Limits& limits, const StepWatch& watch) {
 
 std::string probe_q9(const fs::path& q9, const Limits& limits, const StepWatch& watch) {
   try {
-    const RunResult r = run_step(q9, {q9.string(), "version"}, limits.probe, CHECKING_Q9, watch);
+    const process::RunResult r =
+        run_step(q9, {q9.string(), "version"}, limits.probe, CHECKING_Q9, watch);
     return std::string(utf8::trim_space(r.out));
   } catch (const std::system_error&) {
     return {};
-  } catch (const ChildError&) {
+  } catch (const process::ChildError&) {
     return {};
   }
 }
 
 Outcome ensure_persistent_install(const Limits& limits, const StepWatch& watch) {
-  if (auto q9 = find_executable("q9")) {
+  if (auto q9 = process::find_executable("q9")) {
     if (!probe_q9(*q9, limits, watch).empty()) return Outcome::Present;
   }
-  auto pipx = find_executable("pipx");
+  auto pipx = process::find_executable("pipx");
   if (!pipx) return Outcome::Unavailable;
   return installer_succeeds(*pipx, {"pipx", "install", "--force", "varnook-q9"}, limits.persistent,
                             INSTALLING_Q9, watch)

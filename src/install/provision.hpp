@@ -4,11 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "install/spawn.hpp"
 
 namespace q9::install {
 

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "core/json.hpp"
-#include "install/spawn.hpp"
+#include "process/spawn.hpp"
 #include "testing/support.hpp"
 
 namespace q9::install {
@@ -52,8 +52,8 @@ struct Host {
   fs::path opencode = opencode_in_cache();
   fs::path cfg = tmp / "cfg";
 
-  RunResult run_env(const fs::path& program, std::vector<std::string> args,
-                    const fs::path& config) {
+  process::RunResult run_env(const fs::path& program, std::vector<std::string> args,
+                             const fs::path& config) {
     std::vector<std::string> argv = {"env",
                                      "-i",
                                      "--chdir=" + tmp.path().string(),
@@ -69,14 +69,14 @@ struct Host {
     argv.push_back("XDG_DATA_DIRS=" + (tmp / "xdg-data-dirs").string());
     argv.push_back(program.string());
     argv.insert(argv.end(), args.begin(), args.end());
-    return run("/usr/bin/env", argv, 180s);
+    return process::run("/usr/bin/env", argv, 180s);
   }
 
   // `opencode <args> --pure` against `config`; fails the test on a non-zero status or
   // anything on standard error.
   std::string ask(std::vector<std::string> args, const fs::path& config) {
     args.push_back("--pure");
-    RunResult r = run_env(opencode, args, config);
+    process::RunResult r = run_env(opencode, args, config);
     EXPECT_EQ(r.status, 0) << "opencode " << args[0] << ": " << r.err;
     EXPECT_EQ(r.err, "") << "opencode " << args[0];
     return r.out;
@@ -84,7 +84,7 @@ struct Host {
 
   void install() {
     fs::create_directories(tmp / "home");
-    RunResult r = run_env(Q9_BINARY_DIR "/src/install/q9-install", {"--config-only"}, cfg);
+    process::RunResult r = run_env(Q9_BINARY_DIR "/src/install/q9-install", {"--config-only"}, cfg);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     ASSERT_EQ(r.err, "");
   }

@@ -9,9 +9,11 @@
 // q9-screen and q9-audit are put on the agent's PATH when given; without them the agent
 // takes the text's way for a program that is not installed.
 import assert from 'node:assert/strict';
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
+import { fileURLToPath } from 'node:url';
 import { CONTRADICTION, STREAMS, dossierScripts, record, slug } from './lib/agent.mjs';
 import { Case, opencodeIn } from './lib/host.mjs';
 import { ScriptedModel, say } from './lib/model.mjs';
@@ -46,8 +48,32 @@ function identify(turn) {
   return stream ? `stream:${stream}` : null;
 }
 
+// With q9-screen, its lists come from the screen suite's fixture server on loopback; the UK
+// list answers 404, so that one list is never read and must never be called clear.
+async function listServer() {
+  const dir = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', 'screen');
+  const child = spawn('python3', [path.join(dir, 'list_server.py'), path.join(dir, 'fixtures')], { stdio: ['ignore', 'pipe', 'inherit'] });
+  process.on('exit', () => child.kill());
+  // Its port line may come in pieces; the pipe stays open (a closed one would end the
+  // server at its next write) but holds no test run open.
+  const port = await new Promise((resolve, reject) => {
+    let out = '';
+    child.once('error', reject);
+    child.once('exit', (status) => reject(new Error(`the list server exited with status ${status}`)));
+    child.stdout.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) resolve(out.trim());
+    });
+  });
+  child.unref();
+  child.stdout.unref();
+  const files = { OFAC_SDN: 'ok/ofac-sdn.csv', OFAC_ALT: 'ok/ofac-alt.csv', UN: 'ok/un.xml', UK: '404/uk.csv', EU: 'ok/eu.csv', ICIJ: 'ok/icij.zip' };
+  return Object.fromEntries(Object.entries(files).map(([list, at]) => [`Q9_SCREEN_URL_${list}`, `http://127.0.0.1:${port}/${at}`]));
+}
+const LIST_URLS = args['q9-screen'] ? await listServer() : {};
+
 function newCase(name) {
-  return new Case({ name, q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache), programs: PROGRAMS });
+  return new Case({ name, q9: args.q9, q9install: args['q9-install'], opencode: opencodeIn(args.cache), programs: PROGRAMS, env: LIST_URLS });
 }
 
 // Runs one dossier of `company` in case `c` (a fresh one when not given, installed);
@@ -99,7 +125,7 @@ const workFolders = (company) => fs.readdirSync('/tmp').filter((d) => d.startsWi
 
 // Checks one run of the road; `version` is the dossier it must write, `known` the name
 // memory holds the company under, `facts` how many facts memory must hold after it.
-async function checkRoad(company, options = {}, { c: given = null, version = 1, known = company, facts = 6, run: n = 1 } = {}) {
+async function checkRoad(company, options = {}, { c: given = null, version = 1, known = company, facts = args['q9-audit'] ? 7 : 6, run: n = 1 } = {}) {
   const before = new Set(workFolders(known));
   const { c, model, run, seconds } = await drive(company, options, given, n);
   const work = workFolders(known).filter((d) => !before.has(d));
@@ -147,7 +173,26 @@ async function checkRoad(company, options = {}, { c: given = null, version = 1, 
     const gate = c.q9('validate', dossier);
     assert.equal(gate.status, 0, gate.out);
     assert.match(gate.out, /GATE 4 PASSED/);
-    return { c, model, run, recall };
+    const data = JSON.parse(fs.readFileSync(`${work[0]}/data.json`, 'utf8'));
+    const section = (id) => data.sections.find((s) => s.id === id).body_html;
+    if (args['q9-screen']) {
+      // Each list read is recorded clear under its name; the one the screen could not read
+      // never is, and both sections say it was not screened and why.
+      const screens = recall.negatives.map((x) => x.note).filter((x) => x.startsWith('Sanctions screen '));
+      for (const list of ['OFAC SDN', 'UN Consolidated', 'EU Consolidated', 'ICIJ Offshore Leaks']) {
+        assert.ok(screens.some((x) => x.includes(`: no match on ${list} as of `) && x.endsWith(`for ${known}, ${known} N.V., Maria Lindqvist`)), `${list}: ${screens.join(' | ')}`);
+      }
+      assert.ok(!screens.some((x) => x.includes('UK Sanctions List')), screens.join(' | '));
+      for (const id of ['screening', 'methodology']) assert.match(section(id), /UK Sanctions List: not screened \(HTTP 404\)/, id);
+      assert.match(section('screening'), /Maria Lindqvist; result: no match\./);
+    }
+    if (args['q9-audit']) {
+      // The audit kept beside the dossier finds every figure sourced; its counts are in methodology.
+      const kept = JSON.parse(fs.readFileSync(dossier.replace(/\.html$/, '.audit.json'), 'utf8'));
+      assert.equal(kept.counts.unsourced, 0);
+      assert.ok(section('methodology').includes(`figures: ${kept.counts.figures}, sourced: ${kept.counts.sourced},`), section('methodology'));
+    }
+    return { c, model, run, recall, data };
   } finally {
     if (!given) c.remove();
     for (const d of work) fs.rmSync(d, { recursive: true, force: true });
@@ -156,7 +201,21 @@ async function checkRoad(company, options = {}, { c: given = null, version = 1, 
 
 if (args.case === 'road') {
   test('the agent runs the whole road of one dossier with three parallel streams', async () => {
-    await checkRoad('Acme Holdings');
+    const { model, data } = await checkRoad('Acme Holdings');
+    // The host resends the conversation, so count the distinct results.
+    const results = (pattern) => [...new Map(model.of('agent').flatMap((r) => r.body.messages)
+      .filter((m) => m.role === 'tool' && pattern.test(m.content)).map((m) => [m.tool_call_id, m.content])).values()];
+    if (args['q9-screen']) {
+      // The list that failed to download was tried once more, alone; the company's partial
+      // hit on the leaks archive is ruled out by its attributes.
+      assert.equal(results(/q9-screen: exit status \d+\n?$/).length, 2);
+      assert.match(data.sections.find((s) => s.id === 'screening').body_html,
+                   /ICIJ Offshore Leaks entry 10000001 \(NORTHWIND HOLDINGS LIMITED\) is a partial match on Acme Holdings: ruled out, another name, entity of Thailand, British Virgin Islands/);
+    }
+    if (args['q9-audit']) {
+      // The planted figure failed the audit until its fact was recorded.
+      assert.deepEqual(results(/q9-audit: exit status \d+\n?$/).map((x) => x.match(/(\d+)\n?$/)[1]), ['1', '0']);
+    }
   });
 
   // The agent text names the marks the gate allows and the pictographs it refuses; the
@@ -193,9 +252,11 @@ if (args.case === 'road') {
     const { model } = await checkRoad('Borealis Freight', { flaw });
     const renders = model.of('agent').flatMap((r) => r.body.messages)
       .filter((m) => m.role === 'tool' && /^wrote .*\| gate: (PASS|FAIL)/.test(m.content));
-    // The host resends the conversation, so count the distinct render results.
-    const distinct = [...new Set(renders.map((m) => m.tool_call_id))];
-    assert.equal(distinct.length, 2, 'one failed render, one passing render');
+    // The host resends the conversation, so take the distinct render results: one failed
+    // render, then passing ones only (the audit's rounds render again).
+    const verdicts = [...new Map(renders.map((m) => [m.tool_call_id, m.content.match(/gate: (PASS|FAIL)/)[1]])).values()];
+    assert.deepEqual(verdicts, ['FAIL', ...Array(verdicts.length - 1).fill('PASS')]);
+    assert.ok(verdicts.length >= 2, verdicts.join(' '));
   });
 } else if (args.case === 'update') {
   // A refresh typed without the umlaut: memory keeps accents apart, so the agent must find
@@ -205,7 +266,7 @@ if (args.case === 'road') {
     try {
       c.install();
       await checkRoad('Siam Müller Logistics', {}, { c });
-      const first = ['.html', '.json'].map((ext) => `${c.home}/Desktop/q9-reports/siam-muller-logistics-report${ext}`);
+      const first = ['.html', '.json', ...(args['q9-audit'] ? ['.audit.json'] : [])].map((ext) => `${c.home}/Desktop/q9-reports/siam-muller-logistics-report${ext}`);
       const kept = first.map((f) => fs.readFileSync(f));
 
       const { model, recall } = await checkRoad('Siam Muller Logistics', {}, { c, version: 2, known: 'Siam Müller Logistics', run: 2 });

@@ -44,9 +44,18 @@ const SECTIONS = [
   ['swot', 'SWOT', 'Summary'],
 ];
 
+// A figure the agent found itself and put in the hero stats without recording it: the
+// audit calls it unsourced until the agent records its fact.
+export const PLANTED = {
+  stat: { label: 'Employees', value: '4,200', sub: 'Acme annual report 2024, 2024-12-31' },
+  fact: ['organization', 'The group employed 4,200 people at 31 December 2024',
+         'Acme Holdings, annual report 2024, 2025-03-14, https://acme.example/ar2024.pdf', '2024-12-31'],
+};
+
 // The report data record, built from the facts the streams returned. `flaw` is put into
-// one section body, as a careless agent might write it; `extra` sets the subtitle's end
-// and adds a paragraph to `methodology` (the gaps a run names there).
+// one section body, as a careless agent might write it; `extra` sets the subtitle's end,
+// adds paragraphs to `methodology` (the gaps a run names there) and `screening` (the
+// screen's result, as markup), and `planted` adds PLANTED's figure.
 export function record(company, flaw = '', extra = {}) {
   const facts = Object.values(STREAMS).flatMap((s) => s.facts.map((f) => ({ section: s.section, f })));
   const sections = SECTIONS.map(([id, title, subtitle]) => {
@@ -57,7 +66,7 @@ export function record(company, flaw = '', extra = {}) {
         `<p><span class="tag tag-verified">VERIFIED</span> Two independent sources each.</p>`
       : `<p>Searched the standard sources for ${title.toLowerCase()} of ${company}; ` +
         `<span class="tag tag-unverified">UNVERIFIED</span> beyond the filings cited.</p>`;
-    if (id === 'screening') body += flaw;
+    if (id === 'screening') body += (extra.screening ?? '') + flaw;
     if (id === 'methodology' && extra.methodology) body += `<p>${extra.methodology}</p>`;
     return { id, title, subtitle, body_html: body };
   });
@@ -73,6 +82,7 @@ export function record(company, flaw = '', extra = {}) {
       { label: 'Revenue FY2024', value: 'US$1.23bn', sub: "Moody's credit opinion, 2025-04-02", pos: true },
       { label: 'Net debt', value: 'EUR 88.1M', sub: '2024-12-31' },
       { label: 'Directors', value: '9', sub: '4 independent' },
+      ...(extra.planted ? [PLANTED.stat] : []),
     ],
     sections,
     sources: ['Acme Holdings annual report 2024', 'Acme Holdings governance report 2024', 'S&P trade press, 2025-02-20'],
@@ -91,6 +101,7 @@ function fold(name) {
 }
 
 const quote = (text) => `"${text}"`;
+const esc = (text) => text.replaceAll('&', '&amp;').replaceAll('<', '&lt;').replaceAll('>', '&gt;');
 
 // From a text: the ```bash block that opens with `start`; a template with its <name>s
 // filled in, every one of them; a text in single quotes with each apostrophe written as
@@ -144,6 +155,7 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
   let listed = false; // memory's list was read for another spelling
   let researched = false; // the streams have finished
   let mending = false;
+  let flawed = flaw; // what the next write puts in: the flaw until it was mended
   let work = ''; // <work>, <n> and <file> as the text's snippet printed them
   let version = 0;
   let file = '';
@@ -158,10 +170,36 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
     if (!audit) command = command.replace(/ && q9-audit .*? && /, ' && ');
     return call(bash(command));
   };
-  const gaps = [screen ? '' : 'OFAC SDN, UN Consolidated, UK Sanctions List, EU Consolidated, ICIJ Offshore Leaks: not screened (q9-screen is not installed).',
-                audit ? '' : 'Figures not audited (q9-audit is not installed).'].join(' ').trim();
-  const write = () => call(tool('write', { filePath: data(), content: JSON.stringify(record(name, flaw, {
-    subtitle_suffix: version > 1 ? `Full Dossier, update ${version}` : 'Full Dossier', methodology: gaps }), null, 2) + '\n' }));
+  let sanctions = null; // the screen's JSON, a retried list's entry in place of the first
+  let retried = false;
+  let counts = ''; // the audit's last counts line, once it exits 0
+  const names = () => [name, `${name} N.V.`, 'Maria Lindqvist'];
+  const lists = () => Object.fromEntries([...text.matchAll(/`([a-z-]+)` is "([^"]+)"/g)].map((m) => [m[1], m[2]]));
+  // The screen of step 5, with `options` (a --lists choice) before the names.
+  const screenCall = (options = '') => call(tool('bash', {
+    command: fill(block(text, 'q9-screen --json').replace(/'<name>' '<name>'/, () => options + names().map((x) => `'${q(x)}'`).join(' ')), { work }),
+    description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` to (\d+)/)[1] }));
+  // Why a partial hit is not this company or its officer, from the attributes printed;
+  // null when they cannot settle it.
+  const ruleOut = (h) => {
+    const person = ['individual', 'person', 'officer'].includes(h.type);
+    const where = h.nationality.join(', ') || 'no country given';
+    if (person !== (h.query === names()[2])) return `${h.type} (born ${h.dob.join(', ') || 'unknown'}, ${where}), not a ${person ? 'company' : 'person'}`;
+    if (!h.nationality.some((n) => /netherlands/i.test(n))) return `another name, ${h.type} of ${where}, while ${name} is Dutch`;
+    return null;
+  };
+  const notScreened = () => (screen ? sanctions.lists.filter((l) => l.status !== 'screened').map((l) => `${lists()[l.list]}: not screened (${l.reason}).`)
+    : ['OFAC SDN, UN Consolidated, UK Sanctions List, EU Consolidated, ICIJ Offshore Leaks: not screened (q9-screen is not installed).']);
+  const screening = () => (screen ? [
+    ...sanctions.lists.map((l) => (l.status === 'screened'
+      ? `${lists()[l.list]}: screened, ${l.entries} entries, ${l.published || l.fetched}; names screened: ${names().join(', ')}; result: no match.`
+      : `${lists()[l.list]}: not screened (${l.reason}); names screened: none of ${names().join(', ')}.`)),
+    ...sanctions.hits.map((h) => `${lists()[h.list]} entry ${h.id} (${h.names.join('; ')}) is a partial match on ${h.query}: ruled out, ${ruleOut(h)}.`),
+  ] : notScreened()).map((line) => `<p>${esc(line)}</p>`).join('');
+  const write = () => call(tool('write', { filePath: data(), content: JSON.stringify(record(name, flawed, {
+    subtitle_suffix: version > 1 ? `Full Dossier, update ${version}` : 'Full Dossier', screening: screening(), planted: audit,
+    methodology: esc([...notScreened(), audit ? counts : 'Figures not audited (q9-audit is not installed).'].join(' ').trim()) }), null, 2) + '\n' }));
+  const auditCall = () => call(bash(fill(block(text, 'q9-audit --entity'), { work, company: q(name) })));
 
   const road = [
     ['skill', (r) => {
@@ -186,9 +224,7 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
           const claims = (known.facts[section] ?? []).map((f) => f.claim);
           for (const [claim] of facts) check(claims.includes(claim), `memory lacks "${claim}"`);
         }
-        return screen ? call(tool('bash', { command: fill(block(text, 'q9-screen --json').replace(/'<name>' '<name>'/,
-          () => [name, `${name} N.V.`, 'Maria Lindqvist'].map((x) => `'${q(x)}'`).join(' ')), { work }),
-          description: 'Screens the sanctions lists', timeout: +text.match(/`timeout` to (\d+)/)[1] })) : write();
+        return screen ? screenCall() : write();
       }
       if (known.reports.length) {
         last = known.reports.reduce((a, b) => (b.version > a.version ? b : a));
@@ -237,12 +273,27 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
       const status = +r.output.match(/q9-screen: exit status (\d+)\n?$/)[1];
       const json = JSON.parse(r.output.slice(0, r.output.lastIndexOf('q9-screen: exit status')));
       check([0, 1, 3].includes(status), `q9-screen exited ${status}: ${r.output}`);
-      // Each list read with no hit at all is clear: a negative finding, as the text words it.
+      if (!sanctions) {
+        sanctions = json;
+      } else {
+        const again = new Set(json.lists.map((l) => l.list));
+        sanctions = { lists: sanctions.lists.map((l) => json.lists.find((m) => m.list === l.list) ?? l),
+                      hits: [...sanctions.hits.filter((h) => !again.has(h.list)), ...json.hits] };
+      }
+      // A list whose download failed is tried once more on its own.
+      const failed = json.lists.filter((l) => l.status !== 'screened' && /HTTP \d|no answer within|curl|Could not|Couldn't|Failed to|cut short/i.test(l.reason));
+      if (failed.length && !retried) {
+        retried = true;
+        return screenCall(`--lists ${failed.map((l) => l.list).join(',')} `);
+      }
+      for (const h of sanctions.hits) check(h.match === 'partial' && ruleOut(h), `a hit the attributes do not rule out: ${JSON.stringify(h)}`);
+      // Each list read, with every partial hit ruled out, is clear: a negative finding, as
+      // the text words it.
       const template = text.match(/`(q9 record negative '<company>' 'Sanctions screen [^`]*)`/)[1];
-      const clear = json.lists.filter((l) => l.status === 'screened' && !json.hits.some((h) => h.list === l.list));
+      const clear = sanctions.lists.filter((l) => l.status === 'screened');
       if (!clear.length) return write();
       return call(bash(clear.map((l) => fill(template, { company: q(name), 'YYYY-MM-DD': new Date().toISOString().slice(0, 10),
-        list: l.list, 'list date': l.published || l.fetched, 'every name screened': q(`${name}, ${name} N.V., Maria Lindqvist`) })).join(' && ')));
+        list: q(lists()[l.list]), 'list date': l.published || l.fetched, 'every name screened': q(names().join(', ')) })).join(' && ')));
     }],
     ['q9 record negative', (r) => {
       check(/^(recorded -> (already recorded: )?negative for .*\n)+$/.test(r.output), `record negative: ${r.output}`);
@@ -269,11 +320,24 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
         return call(tool('read', { filePath: data() }));
       }
       check(r.output.includes('GATE 4 PASSED'), `validate: ${r.output}`);
-      return audit ? call(bash(fill(block(text, 'q9-audit --entity'), { work, company: q(name) }))) : keep();
+      return audit && !counts ? auditCall() : keep();
     }],
     ['q9-audit', (r) => {
-      check(/q9-audit: exit status 0\n?$/.test(r.output), `q9-audit: ${r.output}`);
-      return keep();
+      const status = +r.output.match(/q9-audit: exit status (\d+)\n?$/)[1];
+      // The planted figure is unsourced until its fact is recorded, with the source read.
+      if (status === 1) {
+        check(/^ +unsourced +4,200 /m.test(r.output) && r.output.match(/^ +unsourced /gm).length === 1, `q9-audit: ${r.output}`);
+        const [section, claim, src, date] = PLANTED.fact;
+        return call(bash(fill(text.match(/`(q9 record fact '<company>' [^`]*)`/)[1],
+          { company: q(name), section, claim: q(claim), src: q(src), 'YYYY-MM-DD': date })));
+      }
+      check(status === 0 && !/^ +unsourced /m.test(r.output), `q9-audit: ${r.output}`);
+      counts = r.output.match(/^figures: \d+, .*$/m)[0];
+      return write();
+    }],
+    ['q9 record fact', (r) => {
+      check(/^recorded -> fact for .* \[organization\] \(2024-12-31\)\n$/.test(r.output), `record fact: ${r.output}`);
+      return render();
     }],
     ['read', (r) => {
       if (!mending) {
@@ -282,6 +346,7 @@ export function dossierScripts(c, company, { flaw = '', screen = false, audit = 
       }
       check(r.output.includes(flaw), 'the record read back lacks the flaw the gate named');
       mending = false;
+      flawed = '';
       return call(tool('edit', { filePath: data(), oldString: flaw, newString: ' Screen result: no hits.', replaceAll: true }));
     }],
     ['edit', (r) => {

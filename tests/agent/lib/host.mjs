@@ -38,8 +38,9 @@ const DISABLED = ['MODELS_FETCH', 'AUTOUPDATE', 'SHARE', 'LSP_DOWNLOAD', 'DEFAUL
 
 export class Case {
   // q9, q9install: the built programs; opencode: the host's executable; programs: more
-  // programs (q9-screen, q9-audit) whose folders go on the agent's PATH.
-  constructor({ name, q9, q9install, opencode, programs = [] }) {
+  // programs (q9-screen, q9-audit) whose folders go on the agent's PATH; env: more
+  // variables for the host and so the agent's shell (the screen's list addresses).
+  constructor({ name, q9, q9install, opencode, programs = [], env = {} }) {
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), `agent-road-${name}-`));
     this.q9path = path.resolve(q9);
     this.q9install = path.resolve(q9install);
@@ -56,6 +57,7 @@ export class Case {
       LANG: 'C.UTF-8',
       OPENCODE_CONFIG_DIR: this.cfg,
       OPENCODE_CONFIG: this.configFile,
+      ...env,
     };
     for (const xdg of ['CONFIG', 'DATA', 'CACHE', 'STATE']) this.env[`XDG_${xdg}_HOME`] = this.dir(`xdg-${xdg.toLowerCase()}`);
     for (const what of DISABLED) this.env[`OPENCODE_DISABLE_${what}`] = '1';
