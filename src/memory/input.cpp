@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "core/config_dir.hpp"
+#include "core/path_text.hpp"
 #include "core/utf8.hpp"
 
 namespace q9::memory {
@@ -117,13 +118,10 @@ std::string absolute_report_path(std::string_view path) {
   std::error_code ec;
   const fs::path abs = fs::absolute(fs::path(typed), ec);
   if (ec) throw MemoryError("report path " + std::string(path) + ": " + ec.message());
-  fs::path out;
-  for (const fs::path& part : abs) {
-    if (part != "." && !part.empty()) out /= part;
-  }
+  std::string out = files::normal_path_text(abs.string());
   // A trailing separator names a folder; keep it as typed.
-  if (path.back() == '/') out += "/";
-  return out.string();
+  if (path.back() == '/' && out.back() != '/') out += '/';
+  return out;
 }
 
 }  // namespace q9::memory
