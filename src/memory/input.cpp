@@ -113,7 +113,7 @@ std::string absolute_report_path(std::string_view path) {
   std::string typed(path);
   if (path == "~" || path.starts_with("~/")) {
     typed = home_of_current_user() + typed.substr(1);
-    if (typed.empty()) typed = "/";
+    if (typed.empty()) typed.push_back('/');
   }
   std::error_code ec;
   const fs::path abs = fs::absolute(fs::path(typed), ec);
