@@ -54,17 +54,22 @@ pg_free_port() {
 }
 
 pgb_start() {
-  local conf=$PG_DIR/pgbouncer-$1 port _
-  port=$(pg_free_port)
-  # auth_type any needs a forced user; PgBouncer refuses to run as root.
-  printf '%s\n' '[databases]' "* = host=$PG_DIR port=$PG_PORT user=q9" '[pgbouncer]' "pool_mode = $1" \
-    'listen_addr = 127.0.0.1' "listen_port = $port" 'unix_socket_dir =' 'auth_type = any' \
-    'max_client_conn = 400' "logfile = $conf.log" "pidfile = $conf.pid" >"$conf.ini"
-  "${PG_AS[@]}" pgbouncer -q -d "$conf.ini" || return 1
-  for _ in $(seq 1 50); do
-    "$PG_BIN/pg_isready" -q -h 127.0.0.1 -p "$port" && { echo "$port"; return 0; }
-    sleep 0.1
+  local conf=$PG_DIR/pgbouncer-$1 port _ try
+  # A port found free may be taken before PgBouncer binds it (suites run side by side): another.
+  for try in 1 2 3; do
+    port=$(pg_free_port)
+    # auth_type any needs a forced user; PgBouncer refuses to run as root.
+    printf '%s\n' '[databases]' "* = host=$PG_DIR port=$PG_PORT user=q9" '[pgbouncer]' "pool_mode = $1" \
+      'listen_addr = 127.0.0.1' "listen_port = $port" 'unix_socket_dir =' 'auth_type = any' \
+      'max_client_conn = 400' "logfile = $conf.log" "pidfile = $conf.pid" >"$conf.ini"
+    "${PG_AS[@]}" pgbouncer -q -d "$conf.ini" || continue
+    for _ in $(seq 1 100); do
+      "$PG_BIN/pg_isready" -q -h 127.0.0.1 -p "$port" && { echo "$port"; return 0; }
+      sleep 0.1
+    done
+    [ -f "$conf.pid" ] && kill "$(cat "$conf.pid")" 2>/dev/null
   done
+  tail -n 3 "$conf.log" 2>/dev/null | tr '\n' ' '
   return 1
 }
 
