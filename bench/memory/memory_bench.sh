@@ -60,16 +60,7 @@ else
 fi
 rm -rf "$work"
 
-pg_start
-case $? in
-  0) ;;
-  77) echo "PostgreSQL: skipped, $PG_MISSING is not installed"; exit 0 ;;
-  *) exit 1 ;;
-esac
-pg_createdb bench >/dev/null
-export Q9_MEMORY_URL
-Q9_MEMORY_URL=$(pg_url bench)
-"$q9" memory init >/dev/null
+pg_bench_store "$q9"
 echo "PostgreSQL, q9 record fact (median of $runs): $(median_ms "$runs" record) ms"
 pg_sql "INSERT INTO q9_entities (key, name) VALUES ('big', 'Big');
   INSERT INTO q9_records (entity_id, kind, section, text, source, fact_date, version, recorded_at)

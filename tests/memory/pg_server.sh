@@ -100,6 +100,21 @@ pg_createdb() {
 
 # Outside CI a missing PostgreSQL skips the suite (exit 77) with a line saying what is
 # missing; in CI it fails.
+# For the benchmarks: a server with an empty store in database "bench", Q9_MEMORY_URL naming it,
+# made with the q9 given; without PostgreSQL, a line saying so and the script ends (status 0).
+pg_bench_store() {
+  pg_start
+  case $? in
+    0) ;;
+    77) echo "PostgreSQL: skipped, $PG_MISSING is not installed"; exit 0 ;;
+    *) exit 1 ;;
+  esac
+  pg_createdb bench >/dev/null || exit 1
+  export Q9_MEMORY_URL
+  Q9_MEMORY_URL=$(pg_url bench)
+  "$1" memory init >/dev/null || exit 1
+}
+
 pg_start_or_skip() {
   pg_start
   local rc=$?
